@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need.
+# Only what is missing is installed; never with Recommends, never autoremove.
+set -euo pipefail
+
+BUILD_PKGS=(cmake g++ pkg-config make qt6-base-dev libcanberra-dev libcanberra-pulse
+  libxcb1-dev libx11-dev libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
+  xdg-utils fonts-dejavu-core)
+TEST_PKGS=(xvfb xauth x11-xkb-utils xdotool x11-utils imagemagick trayer dbus
+  libglib2.0-bin python3-gi gir1.2-glib-2.0 pulseaudio pulseaudio-utils sox
+  dovecot-core dovecot-pop3d mailutils-pop3d iproute2 procps psmisc)
+
+want=("${BUILD_PKGS[@]}")
+if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}"); fi
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# The packaged servers must not start system-wide services on install.
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+  $SUDO chmod +x /usr/sbin/policy-rc.d
+  trap '$SUDO rm -f /usr/sbin/policy-rc.d' EXIT
+fi
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,1 @@
+#include "toolz/Toolz.h"

@@ -26,12 +26,12 @@ public:
     void SetAutoLogin(bool on) { autoLogin_ = on; }
 
     // Connects and signs in; raises on any failure.
-    void ConnectAndLogIn();
+    virtual void ConnectAndLogIn();
     // "STAT": the number of messages in the mailbox.
-    int32_t QueryMessageCount();
+    virtual int32_t QueryMessageCount();
     // "QUIT" when notifyPeer and open, then closes.
-    void CloseSession(bool notifyPeer);
-    bool TcpConnectionIsOpen();
+    virtual void CloseSession(bool notifyPeer);
+    virtual bool TcpConnectionIsOpen();
 
 private:
     int32_t connectTimeout_ = 0;

@@ -1,27 +1,60 @@
 #pragma once
-// The settings file: an INI text file, read and written one value per call.
+// The settings file: an INI text file (UTF-8), read and written one value per call.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// The running executable's path with its extension replaced by ".INI"; see INIToolz.cpp for
-// the fallback to the user's configuration folder.
+// ---- Where the settings live ----------------------------------------------------------------
+
+// The running executable's path (/proc/self/exe) with its extension replaced by ".INI"; see
+// SettingsFilePathFor for the fallback to the user's configuration folder.
 std::u16string SettingsFilePath();
 
+// The settings file for an executable at `executablePath`: the file beside it when that file
+// exists or its folder can be written; otherwise the same file name in "brevgluggen" under
+// $XDG_CONFIG_HOME (else ~/.config), so a program installed in a system folder still keeps
+// its settings.
+std::u16string SettingsFilePathFor(std::u16string_view executablePath);
+
+// The path with the extension of its last component replaced by ".INI" (appended when the last
+// component has none): /opt/a.b.exe gives /opt/a.b.INI, /my.tools/Watch gives /my.tools/Watch.INI.
+std::u16string IniPathBesideExecutable(std::u16string_view executablePath);
+
+// ---- Settings values: the operations the program calls --------------------------------------
+
 // Each returns the fallback when the file, the section or the key is missing, or on any error.
-// An empty file name means SettingsFilePath().
-std::u16string ReadIniString(std::u16string_view section, std::u16string_view key, std::u16string_view fallback,
-                             std::u16string_view fileName = {});
+// An empty file name means SettingsFilePath(). Values come back cut to 2047 characters.
+std::u16string ReadIniString(std::u16string_view section, std::u16string_view key,
+                             std::u16string_view fallback, std::u16string_view fileName = {});
+// The stored text read by IntegerFromText ("0x" allowed); true when not 0. The fallback also
+// when the stored text is not a number.
 bool ReadIniBool(std::u16string_view section, std::u16string_view key, bool fallback,
                  std::u16string_view fileName = {});
 
 // Each stores the value, creating file and section when missing; failures are swallowed.
 void WriteIniString(std::u16string_view section, std::u16string_view key, std::u16string_view value,
                     std::u16string_view fileName = {});
+// Stores "1" for true and "0" for false.
 void WriteIniBool(std::u16string_view section, std::u16string_view key, bool value,
                   std::u16string_view fileName = {});
 
 // Text to a signed 32-bit integer: optional blanks, sign, decimal digits or hexadecimal after
 // "$", "x" or "0x"; the fallback when the text is not a number in this syntax.
 int32_t IntegerFromText(std::u16string_view text, int32_t fallback);
+
+// ---- Private-profile layer: one lookup or one update of an INI file --------------------------
+
+// The value of `key` in `section` (names matched ignoring ASCII letter case, blanks around the
+// value removed), cut to 2047 characters; `defaultValue` when the file, section or key is
+// missing. Raises EOSError when the file exists but cannot be read.
+std::u16string GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
+                                       std::u16string_view defaultValue, std::u16string_view fileName);
+
+// Adds or replaces the line "key=value" in `section`, creating file (mode 0600), folder and
+// section when missing; every other line stays as it was. Line breaks in the value become
+// blanks. The file is replaced atomically (a flushed new file renamed over it) under an
+// exclusive lock, so concurrent writers lose nothing. Raises EOSError when the file is
+// read-only or cannot be written, and Exception for a section or key name that cannot be stored.
+void WritePrivateProfileString(std::u16string_view section, std::u16string_view key,
+                               std::u16string_view value, std::u16string_view fileName);

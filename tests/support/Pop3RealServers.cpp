@@ -1,0 +1,295 @@
+#include "tests/support/Pop3RealServers.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kStartAttempts = 3;
+constexpr int kGreetingLimitMs = 10000;
+constexpr const char* kDovecotBinary = "/usr/sbin/dovecot";
+constexpr const char* kMailutilsBinary = "/usr/sbin/pop3d";
+// The mailbox belongs to "nobody": the servers refuse to open mail as root.
+constexpr uid_t kNobody = 65534;
+// MD5-crypt hash of "secret", for the mailutils virtual-domain passwd file.
+constexpr const char* kSecretCryptHash = "$1$bgsalt$I3QfELQ8ztaZe7bsaymrJ1";
+
+// A port the system reports free on 127.0.0.1; the server binds it a moment later.
+uint16_t FreeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool AcceptsConnections(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool accepts = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return accepts;
+}
+
+// Whether a connection to the port gets a line beginning with "+OK" within a short wait.
+bool Greets(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval timeout{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    char greeting[3] = {};
+    const bool greets = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                        recv(fd, greeting, sizeof greeting, MSG_WAITALL) == 3 &&
+                        std::string(greeting, 3) == "+OK";
+    close(fd);
+    return greets;
+}
+
+void WriteFile(const fs::path& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool CanStartAsRoot(const char* binary) {
+    return geteuid() == 0 && access(binary, X_OK) == 0;
+}
+
+} // namespace
+
+// ---- RealPop3Server ----
+
+RealPop3Server::RealPop3Server(const std::string& name) {
+    std::string pattern = (fs::temp_directory_path() / ("bg-" + name + ".XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder");
+    folder_ = pattern;
+    // The servers' own users must be able to reach the home folder and their run folders.
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    fs::create_directory(Home());
+}
+
+RealPop3Server::~RealPop3Server() {
+    Stop();
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+}
+
+uid_t RealPop3Server::MailUid() {
+    return kNobody;
+}
+gid_t RealPop3Server::MailGid() {
+    return kNobody;
+}
+
+void RealPop3Server::Start() {
+    for (const std::string sub : {"new", "cur", "tmp"})
+        fs::create_directories(Maildir() / sub);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(Home()))
+        chown(entry.path().c_str(), MailUid(), MailGid());
+    chown(Home().c_str(), MailUid(), MailGid());
+
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        port_ = FreeLoopbackPort();
+        if (Launch(Configure()))
+            return;
+        Stop();
+    }
+    throw std::runtime_error("POP3 server did not start; its output:\n" + ReadFile(folder_ / "server.out"));
+}
+
+bool RealPop3Server::Launch(const std::vector<std::string>& commandLine) {
+    // Everything the child needs is prepared before fork: it only redirects and executes.
+    std::vector<char*> argv;
+    for (const std::string& argument : commandLine)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const int output =
+        open((folder_ / "server.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+
+    pid_ = fork();
+    if (pid_ == 0) {
+        setpgid(0, 0);
+        dup2(output, STDOUT_FILENO);
+        dup2(output, STDERR_FILENO);
+        chdir(folder_.c_str());
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(output);
+    if (pid_ < 0)
+        return false;
+    setpgid(pid_, pid_); // also here, so that Stop works even before the child ran
+    return WaitUntilGreeting(kGreetingLimitMs);
+}
+
+bool RealPop3Server::WaitUntilGreeting(int limitMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid_, nullptr, WNOHANG) == pid_)
+            return false;
+        if (Greets(port_))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+void RealPop3Server::Stop() {
+    if (pid_ <= 0)
+        return;
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    // The server's other processes share its listening socket and die a moment after it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (AcceptsConnections(port_) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+void RealPop3Server::FillMailbox(int count) {
+    for (const std::string sub : {"new", "cur"}) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(Maildir() / sub))
+            fs::remove(entry.path());
+    }
+    for (int i = 0; i < count; ++i)
+        WriteMessage();
+}
+
+void RealPop3Server::AddMessage() {
+    WriteMessage();
+}
+
+void RealPop3Server::WriteMessage() {
+    const int number = ++messagesWritten_;
+    const std::string name = std::to_string(number) + "." + std::to_string(getpid()) + ".bg.test";
+    // Written in tmp/ and moved to new/, so that a running server never sees half a message.
+    const fs::path draft = Maildir() / "tmp" / name;
+    WriteFile(draft, "From: sender@bg.test\r\nTo: u@bg.test\r\nSubject: Message " + std::to_string(number) +
+                         "\r\n\r\nBody of message " + std::to_string(number) + ".\r\n");
+    chown(draft.c_str(), MailUid(), MailGid());
+    fs::rename(draft, Maildir() / "new" / name);
+}
+
+// ---- DovecotServer ----
+
+DovecotServer::DovecotServer(Options options) : RealPop3Server("dovecot"), options_(options) {
+    Start();
+}
+
+bool DovecotServer::Available() {
+    return CanStartAsRoot(kDovecotBinary);
+}
+
+std::vector<std::string> DovecotServer::Configure() {
+    const std::string folder = Folder().string();
+    const std::string port = std::to_string(Port());
+    WriteFile(Folder() / "passwd", UserName() + ":{PLAIN}" + Password() + ":" + std::to_string(MailUid()) +
+                                       ":" + std::to_string(MailGid()) + "::" + Home().string() + "::\n");
+    // Kept processes serve connection after connection without a fork each.
+    const std::string kept =
+        options_.keepLoginProcesses ? "  service_count = 0\n  process_min_avail = 1\n" : "";
+    WriteFile(Folder() / "dovecot.conf",
+              "instance_name = bg-dovecot-" + port +
+                  "\n"
+                  "base_dir = " +
+                  folder +
+                  "/run\n"
+                  "state_dir = " +
+                  folder +
+                  "/state\n"
+                  "log_path = " +
+                  folder +
+                  "/dovecot.log\n"
+                  "info_log_path = " +
+                  folder +
+                  "/dovecot.log\n"
+                  "protocols = pop3\n"
+                  "listen = 127.0.0.1\n"
+                  "disable_plaintext_auth = no\n"
+                  "ssl = no\n"
+                  "auth_failure_delay = 0\n"
+                  "mail_location = maildir:~/Maildir\n"
+                  "passdb {\n  driver = passwd-file\n  args = " +
+                  folder +
+                  "/passwd\n}\n"
+                  "userdb {\n  driver = passwd-file\n  args = " +
+                  folder +
+                  "/passwd\n}\n"
+                  "service pop3-login {\n"
+                  "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " +
+                  port + "\n  }\n" + kept +
+                  "}\n"
+                  "service pop3 {\n" +
+                  kept +
+                  "}\n"
+                  // Without this listener a failed login still waits for the per-address penalty.
+                  "service anvil {\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n");
+    return {kDovecotBinary, "-F", "-c", folder + "/dovecot.conf"};
+}
+
+// ---- MailutilsPop3Server ----
+
+MailutilsPop3Server::MailutilsPop3Server() : RealPop3Server("mailutils") {
+    Start();
+}
+
+bool MailutilsPop3Server::Available() {
+    return CanStartAsRoot(kMailutilsBinary);
+}
+
+std::vector<std::string> MailutilsPop3Server::Configure() {
+    const std::string folder = Folder().string();
+    fs::create_directories(Folder() / "domains");
+    WriteFile(Folder() / "domains" / "bg.test",
+              "u:" + std::string(kSecretCryptHash) + ":" + std::to_string(MailUid()) + ":" +
+                  std::to_string(MailGid()) + ":test user:" + Home().string() + ":/bin/false\n");
+    WriteFile(Folder() / "pop3d.conf", "mode daemon;\n"
+                                       "foreground true;\n"
+                                       "pidfile \"" +
+                                           folder +
+                                           "/pop3d.pid\";\n"
+                                           "logging { syslog false; };\n"
+                                           "virtdomain { passwd-dir \"" +
+                                           folder +
+                                           "/domains\"; };\n"
+                                           "auth { authorization virtdomain; authentication generic; };\n"
+                                           "mailbox { mailbox-pattern \"maildir://" +
+                                           Maildir().string() +
+                                           "\"; };\n"
+                                           "mandatory-locking { enable false; };\n"
+                                           "server 127.0.0.1:" +
+                                           std::to_string(Port()) + " { single-process false; };\n");
+    return {kMailutilsBinary, "--config-file=" + folder + "/pop3d.conf"};
+}

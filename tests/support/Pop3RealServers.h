@@ -1,0 +1,97 @@
+#pragma once
+// Real POP3 servers on loopback for tests and benchmarks: each instance runs privately in a
+// fresh temporary folder on a free port of 127.0.0.1, with one user and a maildir the test
+// fills. Nothing system-wide is started or touched, and port 110 is never used. The servers
+// must be started as root (they switch to their own users); Available() says whether they can
+// run here.
+//
+//     DovecotServer server;
+//     server.FillMailbox(3);
+//     RawPop3MessageCount(server.Port(), server.UserName(), server.Password()); // 3
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class RealPop3Server {
+public:
+    virtual ~RealPop3Server();
+    RealPop3Server(const RealPop3Server&) = delete;
+    RealPop3Server& operator=(const RealPop3Server&) = delete;
+
+    uint16_t Port() const { return port_; }
+    // The login name and password of the mailbox's one user.
+    virtual std::string UserName() const = 0;
+    std::string Password() const { return "secret"; }
+    const std::filesystem::path& Folder() const { return folder_; }
+
+    // Empties the mailbox and puts `count` new messages into it.
+    void FillMailbox(int count);
+    // Drops one more new message into the mailbox.
+    void AddMessage();
+    // Kills the server's whole process group at once and waits for it; the folder is kept
+    // until destruction (so its log can be read). Safe to call twice.
+    void Stop();
+    bool Running() const { return pid_ > 0; }
+
+protected:
+    // Creates the temporary folder with the user's home; `name` labels the folder.
+    explicit RealPop3Server(const std::string& name);
+    // Folder of the mailbox (holding new/, cur/ and tmp/).
+    virtual std::filesystem::path Maildir() const = 0;
+    // Writes the server's configuration for Port() and returns the command line to start it.
+    virtual std::vector<std::string> Configure() = 0;
+    // Picks a free port, configures and starts the server until it greets; a few tries.
+    void Start();
+    std::filesystem::path Home() const { return folder_ / "home"; }
+    // The user id and group id the mailbox belongs to.
+    static uid_t MailUid();
+    static gid_t MailGid();
+
+private:
+    bool Launch(const std::vector<std::string>& commandLine);
+    bool WaitUntilGreeting(int limitMs) const;
+    void WriteMessage();
+
+    std::filesystem::path folder_;
+    uint16_t port_ = 0;
+    pid_t pid_ = -1;
+    int messagesWritten_ = 0;
+};
+
+// A private Dovecot instance (passwd-file user, maildir, no delay after a failed login).
+class DovecotServer : public RealPop3Server {
+public:
+    struct Options {
+        // Keeps login and session processes alive between connections, for benchmarks.
+        bool keepLoginProcesses = false;
+    };
+    DovecotServer() : DovecotServer(Options{}) {}
+    explicit DovecotServer(Options options);
+    // Whether Dovecot is installed and may be started (root) here.
+    static bool Available();
+    std::string UserName() const override { return "u"; }
+
+private:
+    std::filesystem::path Maildir() const override { return Home() / "Maildir"; }
+    std::vector<std::string> Configure() override;
+
+    Options options_;
+};
+
+// GNU mailutils pop3d: greets with a time stamp and answers CAPA its own way. Its user is a
+// virtual-domain user, so the login name carries a domain.
+class MailutilsPop3Server : public RealPop3Server {
+public:
+    MailutilsPop3Server();
+    // Whether mailutils pop3d is installed and may be started (root) here.
+    static bool Available();
+    std::string UserName() const override { return "u@bg.test"; }
+
+private:
+    std::filesystem::path Maildir() const override { return Home() / "INBOX"; }
+    std::vector<std::string> Configure() override;
+};

@@ -50,7 +50,8 @@ BG_DECLARE_EXCEPTION(EIdNotASocket, EIdSocketError);
 // A failure of the operating system outside the socket numbering (errno kept as its code).
 class EOSError : public Exception {
 public:
-    EOSError(int32_t errorCode, std::u16string message) : Exception(std::move(message)), errorCode_(errorCode) {}
+    EOSError(int32_t errorCode, std::u16string message)
+        : Exception(std::move(message)), errorCode_(errorCode) {}
     int32_t ErrorCode() const noexcept { return errorCode_; }
 
 private:

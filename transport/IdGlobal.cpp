@@ -1,5 +1,10 @@
 #include "transport/IdGlobal.h"
 
+#include <chrono>
+
+#include "transport/IdException.h"
+#include "transport/IdResourceStrings.h"
+
 namespace {
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -30,7 +35,9 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
     }
 }
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 } // namespace
 
@@ -57,7 +64,8 @@ std::u16string Utf8ToText(std::string_view utf8) {
             continue;
         }
         size_t k = 1;
-        for (; k <= extra && i + k < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[i + k])); ++k)
+        for (; k <= extra && i + k < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[i + k]));
+             ++k)
             cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
         if (k <= extra || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             out.push_back(u'\uFFFD');
@@ -95,7 +103,9 @@ std::u16string AsciiToText(std::string_view ascii) {
     return out;
 }
 
-std::u16string IntToText(int64_t value) { return AsciiToText(std::to_string(value)); }
+std::u16string IntToText(int64_t value) {
+    return AsciiToText(std::to_string(value));
+}
 
 std::u16string AsciiUpperCase(std::u16string_view text) {
     std::u16string out(text);
@@ -124,4 +134,65 @@ std::u16string TrimControlAndBlanks(std::u16string_view text) {
     while (last > first && text[last - 1] <= 32)
         --last;
     return std::u16string(text.substr(first, last - first));
+}
+
+namespace {
+
+constexpr uint8_t kAsciiReplacement = '?';
+
+TIdBytes TextToAscii(std::u16string_view text) {
+    TIdBytes bytes(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        bytes[i] = text[i] < 0x80 ? static_cast<uint8_t>(text[i]) : kAsciiReplacement;
+    return bytes;
+}
+
+std::u16string AsciiBytesToText(const uint8_t* bytes, size_t count) {
+    std::u16string text(count, u'\0');
+    for (size_t i = 0; i < count; ++i)
+        text[i] = bytes[i] < 0x80 ? bytes[i] : kAsciiReplacement;
+    return text;
+}
+
+} // namespace
+
+TIdBytes TextToBytes(std::u16string_view text, WireEncoding encoding) {
+    if (encoding == weNone)
+        throw EIdNoEncodingSpecified(RSNoEncodingSpecified);
+    if (text.empty())
+        return {};
+    if (encoding == weUtf8) {
+        const std::string utf8 = TextToUtf8(text);
+        return TIdBytes(utf8.begin(), utf8.end());
+    }
+    if (encoding == weRaw8) {
+        TIdBytes bytes(text.size());
+        for (size_t i = 0; i < text.size(); ++i)
+            bytes[i] = static_cast<uint8_t>(text[i] & 0xFF);
+        return bytes;
+    }
+    return TextToAscii(text);
+}
+
+std::u16string BytesToText(const uint8_t* bytes, size_t count, WireEncoding encoding) {
+    if (encoding == weNone)
+        throw EIdNoEncodingSpecified(RSNoEncodingSpecified);
+    if (count == 0)
+        return {};
+    if (encoding == weUtf8)
+        return Utf8ToText(std::string_view(reinterpret_cast<const char*>(bytes), count));
+    if (encoding == weRaw8)
+        return std::u16string(bytes, bytes + count);
+    return AsciiBytesToText(bytes, count);
+}
+
+uint32_t MillisecondTicks() {
+    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+}
+
+uint32_t TicksBetween(uint32_t oldTicks, uint32_t newTicks) {
+    if (newTicks >= oldTicks)
+        return newTicks - oldTicks;
+    return newTicks + (UINT32_MAX - oldTicks);
 }

@@ -35,3 +35,13 @@ bool SameTextAscii(std::u16string_view a, std::u16string_view b);
 
 // Removes characters with codes 0..32 at both ends.
 std::u16string TrimControlAndBlanks(std::u16string_view text);
+
+// Wire encoding of texts (US-ASCII, UTF-8 or one byte per character). weNone raises
+// EIdNoEncodingSpecified: callers replace it by their default before converting.
+TIdBytes TextToBytes(std::u16string_view text, WireEncoding encoding);
+std::u16string BytesToText(const uint8_t* bytes, size_t count, WireEncoding encoding);
+
+// A monotonic millisecond counter cut to 32 bits, and the distance between two of its values
+// that survives one wrap of the counter.
+uint32_t MillisecondTicks();
+uint32_t TicksBetween(uint32_t oldTicks, uint32_t newTicks);

@@ -1,0 +1,322 @@
+#include "transport/IdStack.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "transport/IdException.h"
+#include "transport/IdResourceStrings.h"
+#include "transport/IdSocketErrors.h"
+
+namespace {
+
+std::mutex gStackLock;
+std::unique_ptr<TIdStack> gStack;
+int32_t gStackUsageCount = 0;
+
+constexpr int32_t kUnreadable = -1;
+constexpr int32_t kInterruptedCall = 10004;
+
+int32_t DigitValue(char16_t c, int base) {
+    int32_t value = 99;
+    if (c >= u'0' && c <= u'9')
+        value = c - u'0';
+    else if (c >= u'a' && c <= u'f')
+        value = c - u'a' + 10;
+    else if (c >= u'A' && c <= u'F')
+        value = c - u'A' + 10;
+    return value < base ? value : -1;
+}
+
+// A whole text read as a signed 32-bit integer: optional sign, then decimal digits or
+// hexadecimal digits after "$", "x" or "0x". kUnreadable when it is anything else.
+int32_t ReadInteger(std::u16string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == u'-' || text[0] == u'+')) {
+        negative = text[0] == u'-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (!text.empty() && (text[0] == u'$' || text[0] == u'x' || text[0] == u'X')) {
+        base = 16;
+        text.remove_prefix(1);
+    } else if (text.size() > 1 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty())
+        return kUnreadable;
+    int64_t value = 0;
+    for (char16_t c : text) {
+        const int32_t digit = DigitValue(c, base);
+        if (digit < 0)
+            return kUnreadable;
+        value = value * base + digit;
+        if (value > INT32_MAX + int64_t{1})
+            return kUnreadable;
+    }
+    value = negative ? -value : value;
+    return value >= INT32_MIN && value <= INT32_MAX ? static_cast<int32_t>(value) : kUnreadable;
+}
+
+// Cuts the next "."-separated part off text and reads it as an address byte (-1 if invalid).
+int32_t TakeAddressPart(std::u16string_view& text) {
+    const size_t dot = text.find(u'.');
+    const std::u16string_view part = text.substr(0, dot);
+    text = dot == std::u16string_view::npos ? std::u16string_view() : text.substr(dot + 1);
+    const int32_t value = ReadInteger(TrimControlAndBlanks(part));
+    return value >= 0 && value <= 255 ? value : -1;
+}
+
+int FamilyOf(TIdIPVersion version) {
+    if (version == Id_IPv4)
+        return AF_INET;
+    if (version == Id_IPv6)
+        return AF_INET6;
+    throw EIdIPVersionUnsupported(RSIPVersionUnsupported);
+}
+
+socklen_t BuildIPv4Address(const std::u16string& ip, uint16_t port, sockaddr_storage& storage) {
+    auto& address = reinterpret_cast<sockaddr_in&>(storage);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (!ip.empty()) {
+        std::u16string_view rest(ip);
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(&address.sin_addr);
+        for (int i = 0; i < 4; ++i)
+            bytes[i] = static_cast<uint8_t>(TakeAddressPart(rest));
+    }
+    return sizeof(sockaddr_in);
+}
+
+socklen_t BuildIPv6Address(const std::u16string& ip, uint16_t port, sockaddr_storage& storage) {
+    auto& address = reinterpret_cast<sockaddr_in6&>(storage);
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    if (!ip.empty() && inet_pton(AF_INET6, TextToUtf8(ip).c_str(), &address.sin6_addr) != 1)
+        ThrowSocketError(SocketErrorFromErrno(EINVAL));
+    return sizeof(sockaddr_in6);
+}
+
+// The socket address of a numeric address text; an empty text is the any-address.
+socklen_t BuildAddress(const std::u16string& ip, TIdIPVersion version, uint16_t port,
+                       sockaddr_storage& storage) {
+    std::memset(&storage, 0, sizeof storage);
+    if (FamilyOf(version) == AF_INET)
+        return BuildIPv4Address(ip, port, storage);
+    return BuildIPv6Address(ip, port, storage);
+}
+
+std::u16string IPv4Text(const in_addr& address) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&address);
+    return IntToText(bytes[0]) + u"." + IntToText(bytes[1]) + u"." + IntToText(bytes[2]) + u"." +
+           IntToText(bytes[3]);
+}
+
+// Eight groups in upper-case hexadecimal without leading zeros, joined by ":".
+std::u16string IPv6Text(const in6_addr& address) {
+    static constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+    std::u16string text;
+    for (int group = 0; group < 8; ++group) {
+        const unsigned value = (address.s6_addr[2 * group] << 8) | address.s6_addr[2 * group + 1];
+        std::u16string digits;
+        for (unsigned rest = value; rest != 0 || digits.empty(); rest >>= 4)
+            digits.insert(digits.begin(), kHexDigits[rest & 0xF]);
+        text += (group == 0 ? u"" : u":") + digits;
+    }
+    return text;
+}
+
+TIdSocketAddress AddressFrom(const sockaddr_storage& storage) {
+    if (storage.ss_family == AF_INET) {
+        const auto& address = reinterpret_cast<const sockaddr_in&>(storage);
+        return {IPv4Text(address.sin_addr), ntohs(address.sin_port), Id_IPv4};
+    }
+    if (storage.ss_family == AF_INET6) {
+        const auto& address = reinterpret_cast<const sockaddr_in6&>(storage);
+        return {IPv6Text(address.sin6_addr), ntohs(address.sin6_port), Id_IPv6};
+    }
+    throw EIdIPVersionUnsupported(RSIPVersionUnsupported);
+}
+
+void SetBlocking(int handle, bool blocking) {
+    const int flags = CheckSocketResult(fcntl(handle, F_GETFL));
+    CheckSocketResult(fcntl(handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK));
+}
+
+// Waits for a connect in progress to finish; false when cancelFd became readable first.
+bool WaitConnectFinished(int handle, int cancelFd) {
+    pollfd waits[2] = {{handle, POLLOUT, 0}, {cancelFd, POLLIN, 0}};
+    const nfds_t count = cancelFd == -1 ? 1 : 2;
+    while (poll(waits, count, -1) == -1)
+        if (errno != EINTR)
+            ThrowSocketError(SocketErrorFromErrno(errno));
+    return waits[1].revents == 0 || count == 1;
+}
+
+int32_t PendingSocketError(int handle) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    CheckSocketResult(getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length));
+    return error;
+}
+
+// A non-blocking connect() and a wait for its outcome; the socket is blocking again afterwards.
+// A signal arriving meanwhile does not abort the attempt, and cancelFd can end the wait.
+void ConnectAndWait(int handle, const sockaddr_storage& address, socklen_t length, int cancelFd) {
+    SetBlocking(handle, false);
+    int error = 0;
+    if (connect(handle, reinterpret_cast<const sockaddr*>(&address), length) == -1)
+        error = errno;
+    if (error == EINPROGRESS || error == EINTR)
+        error = WaitConnectFinished(handle, cancelFd) ? PendingSocketError(handle) : -1;
+    SetBlocking(handle, true);
+    if (error == -1)
+        ThrowSocketError(kInterruptedCall);
+    if (error != 0)
+        ThrowSocketError(SocketErrorFromErrno(error));
+}
+
+[[noreturn]] void ThrowLookupError(int eaiCode, int savedErrno) {
+    const int32_t classic = ClassicAddressInfoCode(eaiCode);
+    if (classic == 11)
+        throw EOSError(savedErrno, Utf8ToText(std::strerror(savedErrno)));
+    ThrowSocketError(AddressInfoErrorCode(classic));
+}
+
+} // namespace
+
+std::u16string TIdStack::ResolveHostAddress(const std::u16string& host, TIdIPVersion version) {
+    if (version == Id_IPv4) {
+        if (SameTextAscii(host, u"LOCALHOST"))
+            return u"127.0.0.1";
+        if (IsIPv4Literal(host))
+            return host;
+        return LookupHostAddress(host, Id_IPv4);
+    }
+    if (version == Id_IPv6) {
+        in6_addr literal;
+        if (inet_pton(AF_INET6, TextToUtf8(host).c_str(), &literal) == 1)
+            return IPv6Text(literal);
+        return LookupHostAddress(host, Id_IPv6);
+    }
+    throw EIdIPVersionUnsupported(RSIPVersionUnsupported);
+}
+
+bool TIdStack::IsIPv4Literal(std::u16string_view text) {
+    for (int round = 0; round < 4; ++round)
+        if (TakeAddressPart(text) < 0)
+            return false;
+    return text.empty();
+}
+
+std::u16string TIdStack::LookupHostAddress(const std::u16string& host, TIdIPVersion version) {
+    addrinfo hints{};
+    hints.ai_family = FamilyOf(version);
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int result = getaddrinfo(TextToUtf8(host).c_str(), nullptr, &hints, &found);
+    if (result != 0)
+        ThrowLookupError(result, errno);
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, &freeaddrinfo);
+    sockaddr_storage storage{};
+    std::memcpy(&storage, list->ai_addr, list->ai_addrlen);
+    return AddressFrom(storage).IP;
+}
+
+int TIdStack::OpenStreamSocket(int socketType, int protocol, bool /*overlapped*/, TIdIPVersion version) {
+    // Close-on-exec: programs the launcher starts must not inherit the mail connection.
+    return CheckSocketResult(socket(FamilyOf(version), socketType | SOCK_CLOEXEC, protocol));
+}
+
+void TIdStack::BindLocal(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port) {
+    sockaddr_storage address;
+    const socklen_t length = BuildAddress(ip, version, port, address);
+    CheckSocketResult(bind(handle, reinterpret_cast<const sockaddr*>(&address), length));
+}
+
+void TIdStack::ConnectSocket(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port,
+                             int cancelFd) {
+    sockaddr_storage address;
+    const socklen_t length = BuildAddress(ip, version, port, address);
+    ConnectAndWait(handle, address, length, cancelFd);
+}
+
+int32_t TIdStack::ReceiveBytes(int handle, TIdBytes& buffer) {
+    ssize_t received;
+    do
+        received = recv(handle, buffer.data(), buffer.size(), 0);
+    while (received == -1 && errno == EINTR);
+    return CheckSocketResult(static_cast<int>(received));
+}
+
+int32_t TIdStack::SendBytes(int handle, const TIdBytes& buffer, int32_t count, int32_t offset) {
+    const int64_t available = static_cast<int64_t>(buffer.size()) - offset;
+    const int64_t amount = count < 0 ? available : std::min<int64_t>(count, available);
+    if (amount <= 0)
+        return 0;
+    ssize_t sent;
+    // MSG_NOSIGNAL: a peer that has gone must raise a socket error, not end the process.
+    do
+        sent = send(handle, buffer.data() + offset, static_cast<size_t>(amount), MSG_NOSIGNAL);
+    while (sent == -1 && errno == EINTR);
+    return CheckSocketResult(static_cast<int>(sent));
+}
+
+void TIdStack::ShutdownAndClose(int handle) {
+    shutdown(handle, SHUT_WR);
+    close(handle);
+}
+
+TIdSocketAddress TIdStack::LocalAddress(int handle) {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    CheckSocketResult(getsockname(handle, reinterpret_cast<sockaddr*>(&storage), &length));
+    return AddressFrom(storage);
+}
+
+TIdSocketAddress TIdStack::PeerAddress(int handle) {
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    CheckSocketResult(getpeername(handle, reinterpret_cast<sockaddr*>(&storage), &length));
+    return AddressFrom(storage);
+}
+
+void TIdStack::SetSocketOption(int handle, int level, int option, int32_t value) {
+    CheckSocketResult(setsockopt(handle, level, option, &value, sizeof value));
+}
+
+TIdStack* GStack() {
+    return gStack.get();
+}
+
+void AcquireStack() {
+    std::lock_guard lock(gStackLock);
+    if (gStackUsageCount++ > 0)
+        return;
+    if (gStack) {
+        --gStackUsageCount;
+        throw EIdException(RSStackAlreadyCreated);
+    }
+    gStack = std::make_unique<TIdStack>();
+}
+
+void ReleaseStack() {
+    std::lock_guard lock(gStackLock);
+    if (--gStackUsageCount == 0)
+        gStack.reset();
+}
+
+int32_t StackUsageCount() {
+    std::lock_guard lock(gStackLock);
+    return gStackUsageCount;
+}

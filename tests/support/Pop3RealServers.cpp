@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +13,8 @@
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+
+#include "tests/support/Pop3RawSession.h"
 
 namespace fs = std::filesystem;
 
@@ -42,31 +43,21 @@ uint16_t FreeLoopbackPort() {
 }
 
 bool AcceptsConnections(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepts = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return accepts;
+    try {
+        RawPop3Session probe(port);
+        return true;
+    } catch (const RawPop3Failure&) {
+        return false;
+    }
 }
 
 // Whether a connection to the port gets a line beginning with "+OK" within a short wait.
 bool Greets(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval timeout{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    char greeting[3] = {};
-    const bool greets = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                        recv(fd, greeting, sizeof greeting, MSG_WAITALL) == 3 &&
-                        std::string(greeting, 3) == "+OK";
-    close(fd);
-    return greets;
+    try {
+        return RawPop3Session(port, 1000).ReadLine().rfind("+OK", 0) == 0;
+    } catch (const RawPop3Failure&) {
+        return false;
+    }
 }
 
 void WriteFile(const fs::path& path, const std::string& contents) {

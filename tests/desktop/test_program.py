@@ -1,0 +1,124 @@
+#!/usr/bin/python3
+"""Whole-program tests of the resident program on a private desktop: start-up into the tray, the
+settings window when the settings are incomplete, the hot key, quitting, and a second copy."""
+
+from desktop_rig import CAPTIONS, wait_for
+from desktop_test import DesktopTestCase, main, program_path
+from pop3_stub import Pop3Stub, closed_loopback_port
+from tray_tools import EMPTY_SLOT, corners_are_transparent
+
+TITLE = "Brevgluggen 1.10"
+NO_MAIL = {"/ENGLISH": "You have no new e-mail messages.", "/SWEDISH": "Du har inga nya e-postmeddelanden."}
+CHECK_FAILED = {"/ENGLISH": "Check failed: ", "/SWEDISH": "Kontrollen misslyckades: "}
+
+
+def complete_settings(port, server="127.0.0.1"):
+    return {"POP3Server": server, "Port": port, "UserName": "anna", "Password": "hemligt",
+            "PathToClient": "/usr/bin/true", "PathToSound": "/nonexistent/new-mail.wav", "WWW": 0}
+
+
+class StartUpTest(DesktopTestCase):
+    def test_tray_icon_shows_the_empty_slot_and_the_title_before_any_check(self):
+        for language in ("/ENGLISH", "/SWEDISH"):
+            with self.subTest(language):
+                desktop = self.desktop(tray="sni")
+                icon = desktop.start_program(program_path(), [language]).wait_tray_icon()
+                self.assertEqual(icon.tip(), TITLE)
+                self.assertEqual(icon.image(), EMPTY_SLOT)
+                width, height, rgba = icon.pixels()
+                self.assertEqual((width, height), (16, 16))
+                self.assertTrue(corners_are_transparent(width, height, rgba))
+
+    def test_tray_icon_docks_in_an_xembed_tray_with_the_empty_slot(self):
+        desktop = self.desktop(tray="xembed")
+        icon = desktop.start_program(program_path()).wait_tray_icon()
+        self.assertEqual(icon.image(), EMPTY_SLOT)
+
+    def test_without_settings_the_window_shows_and_the_hot_key_does_nothing(self):
+        desktop = self.desktop(tray="sni")
+        run = desktop.start_program(program_path())
+        icon = run.wait_tray_icon()
+        self.assertIn(run.wait_window().title(), CAPTIONS)
+        wait_for(desktop.hot_key_is_held, 10, "the program to grab Ctrl+Alt+F5")
+
+        desktop.press_keys("ctrl+alt+F5", "ctrl+alt+F5")
+        self.assertStaysTrue(lambda: icon.tip() == TITLE and len(run.windows()) == 1, 2,
+                             "the hot key changed the tray or opened a window")
+        self.assertEqual(icon.image(), EMPTY_SLOT)
+        self.assertTrue(run.alive())
+
+    def test_a_failed_first_check_says_so_under_the_tip(self):
+        for language in ("/ENGLISH", "/SWEDISH"):
+            with self.subTest(language):
+                desktop = self.desktop(tray="sni")
+                settings = complete_settings(closed_loopback_port())
+                run = desktop.start_program(program_path(), [language], settings=settings)
+                icon = run.wait_tray_icon()
+                tip = wait_for(lambda: icon.tip() if icon.tip() != TITLE else None, 15, "the first check")
+                first, second = tip.splitlines()
+                self.assertEqual(first, NO_MAIL[language])
+                self.assertTrue(second.startswith(CHECK_FAILED[language]), second)
+                self.assertGreater(len(second), len(CHECK_FAILED[language]))
+                self.assertLessEqual(len(tip), 127)
+                self.assertEqual(icon.image(), EMPTY_SLOT)
+                self.assertEqual(run.windows(), [], "a complete settings file must not show the window")
+
+
+class QuittingTest(DesktopTestCase):
+    def test_file_quit_shortcut_ends_the_program_and_frees_the_hot_key(self):
+        desktop = self.desktop(tray="sni")
+        run = desktop.start_program(program_path())
+        run.wait_tray_icon()
+        wait_for(desktop.hot_key_is_held, 10, "the program to grab Ctrl+Alt+F5")
+        desktop.press_keys("ctrl+q", window=run.wait_window())
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertFalse(desktop.hot_key_is_held())
+        wait_for(lambda: not desktop.bus.registered_items(), 10, "the tray icon to leave")
+
+    def test_close_request_ends_the_program(self):
+        desktop = self.desktop(tray="sni")
+        run = desktop.start_program(program_path())
+        run.wait_tray_icon()
+        run.request_close(run.wait_window())
+        self.assertEqual(run.wait_exit(), 0)
+        wait_for(lambda: not desktop.bus.registered_items(), 10, "the tray icon to leave")
+
+
+class SecondCopyTest(DesktopTestCase):
+    def test_second_copy_runs_without_the_hot_key(self):
+        desktop = self.desktop(tray="sni")
+        first = desktop.start_program(program_path(), name="first")
+        first.wait_tray_icon()
+        wait_for(desktop.hot_key_is_held, 10, "the first copy to grab Ctrl+Alt+F5")
+        second = desktop.start_program(program_path(), name="second")
+        second.wait_tray_icon()
+        second.wait_window()
+
+        desktop.press_keys("ctrl+q", window=first.wait_window())
+        self.assertEqual(first.wait_exit(), 0)
+        self.assertFalse(desktop.hot_key_is_held(), "the second copy holds the hot key")
+        self.assertTrue(second.alive())
+        self.assertIsNotNone(desktop.tray_icon_of(second.pid))
+
+    def test_hot_key_checks_in_the_copy_that_holds_it(self):
+        with Pop3Stub(message_count=0) as first_server, Pop3Stub(message_count=0) as second_server:
+            desktop = self.desktop(tray="sni")
+            first = desktop.start_program(program_path(), settings=complete_settings(first_server.port),
+                                          name="first")
+            first.wait_tray_icon()
+            wait_for(desktop.hot_key_is_held, 10, "the first copy to grab Ctrl+Alt+F5")
+            second = desktop.start_program(program_path(), settings=complete_settings(second_server.port),
+                                           name="second")
+            second.wait_tray_icon()
+            try:
+                wait_for(lambda: first_server.sessions and second_server.sessions, 15, "the first checks")
+            except TimeoutError:
+                self.skipTest("the program does not reach a POP3 server yet")
+
+            desktop.press_keys("ctrl+alt+F5")
+            wait_for(lambda: first_server.sessions == 2, 15, "the hot key's check")
+            self.assertStaysTrue(lambda: second_server.sessions == 1, 2, "the second copy checked too")
+
+
+if __name__ == "__main__":
+    main()

@@ -134,6 +134,10 @@ const RealServerKind kRealServers[] = {
     {"Mailutils", &MailutilsPop3Server::Available, [] { return std::make_unique<MailutilsPop3Server>(); }},
 };
 
+void PrintTo(const RealServerKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
+
 class RealPop3ServerTest : public ::testing::TestWithParam<RealServerKind> {
 protected:
     void SetUp() override {

@@ -1,1 +1,30 @@
-int main() { return 0; }
+// The program entry: a resident tray program whose only window is its settings window.
+
+#include <vector>
+
+#include "app/Main.h"
+#include "toolz/Toolz.h"
+#include "transport/IdGlobal.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::u16string> arguments;
+    for (int index = 1; index < argc; ++index)
+        arguments.push_back(Utf8ToText(argv[index]));
+    SetCommandLineArguments(std::move(arguments));
+    CaptureThreadLocale();
+
+    TApplication application(argc, argv);
+    Application->Initialize();
+    Application->SetShowMainForm(false);
+    Application->SetMainFormOnTaskBar(true);
+    Application->SetTitle(u"Brevgluggen 1.10");
+    try {
+        Application->CreateForm(frmMain);
+    } catch (...) {
+        // No tray icon could be had: the window cannot exist, and the program ends.
+        Application->HandleException();
+        return 1;
+    }
+    Application->Run();
+    return 0;
+}

@@ -1,1 +1,309 @@
-// Placeholder: the desktop shell layer.
+#include "shell/Forms.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLayout>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <algorithm>
+
+#include "shell/ShellPrivate.h"
+#include "transport/IdException.h"
+
+TApplication* Application = nullptr;
+
+QString ToQString(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+}
+
+std::u16string FromQString(const QString& text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size()));
+}
+
+void TFormWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (onClose)
+        onClose();
+}
+
+void TFormClientArea::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (onPaint)
+        onPaint(painter);
+}
+
+// ---- TApplication ---------------------------------------------------------------------------
+
+struct TApplication::Impl {
+    std::unique_ptr<QApplication> qt;
+};
+
+TApplication::TApplication(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
+    impl_->qt = std::make_unique<QApplication>(argc, argv);
+    // The program lives in the tray: closing an error box or hiding the window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Application = this;
+}
+
+TApplication::~TApplication() {
+    while (!forms_.empty())
+        forms_.pop_back();
+    impl_->qt.reset();
+    Application = nullptr;
+}
+
+void TApplication::Initialize() {}
+
+void TApplication::Run() {
+    if (terminated_)
+        return;
+    if (showMainForm_ && mainForm_)
+        mainForm_->Show();
+    QApplication::exec();
+}
+
+void TApplication::Terminate() {
+    terminated_ = true;
+    QApplication::quit();
+}
+
+void TApplication::ProcessMessages() {
+    QApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TApplication::BringToFront() {
+    if (!mainForm_)
+        return;
+    QWidget* window = mainForm_->Handle()->window.get();
+    window->raise();
+    window->activateWindow();
+}
+
+void TApplication::Guarded(const std::function<void()>& handler) noexcept {
+    try {
+        handler();
+    } catch (...) {
+        HandleException();
+    }
+}
+
+void TApplication::HandleException() noexcept {
+    try {
+        try {
+            throw;
+        } catch (const Exception& error) {
+            if (onException_)
+                onException_(error);
+            else
+                ShowException(error);
+        } catch (const std::exception& error) {
+            Exception converted(Utf8ToText(error.what()));
+            if (onException_)
+                onException_(converted);
+            else
+                ShowException(converted);
+        }
+    } catch (...) {
+        // An error inside the report itself, or an exception of no known kind: nothing more
+        // can be shown, and nothing may reach the event loop.
+    }
+}
+
+void TApplication::ShowException(const Exception& error) {
+    QMessageBox::critical(nullptr, ToQString(title_), ToQString(ErrorBoxText(error.Message())));
+}
+
+std::u16string TApplication::ErrorBoxText(std::u16string_view message) {
+    std::u16string text(message);
+    if (!text.empty() && text.back() > u'.')
+        text += u'.';
+    return text;
+}
+
+void TApplication::FormCreated(TForm* form) {
+    if (!mainForm_)
+        mainForm_ = form;
+}
+
+void TApplication::FormDestroyed(TForm* form) {
+    if (mainForm_ == form)
+        mainForm_ = nullptr;
+}
+
+// ---- TForm ----------------------------------------------------------------------------------
+
+TForm::TForm() : impl_(std::make_unique<Impl>()), canvas_(std::make_unique<TCanvas>()) {
+    impl_->window = std::make_unique<TFormWindow>();
+    impl_->client = new TFormClientArea;
+    impl_->window->setCentralWidget(impl_->client);
+    impl_->window->onClose = [this] {
+        if (Application && Application->MainForm() == this)
+            Application->Terminate();
+    };
+    impl_->client->onPaint = [this](QPainter& painter) {
+        canvas_->Handle()->painter = &painter;
+        Paint();
+        canvas_->Handle()->painter = nullptr;
+    };
+    if (Application)
+        Application->FormCreated(this);
+}
+
+TForm::~TForm() {
+    if (Application)
+        Application->FormDestroyed(this);
+}
+
+std::u16string TForm::Caption() const {
+    return FromQString(impl_->window->windowTitle());
+}
+void TForm::SetCaption(std::u16string_view caption) {
+    impl_->window->setWindowTitle(ToQString(caption));
+}
+
+void TForm::SetClientSize(int width, int height) {
+    impl_->client->setFixedSize(width, height);
+}
+int TForm::ClientWidth() const {
+    return impl_->client->width();
+}
+int TForm::ClientHeight() const {
+    return impl_->client->height();
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle style) {
+    QMainWindow* window = impl_->window.get();
+    if (style == bsSingle) {
+        window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                               Qt::WindowCloseButtonHint);
+        window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    } else {
+        window->setWindowFlags(Qt::Window);
+        window->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+    }
+}
+
+void TForm::SetFont(std::u16string_view family, int pixelHeight) {
+    QFont font(ToQString(family));
+    font.setPixelSize(pixelHeight);
+    impl_->window->setFont(font);
+}
+
+TColor TForm::Color() const {
+    const QColor color = impl_->client->palette().color(QPalette::Window);
+    return RGBColor(color.red(), color.green(), color.blue());
+}
+
+bool TForm::Visible() const {
+    return impl_->window->isVisible();
+}
+
+void TForm::Show() {
+    QMainWindow* window = impl_->window.get();
+    if (centered_ && !window->isVisible()) {
+        window->adjustSize();
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = window->frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+    }
+    window->show();
+}
+
+void TForm::Hide() {
+    impl_->window->hide();
+}
+void TForm::Close() {
+    impl_->window->close();
+}
+
+TWindowState TForm::WindowState() const {
+    return (impl_->window->windowState() & Qt::WindowMinimized) ? wsMinimized : wsNormal;
+}
+
+void TForm::SetWindowState(TWindowState state) {
+    Qt::WindowStates states = impl_->window->windowState();
+    if (state == wsMinimized)
+        states |= Qt::WindowMinimized;
+    else
+        states &= ~Qt::WindowMinimized;
+    impl_->window->setWindowState(states);
+}
+
+void TForm::DispatchHotKey(int32_t hotKeyId) {
+    if (!onHotKey_)
+        return;
+    TWMHotKey message{hotKeyId};
+    Application->Guarded([&] { onHotKey_(message); });
+}
+
+void TForm::PressDefaultButton() {
+    if (defaultButton_ && defaultButton_->Enabled())
+        defaultButton_->Click();
+}
+
+void TForm::ControlCreated(TControl* control) {
+    controls_.push_back(control);
+}
+
+void TForm::ControlDestroyed(TControl* control) {
+    std::erase(controls_, control);
+}
+
+// Chains the controls that take part in tabbing by their TabOrder.
+void TForm::TabOrderChanged() {
+    std::vector<TControl*> chain;
+    std::copy_if(controls_.begin(), controls_.end(), std::back_inserter(chain),
+                 [](TControl* control) { return control->TabOrder() >= 0; });
+    std::stable_sort(chain.begin(), chain.end(),
+                     [](TControl* a, TControl* b) { return a->TabOrder() < b->TabOrder(); });
+    for (size_t i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1]->Handle()->widget.get(), chain[i]->Handle()->widget.get());
+}
+
+void TForm::DoCreate() {
+    if (onCreate_)
+        Application->Guarded([this] { onCreate_(this); });
+}
+
+void TForm::DoDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    if (onDestroy_)
+        Application->Guarded([this] { onDestroy_(this); });
+}
+
+void TForm::Paint() {
+    if (onPaint_)
+        Application->Guarded([this] { onPaint_(this); });
+}
+
+// ---- TCanvas --------------------------------------------------------------------------------
+
+TCanvas::TCanvas() : impl_(std::make_unique<Impl>()) {}
+TCanvas::~TCanvas() = default;
+
+void TCanvas::MoveTo(int x, int y) {
+    penX_ = x;
+    penY_ = y;
+}
+
+void TCanvas::LineTo(int x, int y) {
+    if (QPainter* painter = impl_->painter) {
+        painter->setPen(QPen(QColor(penColor_ & 0xFF, (penColor_ >> 8) & 0xFF, (penColor_ >> 16) & 0xFF), 0));
+        // The end point itself is left out, one step short along the longer axis.
+        const int dx = x - penX_;
+        const int dy = y - penY_;
+        if (dx != 0 || dy != 0) {
+            const bool alongX = std::abs(dx) >= std::abs(dy);
+            const int endX = alongX ? x - (dx > 0 ? 1 : -1) : x;
+            const int endY = alongX ? y : y - (dy > 0 ? 1 : -1);
+            painter->drawLine(penX_, penY_, endX, endY);
+        }
+    }
+    MoveTo(x, y);
+}

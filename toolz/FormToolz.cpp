@@ -1,1 +1,8 @@
-// Placeholder
+#include "toolz/FormToolz.h"
+
+#include "shell/Forms.h"
+
+void ProcessPendingMessages() {
+    if (Application)
+        Application->ProcessMessages();
+}

@@ -3,6 +3,7 @@
 // the About box and starting a program.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,11 @@ std::u16string PickLanguageText(TUiLanguage language, std::u16string_view swedis
 // The count by the pattern "#,###;#,###;0": zero is "0", any other value its absolute value
 // grouped by three with the locale's thousands separator.
 std::u16string FormatCount(int64_t value);
+
+// The thousands separator of FormatCount: the user's regional setting unless one is set here
+// (tests fix it this way); std::nullopt returns to the regional setting.
+char16_t ThousandSeparator();
+void SetThousandSeparator(std::optional<char16_t> separator);
 
 // ---- Credential scrambling ------------------------------------------------------------------
 

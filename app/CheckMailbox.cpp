@@ -1,0 +1,104 @@
+// The mail check: count the messages in the mailbox and show the outcome in the tray.
+
+#include "app/Main.h"
+#include "toolz/INIToolz.h"
+#include "toolz/MMToolz.h"
+#include "toolz/Toolz.h"
+#include "transport/IdException.h"
+
+int32_t LastMessageCount = 0;
+
+namespace {
+
+constexpr int32_t CheckTimeoutMs = 5000;
+constexpr int32_t DefaultPOP3Port = 110;
+
+std::u16string MessageCountTip(int32_t count, TUiLanguage language) {
+    if (count == 0)
+        return PickLanguageText(language, u"Du har inga nya e-postmeddelanden.",
+                                u"You have no new e-mail messages.");
+    if (count == 1)
+        return PickLanguageText(language, u"Du har 1 nytt e-postmeddelande.",
+                                u"You have 1 new e-mail message.");
+    const std::u16string number = FormatCount(count);
+    return PickLanguageText(language, u"Du har " + number + u" nya e-postmeddelanden.",
+                            u"You have " + number + u" new e-mail messages.");
+}
+
+// The message of the exception being handled, on one line: each run of line breaks becomes a blank.
+std::u16string CurrentErrorMessageOnOneLine() {
+    std::u16string message;
+    try {
+        throw;
+    } catch (const Exception& error) {
+        message = error.Message();
+    } catch (const std::exception& error) {
+        message = Utf8ToText(error.what());
+    } catch (...) {
+        message = u"?";
+    }
+    std::u16string folded;
+    for (char16_t c : message) {
+        const bool lineBreak = c == u'\r' || c == u'\n';
+        if (!lineBreak)
+            folded += c;
+        else if (!folded.empty() && folded.back() != u' ')
+            folded += u' ';
+    }
+    while (!folded.empty() && folded.back() == u' ')
+        folded.pop_back();
+    return folded;
+}
+
+} // namespace
+
+void TfrmMain::CheckMailbox() {
+    if (Visible() || !SixFieldsFilled())
+        return;
+    try {
+        POP3Main->SetConnectTimeout(CheckTimeoutMs);
+        POP3Main->SetReadTimeout(CheckTimeoutMs);
+    } catch (...) {
+    }
+    int32_t count = LastMessageCount;
+    bool countArrived = false;
+    std::u16string failure;
+    try {
+        POP3Main->SetHost(txtPOP3Server.Text());
+        POP3Main->SetPort(IntegerFromText(txtPort.Text(), DefaultPOP3Port));
+        POP3Main->SetUsername(txtUserName.Text());
+        POP3Main->SetPassword(txtPassword.Text());
+        POP3Main->ConnectAndLogIn();
+        count = POP3Main->QueryMessageCount();
+        countArrived = true;
+        POP3Main->CloseSession(true);
+    } catch (...) {
+        failure = CurrentErrorMessageOnOneLine();
+        // An error of this query itself is not caught: it reaches the default error report.
+        if (POP3Main->TcpConnectionIsOpen()) {
+            try {
+                POP3Main->CloseSession(true);
+            } catch (...) {
+            }
+        }
+    }
+    // A failure after the count arrived (while closing) does not make the count stale.
+    lastCheckFailed_ = !countArrived;
+    lastCheckError_ = countArrived ? std::u16string() : failure;
+    ShowTrayState(count);
+    if (count > LastMessageCount)
+        PlayWaveFile(txtPathToSound.Text(), true);
+    LastMessageCount = count;
+}
+
+// Image and tip from the count; while the last check has failed, the tip says so on a second
+// line, as the count it shows is then the one of an earlier check.
+void TfrmMain::ShowTrayState(int32_t count) {
+    const TUiLanguage language = CurrentUiLanguage();
+    TrayIconMain.SetImageIndex(count == 0 ? 0 : 1);
+    std::u16string tip = MessageCountTip(count, language);
+    if (lastCheckFailed_)
+        tip += u"\n" + PickLanguageText(language, u"Kontrollen misslyckades: ", u"Check failed: ") +
+               lastCheckError_;
+    TrayIconMain.SetHint(tip);
+}

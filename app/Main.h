@@ -1,0 +1,99 @@
+#pragma once
+// The main window: settings window, owner of the tray icon, the timer and the POP3 client.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "pop3/IdPOP3.h"
+#include "shell/ExtCtrls.h"
+#include "shell/Forms.h"
+#include "shell/ImgList.h"
+#include "shell/Menus.h"
+#include "shell/StdCtrls.h"
+#include "shell/TrayIcon.h"
+
+class TfrmMain : public TForm {
+public:
+    // Builds every component with its layout and bindings, adds the tray icon (raising
+    // Exception "Cannot create shell notification icon" when there is no notification area),
+    // then runs FormCreate.
+    TfrmMain();
+    // Runs FormDestroy, then frees the components.
+    ~TfrmMain() override;
+
+    // Components, in the order of the form definition.
+    TMainMenu mnuMain{this};
+    TMenuItem mnuMainFile;
+    TMenuItem mnuMainFileQuit;
+    TMenuItem mnuMainHelp;
+    TMenuItem mnuMainHelpAbout;
+    TLabel lblPOP3Server{this};
+    TEdit txtPOP3Server{this};
+    TLabel lblPort{this};
+    TEdit txtPort{this};
+    TLabel lblUserName{this};
+    TEdit txtUserName{this};
+    TLabel lblPassword{this};
+    TEdit txtPassword{this};
+    TLabel lblPathToClient{this};
+    TEdit txtPathToClient{this};
+    TBitBtn btnBrowsePathToClient{this};
+    TLabel lblPathToSound{this};
+    TEdit txtPathToSound{this};
+    TBitBtn btnBrowsePathToSound{this};
+    TBitBtn btnSave{this};
+    TTrayIcon TrayIconMain;
+    TImageList ilTrayIcons{16, 16};
+    std::unique_ptr<TIdPOP3> POP3Main;
+    TTimer TimerMain;
+    TPopupMenu PopupMenuMain;
+    TMenuItem mnuSettings;
+    TCheckBox cbWWW{this};
+
+    // Event handlers, bound by the form definition.
+    void FormCreate(TObject* sender);
+    void FormDestroy(TObject* sender);
+    void FormPaint(TObject* sender);
+    void TimerMainTimer(TObject* sender);
+    void mnuMainFileQuitClick(TObject* sender);
+    void mnuMainHelpAboutClick(TObject* sender);
+    void mnuSettingsClick(TObject* sender);
+    void btnBrowsePathToClientClick(TObject* sender);
+    void btnBrowsePathToSoundClick(TObject* sender);
+    void btnSaveClick(TObject* sender);
+    void cbWWWClick(TObject* sender);
+    void TrayIconMainDblClick(TObject* sender);
+    // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
+    void HotKeyMessage(TWMHotKey& message);
+
+    // The seven settings between the settings file and the controls.
+    void LoadSettings();
+    void StoreSettings();
+
+    int32_t HotKeyId() const { return hotKeyId_; }
+    // Puts another POP3 client in place of POP3Main, for tests that script the server's side.
+    void ReplacePOP3ClientForTesting(std::unique_ptr<TIdPOP3> client) { POP3Main = std::move(client); }
+
+private:
+    void CreateComponents();
+    void PlaceControls();
+    void BuildMenus();
+    void BindEvents();
+
+    // True when the six edit boxes are all non-empty.
+    bool SixFieldsFilled() const;
+    void ApplyWWWMode();
+    void CheckMailbox();
+    void ShowTrayState(int32_t count);
+
+    int32_t hotKeyId_ = 0;
+    // The message of the error that ended the last check before the count arrived, if it did.
+    bool lastCheckFailed_ = false;
+    std::u16string lastCheckError_;
+};
+
+extern TfrmMain* frmMain;
+
+// The count that the previous check ended with; written only by the check.
+extern int32_t LastMessageCount;

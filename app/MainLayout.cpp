@@ -1,0 +1,96 @@
+// The form definition of the main window: every component with its layout, captions and bindings.
+
+#include "app/Main.h"
+#include "app/TrayImages.h"
+
+void TfrmMain::CreateComponents() {
+    SetCaption(Application->Title());
+    SetClientSize(265, 441);
+    SetBorderStyle(bsSingle);
+    SetCenteredOnScreen(true);
+    SetFont(u"Verdana", 11);
+    PlaceControls();
+    BuildMenus();
+
+    ilTrayIcons.Add(EmptyMailSlotImage());
+    ilTrayIcons.Add(LetterInMailSlotImage());
+    TrayIconMain.SetIcons(&ilTrayIcons);
+    TrayIconMain.SetPopupMenu(&PopupMenuMain);
+    TrayIconMain.SetVisible(true);
+
+    POP3Main = std::make_unique<TIdPOP3>();
+    POP3Main->SetAutoLogin(true);
+    TimerMain.SetInterval(60000);
+    TimerMain.SetEnabled(true);
+    BindEvents();
+}
+
+void TfrmMain::PlaceControls() {
+    auto placeLabel = [](TLabel& label, int left, int top, int width, std::u16string_view caption) {
+        label.SetBounds(left, top, width, 13);
+        label.SetCaption(caption);
+    };
+    auto placeEdit = [](TEdit& edit, int left, int top, int width, int tabOrder) {
+        edit.SetBounds(left, top, width, 23);
+        edit.SetTabOrder(tabOrder);
+        edit.SetFont(u"Fixedsys", 12);
+    };
+    auto placeButton = [](TBitBtn& button, int top, int tabOrder, std::u16string_view caption) {
+        button.SetBounds(144, top, 97, 33);
+        button.SetTabOrder(tabOrder);
+        button.SetCaption(caption);
+    };
+    placeLabel(lblPOP3Server, 24, 24, 77, u"POP3-server:");
+    placeEdit(txtPOP3Server, 24, 40, 153, 0);
+    placeLabel(lblPort, 184, 24, 28, u"Port:");
+    placeEdit(txtPort, 184, 40, 57, 1);
+    txtPort.SetNumbersOnly(true);
+    txtPort.SetText(u"110");
+    placeLabel(lblUserName, 24, 80, 92, u"Användarnamn:");
+    placeEdit(txtUserName, 24, 96, 217, 2);
+    placeLabel(lblPassword, 24, 136, 57, u"Lösenord:");
+    placeEdit(txtPassword, 24, 152, 217, 3);
+    txtPassword.SetPasswordChar(u'*');
+    placeLabel(lblPathToClient, 24, 192, 176, u"Sökväg till e-postklient: (.EXE)");
+    placeEdit(txtPathToClient, 24, 208, 217, 4);
+    placeButton(btnBrowsePathToClient, 240, 5, u"Bläddra...");
+    cbWWW.SetBounds(24, 240, 113, 17);
+    cbWWW.SetTabOrder(6);
+    cbWWW.SetCaption(u"WWW");
+    placeLabel(lblPathToSound, 24, 288, 145, u"Sökväg till ljudfil: (.WAV)");
+    placeEdit(txtPathToSound, 24, 304, 217, 7);
+    placeButton(btnBrowsePathToSound, 336, 8, u"Bläddra...");
+    placeButton(btnSave, 384, 9, u"&Spara!");
+    btnSave.SetDefault(true);
+}
+
+void TfrmMain::BuildMenus() {
+    mnuMainFile.SetCaption(u"&Arkiv");
+    mnuMainFileQuit.SetCaption(u"&Avsluta!");
+    mnuMainFileQuit.SetShortCut(scCtrl | 'Q');
+    mnuMainHelp.SetCaption(u"&Hjälp");
+    mnuMainHelpAbout.SetCaption(u"&Om...");
+    mnuMainHelpAbout.SetShortCut(112); // F1
+    mnuMain.Add(&mnuMainFile);
+    mnuMainFile.Add(&mnuMainFileQuit);
+    mnuMain.Add(&mnuMainHelp);
+    mnuMainHelp.Add(&mnuMainHelpAbout);
+    mnuSettings.SetCaption(u"&Inställningar...");
+    PopupMenuMain.Add(&mnuSettings);
+}
+
+void TfrmMain::BindEvents() {
+    SetOnCreate(MethodEvent(this, &TfrmMain::FormCreate));
+    SetOnDestroy(MethodEvent(this, &TfrmMain::FormDestroy));
+    SetOnPaint(MethodEvent(this, &TfrmMain::FormPaint));
+    SetOnHotKey([this](TWMHotKey& message) { HotKeyMessage(message); });
+    TimerMain.SetOnTimer(MethodEvent(this, &TfrmMain::TimerMainTimer));
+    mnuMainFileQuit.SetOnClick(MethodEvent(this, &TfrmMain::mnuMainFileQuitClick));
+    mnuMainHelpAbout.SetOnClick(MethodEvent(this, &TfrmMain::mnuMainHelpAboutClick));
+    mnuSettings.SetOnClick(MethodEvent(this, &TfrmMain::mnuSettingsClick));
+    btnBrowsePathToClient.SetOnClick(MethodEvent(this, &TfrmMain::btnBrowsePathToClientClick));
+    btnBrowsePathToSound.SetOnClick(MethodEvent(this, &TfrmMain::btnBrowsePathToSoundClick));
+    btnSave.SetOnClick(MethodEvent(this, &TfrmMain::btnSaveClick));
+    cbWWW.SetOnClick(MethodEvent(this, &TfrmMain::cbWWWClick));
+    TrayIconMain.SetOnDblClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The icon in the notification area of the desktop's panel.
+
+#include <memory>
+#include <string>
+
+#include "shell/Classes.h"
+
+class TImageList;
+class TPopupMenu;
+
+// Shows one image of its image list and a tip. The right button opens the popup menu; a
+// double click raises OnDblClick. Where the platform has no notification area at all
+// (the offscreen platform of the tests), the icon counts as shown and keeps its state.
+class TTrayIcon : public TObject {
+public:
+    static constexpr std::size_t MaxHintLength = 127;
+
+    // The tip starts as the application title.
+    TTrayIcon();
+    ~TTrayIcon() override;
+    TTrayIcon(const TTrayIcon&) = delete;
+    TTrayIcon& operator=(const TTrayIcon&) = delete;
+
+    bool Visible() const { return visible_; }
+    // Adds the icon to the notification area, waiting a few seconds for a panel that is still
+    // starting; raises Exception "Cannot create shell notification icon" when none appears.
+    void SetVisible(bool visible);
+    // Attaching the image list shows its image ImageIndex().
+    void SetIcons(TImageList* icons);
+    int ImageIndex() const { return imageIndex_; }
+    void SetImageIndex(int index); // an unchanged value is skipped
+    const std::u16string& Hint() const { return hint_; }
+    void SetHint(std::u16string_view hint); // cut to MaxHintLength; an unchanged value is skipped
+    void SetPopupMenu(TPopupMenu* menu);
+    void SetOnDblClick(TNotifyEvent handler) { onDblClick_ = std::move(handler); }
+    // Runs OnDblClick inside the error guard, as a double click does.
+    void DblClick();
+
+    // How many times the shown image or tip actually changed (skipped values do not count).
+    int UpdateCount() const { return updateCount_; }
+
+    struct Impl;
+
+private:
+    void ShowImage();
+
+    std::unique_ptr<Impl> impl_;
+    bool visible_ = false;
+    TImageList* icons_ = nullptr;
+    TPopupMenu* popupMenu_ = nullptr;
+    int imageIndex_ = 0;
+    std::u16string hint_;
+    int updateCount_ = 0;
+    TNotifyEvent onDblClick_;
+};

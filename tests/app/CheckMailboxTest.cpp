@@ -1,0 +1,173 @@
+// The mail check: tray state table, sound on growth, failures and the conditions that skip it.
+
+#include "MainWindowFixture.h"
+
+using CheckMailboxTest = MainWindowTest;
+
+TEST_F(CheckMailboxTest, TrayStateFollowsTheCountInEnglish) {
+    CreateResidentWindow();
+    const std::pair<int32_t, std::u16string> rows[] = {
+        {0, u"You have no new e-mail messages."},       {1, u"You have 1 new e-mail message."},
+        {3, u"You have 3 new e-mail messages."},        {-3, u"You have 3 new e-mail messages."},
+        {1234, u"You have 1,234 new e-mail messages."},
+    };
+    for (const auto& [count, tip] : rows) {
+        CheckFinding(count);
+        EXPECT_EQ(ImageIndex(), count == 0 ? 0 : 1) << count;
+        EXPECT_EQ(Hint(), tip) << count;
+        EXPECT_EQ(LastMessageCount, count);
+    }
+}
+
+TEST_F(CheckMailboxTest, TrayStateFollowsTheCountInSwedish) {
+    SetCommandLineArguments({u"/SWEDISH"});
+    SetThousandSeparator(u' ');
+    CreateResidentWindow();
+    const std::pair<int32_t, std::u16string> rows[] = {
+        {0, u"Du har inga nya e-postmeddelanden."},     {1, u"Du har 1 nytt e-postmeddelande."},
+        {3, u"Du har 3 nya e-postmeddelanden."},        {-3, u"Du har 3 nya e-postmeddelanden."},
+        {1234, u"Du har 1 234 nya e-postmeddelanden."},
+    };
+    for (const auto& [count, tip] : rows) {
+        CheckFinding(count);
+        EXPECT_EQ(ImageIndex(), count == 0 ? 0 : 1) << count;
+        EXPECT_EQ(Hint(), tip) << count;
+    }
+}
+
+TEST_F(CheckMailboxTest, SoundPlaysOnlyWhenTheCountGrows) {
+    CreateResidentWindow();
+    CheckFinding(3);
+    ASSERT_EQ(sounds.size(), 1u);
+    EXPECT_EQ(sounds[0].path, SoundPath());
+    EXPECT_TRUE(sounds[0].async);
+    CheckFinding(3);
+    CheckFinding(2);
+    CheckFinding(-5);
+    EXPECT_EQ(sounds.size(), 1u);
+    CheckFinding(4);
+    EXPECT_EQ(sounds.size(), 2u);
+}
+
+TEST_F(CheckMailboxTest, MissingOrFolderSoundPathIsPassedOverSilently) {
+    CreateResidentWindow();
+    window->txtPathToSound.SetText(u"/nonexistent/bell.wav");
+    CheckFinding(1);
+    window->txtPathToSound.SetText(Utf8ToText(std::filesystem::temp_directory_path().string()));
+    CheckFinding(2);
+    EXPECT_TRUE(sounds.empty());
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(Hint(), u"You have 2 new e-mail messages.");
+}
+
+TEST_F(CheckMailboxTest, FirstCheckThatFailsSaysSoInsteadOfReportingAnEmptyMailbox) {
+    CreateResidentWindow();
+    CheckFinding(std::nullopt);
+    EXPECT_EQ(ImageIndex(), 0);
+    EXPECT_EQ(Hint(),
+              u"You have no new e-mail messages.\nCheck failed: Socket Error # 10061 Connection refused.");
+    EXPECT_EQ(LastMessageCount, 0);
+    EXPECT_TRUE(sounds.empty());
+    EXPECT_TRUE(errors.empty()); // no message box
+}
+
+TEST_F(CheckMailboxTest, FailureKeepsThePreviousStateAndTheNextSuccessDropsTheFailureLine) {
+    CreateResidentWindow();
+    CheckFinding(5);
+    CheckFinding(std::nullopt);
+    EXPECT_EQ(ImageIndex(), 1);
+    EXPECT_EQ(Hint(),
+              u"You have 5 new e-mail messages.\nCheck failed: Socket Error # 10061 Connection refused.");
+    EXPECT_EQ(LastMessageCount, 5);
+    CheckFinding(5);
+    EXPECT_EQ(Hint(), u"You have 5 new e-mail messages.");
+    EXPECT_EQ(sounds.size(), 1u); // only the first growth from 0
+}
+
+TEST_F(CheckMailboxTest, FailureLineIsSwedishAndTheWholeTipStaysWithin127Characters) {
+    SetCommandLineArguments({u"/SWEDISH"});
+    CreateResidentWindow();
+    pop3->connectError = std::u16string(200, u'x');
+    CheckFinding(std::nullopt);
+    const std::u16string start = u"Du har inga nya e-postmeddelanden.\nKontrollen misslyckades: xxx";
+    EXPECT_EQ(Hint().substr(0, start.size()), start);
+    EXPECT_EQ(Hint().size(), TTrayIcon::MaxHintLength);
+}
+
+TEST_F(CheckMailboxTest, FailureWhileClosingStillShowsTheNewCount) {
+    CreateResidentWindow();
+    pop3->closeFails = true;
+    CheckFinding(2);
+    EXPECT_EQ(Hint(), u"You have 2 new e-mail messages.");
+    EXPECT_EQ(LastMessageCount, 2);
+    EXPECT_EQ(sounds.size(), 1u);
+    EXPECT_EQ(pop3->closes, 2); // the session close, then the retry on the error path
+}
+
+TEST_F(CheckMailboxTest, ConnectionLeftOpenByAFailureIsClosed) {
+    CreateResidentWindow();
+    pop3->stayOpenAfterFailure = true;
+    CheckFinding(std::nullopt);
+    EXPECT_EQ(pop3->closes, 1);
+    EXPECT_FALSE(pop3->TcpConnectionIsOpen());
+}
+
+TEST_F(CheckMailboxTest, ErrorOfTheOpenConnectionQueryReachesTheErrorReportAndChangesNothing) {
+    CreateResidentWindow();
+    CheckFinding(4);
+    const int updates = window->TrayIconMain.UpdateCount();
+    pop3->openQueryFails = true;
+    CheckFinding(std::nullopt);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], u"Socket Error # 10038\r\nSocket operation on non-socket.");
+    EXPECT_EQ(window->TrayIconMain.UpdateCount(), updates);
+    EXPECT_EQ(Hint(), u"You have 4 new e-mail messages.");
+    EXPECT_EQ(LastMessageCount, 4);
+}
+
+TEST_F(CheckMailboxTest, UnchangedStateIsNotSentToTheTrayAgain) {
+    CreateResidentWindow();
+    CheckFinding(3);
+    const int updates = window->TrayIconMain.UpdateCount();
+    CheckFinding(3);
+    EXPECT_EQ(window->TrayIconMain.UpdateCount(), updates);
+}
+
+TEST_F(CheckMailboxTest, ClientGetsTheFieldsTimeoutsAndThePortByItsLow16Bits) {
+    CreateResidentWindow();
+    window->txtPort.SetText(u"70000");
+    CheckFinding(0);
+    EXPECT_EQ(pop3->Host(), u"127.0.0.1");
+    EXPECT_EQ(pop3->Port(), 4464);
+    EXPECT_EQ(pop3->Username(), u"anna");
+    EXPECT_EQ(pop3->Password(), u"secret");
+    EXPECT_EQ(pop3->ConnectTimeout(), 5000);
+    EXPECT_EQ(pop3->ReadTimeout(), 5000);
+    window->txtPort.SetText(u"abc"); // not a number: the POP3 port
+    CheckFinding(0);
+    EXPECT_EQ(pop3->Port(), 110);
+}
+
+TEST_F(CheckMailboxTest, SkippedWhileTheWindowShowsAlsoMinimized) {
+    CreateResidentWindow();
+    window->Show();
+    CheckFinding(7);
+    window->SetWindowState(wsMinimized);
+    CheckFinding(7);
+    EXPECT_EQ(pop3->connects, 0);
+    EXPECT_EQ(Hint(), u"Brevgluggen 1.10");
+}
+
+TEST_F(CheckMailboxTest, SkippedWhenAnyOfTheSixFieldsIsEmpty) {
+    CreateResidentWindow();
+    for (TEdit* edit : {&window->txtPOP3Server, &window->txtPort, &window->txtUserName, &window->txtPassword,
+                        &window->txtPathToClient, &window->txtPathToSound}) {
+        const std::u16string text = edit->Text();
+        edit->SetText(u"");
+        CheckFinding(7);
+        edit->SetText(text);
+    }
+    EXPECT_EQ(pop3->connects, 0);
+    CheckFinding(7);
+    EXPECT_EQ(pop3->connects, 1);
+}

@@ -1,0 +1,137 @@
+#pragma once
+// A fresh main window per test, with a scripted POP3 client, recorded sounds and error reports,
+// and no settings file left over from another test.
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Main.h"
+#include "shell/MMSystem.h"
+#include "toolz/INIToolz.h"
+#include "toolz/Toolz.h"
+#include "transport/IdException.h"
+#include "transport/IdGlobal.h"
+
+// The server side of a check: a count, or a refused connection.
+class ScriptedPOP3 : public TIdPOP3 {
+public:
+    std::optional<int32_t> count;
+    std::u16string connectError = u"Socket Error # 10061\r\nConnection refused.";
+    bool closeFails = false;
+    bool openQueryFails = false;
+    bool stayOpenAfterFailure = false;
+    int connects = 0;
+    int closes = 0;
+
+    void ConnectAndLogIn() override {
+        ++connects;
+        if (!count) {
+            open_ = stayOpenAfterFailure;
+            throw EIdSocketError(10061, connectError);
+        }
+        open_ = true;
+    }
+    int32_t QueryMessageCount() override { return *count; }
+    void CloseSession(bool) override {
+        ++closes;
+        if (closeFails)
+            throw EIdClosedSocket(std::string_view("Disconnected."));
+        open_ = false;
+    }
+    bool TcpConnectionIsOpen() override {
+        if (openQueryFails)
+            throw EIdNotASocket(10038, u"Socket Error # 10038\r\nSocket operation on non-socket.");
+        return open_;
+    }
+
+private:
+    bool open_ = false;
+};
+
+struct PlayedSound {
+    std::u16string path;
+    bool async;
+};
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        RemoveSettingsFile();
+        LastMessageCount = 0;
+        SetCommandLineArguments({u"/ENGLISH"});
+        SetThousandSeparator(u',');
+        soundFile_ = std::filesystem::temp_directory_path() / "bg_test_sound.wav";
+        std::ofstream(soundFile_) << "RIFF";
+        SetSoundOutputForTesting([this](std::u16string_view path, bool async) {
+            sounds.push_back({std::u16string(path), async});
+        });
+        Application->SetOnException([this](const Exception& error) { errors.push_back(error.Message()); });
+    }
+
+    void TearDown() override {
+        window.reset();
+        SetSoundOutputForTesting(nullptr);
+        Application->SetOnException(nullptr);
+        SetThousandSeparator(std::nullopt);
+        SetCommandLineArguments({});
+        std::filesystem::remove(soundFile_);
+        RemoveSettingsFile();
+    }
+
+    static void RemoveSettingsFile() {
+        const std::u16string path = SettingsFilePath();
+        if (!path.empty())
+            std::filesystem::remove(std::filesystem::u8path(TextToUtf8(path)));
+    }
+
+    // True once the settings file keeps what is written to it.
+    static bool SettingsFileWorks() {
+        WriteIniString(u"Main", u"Probe", u"kept");
+        const bool works = ReadIniString(u"Main", u"Probe", u"") == u"kept";
+        RemoveSettingsFile();
+        return works;
+    }
+
+    // Creates the window (shown, as no settings exist) with the scripted client in place.
+    void CreateWindow() {
+        window = std::make_unique<TfrmMain>();
+        auto client = std::make_unique<ScriptedPOP3>();
+        pop3 = client.get();
+        window->ReplacePOP3ClientForTesting(std::move(client));
+    }
+
+    // Fills the six fields and hides the window, so that checks go ahead.
+    void CreateResidentWindow() {
+        CreateWindow();
+        window->txtPOP3Server.SetText(u"127.0.0.1");
+        window->txtUserName.SetText(u"anna");
+        window->txtPassword.SetText(u"secret");
+        window->txtPathToClient.SetText(u"/usr/bin/true");
+        window->txtPathToSound.SetText(SoundPath());
+        window->Hide();
+    }
+
+    // A check with the given outcome, started by a timer tick.
+    void CheckFinding(std::optional<int32_t> count) {
+        pop3->count = count;
+        window->TimerMain.Tick();
+    }
+
+    std::u16string SoundPath() const { return Utf8ToText(soundFile_.string()); }
+    std::u16string Hint() const { return window->TrayIconMain.Hint(); }
+    int ImageIndex() const { return window->TrayIconMain.ImageIndex(); }
+
+    std::unique_ptr<TfrmMain> window;
+    ScriptedPOP3* pop3 = nullptr;
+    std::vector<PlayedSound> sounds;
+    std::vector<std::u16string> errors;
+
+private:
+    std::filesystem::path soundFile_;
+};

@@ -11,12 +11,20 @@ void TIdTCPConnection::CloseTcpConnection(bool notifyPeer) {
         if (notifyPeer && TcpConnectionIsOpen())
             NotifyPeerBeforeClose();
     } catch (...) {
-        if (ioHandler_ && ioHandler_->HandlerOpen())
-            ioHandler_->Close();
+        CloseIOHandler();
         throw;
     }
-    if (ioHandler_ && ioHandler_->HandlerOpen())
+    CloseIOHandler();
+}
+
+// Bytes still unread belong to the connection being closed. Left in the queue they would make
+// the connection count as open, and every later connect would fail with "Already connected.".
+void TIdTCPConnection::CloseIOHandler() {
+    if (!ioHandler_)
+        return;
+    if (ioHandler_->HandlerOpen())
         ioHandler_->Close();
+    ioHandler_->InputQueue().Clear();
 }
 
 bool TIdTCPConnection::TcpConnectionIsOpen() {

@@ -14,7 +14,8 @@ public:
     ~TIdTCPConnection() override;
 
     // With notifyPeer and an open connection, NotifyPeerBeforeClose first; then the handler is
-    // closed in any case. An error of the notification is raised after the close.
+    // closed and its unread input dropped in any case. An error of the notification is raised
+    // after the close.
     void CloseTcpConnection(bool notifyPeer = true);
 
     // Takes in what has arrived without waiting, then: open socket and handler with the peer
@@ -36,6 +37,8 @@ protected:
     void DiscardIOHandler();
 
 private:
+    void CloseIOHandler();
+
     std::unique_ptr<TIdIOHandlerStack> ioHandler_;
     bool implicitIOHandler_ = false;
 };

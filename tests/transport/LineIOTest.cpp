@@ -1,0 +1,249 @@
+// Buffered line I/O against a scripted peer: line ends, chunking, time-outs, closes by the
+// peer, the line-length limit, dot-terminated blocks, writing and the overall deadline.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "TransportTestClient.h"
+#include "transport/IdException.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Sends every piece separately, with a pause between them, then waits for the client to close.
+TransportScriptedPeer::Script SendsInPieces(std::vector<std::string> pieces, int pauseMs = 30) {
+    return [pieces = std::move(pieces), pauseMs](TransportPeerConnection& connection) {
+        for (const auto& piece : pieces) {
+            connection.Send(piece);
+            connection.Pause(pauseMs);
+        }
+        connection.ReadUntilClosed();
+    };
+}
+
+// Sends everything and closes.
+TransportScriptedPeer::Script SendsAndCloses(std::string bytes) {
+    return [bytes = std::move(bytes)](TransportPeerConnection& connection) {
+        connection.Send(bytes);
+        connection.Close();
+    };
+}
+
+} // namespace
+
+TEST(LineIO, LinesEndWithCrLfOrLfAlone) {
+    ConnectedClient connected(SendsInPieces({"+OK 2 320\r\n+OK 2 320\n\r\n"}));
+    EXPECT_EQ(connected.IO().ReadLine(), u"+OK 2 320");
+    EXPECT_EQ(connected.IO().ReadLine(), u"+OK 2 320");
+    EXPECT_EQ(connected.IO().ReadLine(), u"");
+    EXPECT_FALSE(connected.IO().LineTimedOut());
+}
+
+TEST(LineIO, LineSplitOverChunksComesBackWhole) {
+    ConnectedClient connected(SendsInPieces({"+OK dov", "ecot re", "ady.\r", "\n"}, 100));
+    EXPECT_EQ(connected.IO().ReadLine(), u"+OK dovecot ready.");
+}
+
+TEST(LineIO, TwoLinesInOneChunkNeedOneReceive) {
+    ConnectedClient connected(SendsInPieces({"first\r\nsecond\r\n"}));
+    EXPECT_EQ(connected.IO().ReadLine(), u"first");
+    EXPECT_EQ(connected.IO().InputQueue().Size(), 8);
+    EXPECT_EQ(connected.IO().ReadLineFull(u"\n", 0), u"second");
+}
+
+TEST(LineIO, SilentPeerTimesOutEachRead) {
+    ConnectedClient connected(SendsInPieces({}));
+    auto start = Clock::now();
+    EXPECT_EQ(connected.IO().ReadLine(), u"");
+    EXPECT_TRUE(connected.IO().LineTimedOut());
+    EXPECT_GE(MillisecondsSince(start), 290);
+    try {
+        connected.IO().ReadNonEmptyLine();
+        FAIL();
+    } catch (const EIdReadTimeout& error) {
+        EXPECT_EQ(error.Message(), u"Read timed out.");
+    }
+    EXPECT_TRUE(connected.client.TcpConnectionIsOpen());
+}
+
+TEST(LineIO, NonEmptyLineSkipsBlankLinesAndTrims) {
+    ConnectedClient connected(SendsInPieces({"\r\n   \r\n\t+OK ready \r\n"}));
+    EXPECT_EQ(connected.IO().ReadNonEmptyLine(), u"+OK ready");
+}
+
+TEST(LineIO, TooManyBlankLinesExceedTheAttempts) {
+    ConnectedClient connected(SendsInPieces({"\r\n\r\n\r\n+OK\r\n"}));
+    EXPECT_THROW(connected.IO().ReadNonEmptyLine(3), EIdReadLnWaitMaxAttemptsExceeded);
+    EXPECT_EQ(connected.IO().ReadNonEmptyLine(3), u"+OK");
+}
+
+TEST(LineIO, PeerClosingAfterALineLeavesTheLineReadable) {
+    ConnectedClient connected(SendsAndCloses("+OK\r\n"));
+    EXPECT_EQ(connected.IO().ReadLine(), u"+OK");
+    try {
+        connected.IO().ReadLine();
+        FAIL();
+    } catch (const EIdConnClosedGracefully& error) {
+        EXPECT_EQ(error.Message(), u"Connection Closed Gracefully.");
+    }
+    EXPECT_FALSE(connected.IO().HandlerOpen());
+    EXPECT_FALSE(connected.client.TcpConnectionIsOpen());
+}
+
+TEST(LineIO, PeerClosingInMidLineRaisesWithoutThePartialLine) {
+    ConnectedClient connected(SendsAndCloses("+OK 1\r\n+OK par"));
+    EXPECT_EQ(connected.IO().ReadLine(), u"+OK 1");
+    EXPECT_THROW(connected.IO().ReadLine(), EIdConnClosedGracefully);
+    EXPECT_THROW(connected.IO().WriteLine(u"QUIT"), EIdConnClosedGracefully);
+}
+
+TEST(LineIO, QueuedBytesKeepTheConnectionOpenAfterThePeerClosed) {
+    ConnectedClient connected(SendsAndCloses("+OK a\r\n+OK b\r\n"));
+    EXPECT_EQ(connected.IO().ReadLine(), u"+OK a");
+    // Give the close time to arrive behind the queued line.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(connected.client.TcpConnectionIsOpen());
+    EXPECT_FALSE(connected.IO().Binding()->HandleAllocated());
+    EXPECT_THROW(connected.client.OpenTcpConnection(), EIdAlreadyConnected);
+    EXPECT_EQ(connected.IO().ReadLine(), u"+OK b");
+    EXPECT_FALSE(connected.client.TcpConnectionIsOpen());
+}
+
+TEST(LineIO, LongestLineIsAcceptedAndOneMoreByteIsTooLong) {
+    const std::string longest(16384, 'a');
+    ConnectedClient connected(SendsInPieces({longest + "\n" + longest + "b\n"}));
+    EXPECT_EQ(connected.IO().ReadLine().size(), 16384u);
+    try {
+        connected.IO().ReadLine();
+        FAIL();
+    } catch (const EIdReadLnMaxLineLengthExceeded& error) {
+        EXPECT_EQ(error.Message(), u"Max line length exceeded.");
+    }
+    EXPECT_EQ(connected.IO().InputQueue().Size(), 16386);
+    connected.IO().SetMaxLineAction(maSplit);
+    EXPECT_EQ(connected.IO().ReadLine(), std::u16string(16384, u'a'));
+    EXPECT_TRUE(connected.IO().LineSplit());
+    EXPECT_EQ(connected.IO().ReadLine(), u"b");
+    EXPECT_FALSE(connected.IO().LineSplit());
+}
+
+TEST(LineIO, CrCountsAgainstTheLineLength) {
+    ConnectedClient connected(SendsInPieces({std::string(16384, 'a') + "\r\n"}));
+    EXPECT_THROW(connected.IO().ReadLine(), EIdReadLnMaxLineLengthExceeded);
+}
+
+TEST(LineIO, TooManyBytesWithoutLineFeedRaiseOnceQueued) {
+    ConnectedClient connected(SendsInPieces({std::string(20000, 'a')}), 5000);
+    const auto start = Clock::now();
+    EXPECT_THROW(connected.IO().ReadLine(), EIdReadLnMaxLineLengthExceeded);
+    EXPECT_LT(MillisecondsSince(start), 4000);
+}
+
+TEST(LineIO, Utf8LineIsCutAtTheLineFeedNotAtACharacterCount) {
+    ConnectedClient connected(SendsInPieces({"r\xc3\xa4ksm\xc3\xb6rg\xc3\xa5s\r\nnext\n"}));
+    EXPECT_EQ(connected.IO().ReadLine(weUtf8), u"r\u00e4ksm\u00f6rg\u00e5s");
+    EXPECT_EQ(connected.IO().ReadLine(weUtf8), u"next");
+}
+
+TEST(LineIO, DotTerminatedBlockUndoesDotStuffing) {
+    ConnectedClient connected(SendsInPieces({"a\r\n..b\r\n..\r\n.\r\nafter\r\n"}));
+    std::vector<std::u16string> lines;
+    EXPECT_EQ(connected.IO().ReadDotTerminatedBlock(lines), 3);
+    EXPECT_EQ(lines, (std::vector<std::u16string>{u"a", u".b", u"."}));
+    EXPECT_EQ(connected.IO().ReadLine(), u"after");
+}
+
+TEST(LineIO, DotTerminatedBlockRaisesOnTimeOutAndOnTooManyLines) {
+    ConnectedClient connected(SendsInPieces({"a\r\nb\r\nc\r\nd\r\n.\r\nx\r\n"}));
+    std::vector<std::u16string> lines;
+    connected.IO().SetMaxCapturedLines(3);
+    EXPECT_THROW(connected.IO().ReadDotTerminatedBlock(lines), EIdMaxCaptureLineExceeded);
+    EXPECT_EQ(lines.size(), 3u);
+    lines.clear();
+    connected.IO().SetMaxCapturedLines(-1);
+    EXPECT_EQ(connected.IO().ReadDotTerminatedBlock(lines), 0);
+    EXPECT_THROW(connected.IO().ReadDotTerminatedBlock(lines), EIdReadTimeout);
+    EXPECT_EQ(lines, (std::vector<std::u16string>{u"x"}));
+}
+
+TEST(LineIO, WriteLineSendsTheTextAndCrLfAsAscii) {
+    std::string received;
+    {
+        ConnectedClient connected(
+            [&](TransportPeerConnection& connection) { received = connection.ReadUntilClosed(); });
+        connected.IO().WriteLine(u"USER \u00e5sa");
+        connected.IO().WriteText(u"");
+        connected.IO().WriteLine(u"PASS x", weUtf8);
+        connected.client.CloseTcpConnection();
+    }
+    EXPECT_EQ(received, "USER ?sa\r\nPASS x\r\n");
+}
+
+TEST(LineIO, EmptyTextIsNotSentAndDoesNotCheckTheConnection) {
+    ConnectedClient connected(SendsAndCloses(""));
+    connected.client.CloseTcpConnection(false);
+    EXPECT_NO_THROW(connected.IO().WriteText(u""));
+    EXPECT_THROW(connected.IO().WriteText(u"x"), EIdConnClosedGracefully);
+}
+
+TEST(LineIO, WriteCacheHoldsBytesUntilFlushed) {
+    std::string received;
+    {
+        ConnectedClient connected(
+            [&](TransportPeerConnection& connection) { received = connection.ReadUntilClosed(); });
+        connected.IO().WriteBufferOpen();
+        connected.IO().WriteLine(u"CAPA");
+        connected.IO().WriteLine(u"STAT");
+        EXPECT_THROW(connected.IO().WriteBufferFlush(100), EIdNotEnoughDataInBuffer);
+        connected.IO().WriteBufferClose();
+        EXPECT_FALSE(connected.IO().WriteBufferOpened());
+        connected.client.CloseTcpConnection();
+    }
+    EXPECT_EQ(received, "CAPA\r\nSTAT\r\n");
+}
+
+TEST(LineIO, DripFeedingPeerIsCutOffByTheDeadline) {
+    std::atomic<bool> stop = false;
+    ConnectedClient connected(
+        [&](TransportPeerConnection& connection) {
+            while (!stop) {
+                connection.Send("x");
+                connection.Pause(100);
+            }
+        },
+        5000);
+    connected.IO().SetDeadline(Clock::now() + std::chrono::milliseconds(700));
+    const auto start = Clock::now();
+    try {
+        connected.IO().ReadLine();
+        FAIL();
+    } catch (const EIdReadTimeout& error) {
+        EXPECT_EQ(error.Message(), u"Read timed out.");
+    }
+    stop = true;
+    EXPECT_GE(MillisecondsSince(start), 600);
+    EXPECT_LT(MillisecondsSince(start), 3000);
+    // A poll that does not wait is not cut off: the connection can still be checked and closed.
+    EXPECT_TRUE(connected.client.TcpConnectionIsOpen());
+    connected.IO().ClearDeadline();
+    EXPECT_EQ(connected.IO().ReadLineFull(u"\n", 0), u"");
+}
+
+TEST(LineIO, SilentPeerWaitIsShortenedByTheDeadline) {
+    ConnectedClient connected(SendsInPieces({}), 5000);
+    connected.client.SetDeadline(Clock::now() + std::chrono::milliseconds(300));
+    const auto start = Clock::now();
+    EXPECT_THROW(connected.IO().ReadLine(), EIdReadTimeout);
+    EXPECT_LT(MillisecondsSince(start), 3000);
+    EXPECT_THROW(connected.IO().FillInputBuffer(), EIdReadTimeout);
+}
+
+TEST(LineIO, WholeLineTimeOutCountsFromTheStartOfTheCall) {
+    ConnectedClient connected(SendsInPieces({"a", "b", "c", "d", "e", "f", "g", "h"}, 100));
+    EXPECT_EQ(connected.IO().ReadLineFull(u"\n", 350), u"");
+    EXPECT_TRUE(connected.IO().LineTimedOut());
+}

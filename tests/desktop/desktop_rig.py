@@ -276,6 +276,16 @@ class DesktopSession:
 
         wait_for(answers, 20, "pulseaudio", interval=0.1)
 
+    def wait_until_recording(self, timeout=20):
+        """Waits until the sound server has a recording stream (our recorder) connected."""
+
+        def recording():
+            listing = subprocess.run(["pactl", "list", "short", "source-outputs"], env=self.env,
+                                     capture_output=True, text=True, timeout=10)
+            return listing.returncode == 0 and listing.stdout.strip()
+
+        wait_for(recording, timeout, "the recorder to connect", interval=0.1)
+
     # -- the desktop -----------------------------------------------------------------------------
 
     def press_keys(self, *keys, window=None):

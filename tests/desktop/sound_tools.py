@@ -71,10 +71,12 @@ class SoundRecorder:
         self.process = None
 
     def start(self):
-        self.file = open(self.path, "wb")
-        self.process = self.session.spawn(
-            ["parec", "-d", "rig.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
-             f"--channels={CHANNELS}", "--latency-msec=20"], stdout=self.file)
+        with open(self.path, "wb") as raw:
+            self.process = self.session.spawn(
+                ["parec", "-d", "rig.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
+                 f"--channels={CHANNELS}", "--latency-msec=20"], stdout=raw)
+        # The monitor delivers only while something plays: be connected before the sound starts.
+        self.session.wait_until_recording()
         return self
 
     def recording(self):
@@ -88,7 +90,6 @@ class SoundRecorder:
         if self.process is not None:
             self.session.end_process(self.process)
             self.process = None
-            self.file.close()
         return self.recording() if os.path.exists(self.path) else Recording(b"")
 
 

@@ -2,10 +2,14 @@
 """Whole-program tests of the resident program on a private desktop: start-up into the tray, the
 settings window when the settings are incomplete, the hot key, quitting, and a second copy."""
 
+import os
+import time
+
 from desktop_rig import CAPTIONS, wait_for
 from desktop_test import DesktopTestCase, main, program_path
 from pop3_stub import Pop3Stub, closed_loopback_port
-from tray_tools import EMPTY_SLOT, corners_are_transparent
+from sound_tools import write_two_tone_wav
+from tray_tools import EMPTY_SLOT, LETTER_SLOT, corners_are_transparent
 
 TITLE = "Brevgluggen 1.10"
 NO_MAIL = {"/ENGLISH": "You have no new e-mail messages.", "/SWEDISH": "Du har inga nya e-postmeddelanden."}
@@ -15,6 +19,11 @@ CHECK_FAILED = {"/ENGLISH": "Check failed: ", "/SWEDISH": "Kontrollen misslyckad
 def complete_settings(port, server="127.0.0.1"):
     return {"POP3Server": server, "Port": port, "UserName": "anna", "Password": "hemligt",
             "PathToClient": "/usr/bin/true", "PathToSound": "/nonexistent/new-mail.wav", "WWW": 0}
+
+
+def wait_first_check(icon):
+    """The tip after the start-up check (which replaces the title)."""
+    return wait_for(lambda: icon.tip() if icon.tip() != TITLE else None, 15, "the first check")
 
 
 class StartUpTest(DesktopTestCase):
@@ -54,7 +63,7 @@ class StartUpTest(DesktopTestCase):
                 settings = complete_settings(closed_loopback_port())
                 run = desktop.start_program(program_path(), [language], settings=settings)
                 icon = run.wait_tray_icon()
-                tip = wait_for(lambda: icon.tip() if icon.tip() != TITLE else None, 15, "the first check")
+                tip = wait_first_check(icon)
                 first, second = tip.splitlines()
                 self.assertEqual(first, NO_MAIL[language])
                 self.assertTrue(second.startswith(CHECK_FAILED[language]), second)
@@ -62,6 +71,37 @@ class StartUpTest(DesktopTestCase):
                 self.assertLessEqual(len(tip), 127)
                 self.assertEqual(icon.image(), EMPTY_SLOT)
                 self.assertEqual(run.windows(), [], "a complete settings file must not show the window")
+
+
+class CheckCycleTest(DesktopTestCase):
+    def test_sound_plays_whole_and_only_when_the_count_grows(self):
+        with Pop3Stub(message_count=3) as server:
+            desktop = self.desktop(tray="sni", sound=True)
+            sound = os.path.join(desktop.folder, "new-mail.wav")
+            write_two_tone_wav(sound, 440, 1760, 0.6)
+            recorder = desktop.record_sound()
+            settings = dict(complete_settings(server.port), PathToSound=sound)
+            icon = desktop.start_program(program_path(), ["/ENGLISH"], settings=settings).wait_tray_icon()
+            tip = wait_first_check(icon)
+            if not server.sessions:
+                self.skipTest("the program does not reach a POP3 server yet")
+            self.assertEqual(tip, "You have 3 new e-mail messages.")
+            self.assertEqual(icon.image(), LETTER_SLOT)
+            wait_for(recorder.heard, 15, "the new-mail sound")
+
+            desktop.press_keys("ctrl+alt+F5")  # the same count again: no sound
+            wait_for(lambda: server.sessions == 2, 15, "the second check")
+            server.message_count = 4
+            desktop.press_keys("ctrl+alt+F5")  # grown: the sound again
+            wait_for(lambda: icon.tip() == "You have 4 new e-mail messages.", 15, "the third check")
+            wait_for(lambda: len(recorder.recording().loud_spans()) >= 2, 15, "the second sound")
+            time.sleep(2.5)  # the null sink reports the end of a sound late
+            tones = recorder.stop().tones()
+            self.assertEqual(len(tones), 2, tones)
+            for first_hz, last_hz, seconds in tones:
+                self.assertAlmostEqual(first_hz, 440, delta=60)
+                self.assertAlmostEqual(last_hz, 1760, delta=120)
+                self.assertAlmostEqual(seconds, 0.6, delta=0.1)
 
 
 class QuittingTest(DesktopTestCase):
@@ -82,6 +122,9 @@ class QuittingTest(DesktopTestCase):
         run.request_close(run.wait_window())
         self.assertEqual(run.wait_exit(), 0)
         wait_for(lambda: not desktop.bus.registered_items(), 10, "the tray icon to leave")
+        with open(run.settings_path) as ini:
+            stored = ini.read().split()
+        self.assertEqual(stored[:3], ["[Main]", "POP3Server=", "Port=110"], "the fields were not stored")
 
 
 class SecondCopyTest(DesktopTestCase):
@@ -105,15 +148,14 @@ class SecondCopyTest(DesktopTestCase):
             desktop = self.desktop(tray="sni")
             first = desktop.start_program(program_path(), settings=complete_settings(first_server.port),
                                           name="first")
-            first.wait_tray_icon()
+            wait_first_check(first.wait_tray_icon())
             wait_for(desktop.hot_key_is_held, 10, "the first copy to grab Ctrl+Alt+F5")
             second = desktop.start_program(program_path(), settings=complete_settings(second_server.port),
                                            name="second")
-            second.wait_tray_icon()
-            try:
-                wait_for(lambda: first_server.sessions and second_server.sessions, 15, "the first checks")
-            except TimeoutError:
+            wait_first_check(second.wait_tray_icon())
+            if not first_server.sessions:
                 self.skipTest("the program does not reach a POP3 server yet")
+            self.assertEqual(second_server.sessions, 1)
 
             desktop.press_keys("ctrl+alt+F5")
             wait_for(lambda: first_server.sessions == 2, 15, "the hot key's check")

@@ -4,35 +4,41 @@
 
 using CheckMailboxTest = MainWindowTest;
 
-TEST_F(CheckMailboxTest, TrayStateFollowsTheCountInEnglish) {
-    CreateResidentWindow();
-    const std::pair<int32_t, std::u16string> rows[] = {
-        {0, u"You have no new e-mail messages."},       {1, u"You have 1 new e-mail message."},
-        {3, u"You have 3 new e-mail messages."},        {-3, u"You have 3 new e-mail messages."},
-        {1234, u"You have 1,234 new e-mail messages."},
-    };
-    for (const auto& [count, tip] : rows) {
-        CheckFinding(count);
-        EXPECT_EQ(ImageIndex(), count == 0 ? 0 : 1) << count;
-        EXPECT_EQ(Hint(), tip) << count;
-        EXPECT_EQ(LastMessageCount, count);
+namespace {
+
+using TrayRow = std::pair<int32_t, std::u16string>;
+
+} // namespace
+
+class TrayTableTest : public MainWindowTest {
+protected:
+    void ExpectRows(std::initializer_list<TrayRow> rows) {
+        CreateResidentWindow();
+        for (const auto& [count, tip] : rows) {
+            CheckFinding(count);
+            EXPECT_EQ(ImageIndex(), count == 0 ? 0 : 1) << count;
+            EXPECT_EQ(Hint(), tip) << count;
+            EXPECT_EQ(LastMessageCount, count);
+        }
     }
+};
+
+TEST_F(TrayTableTest, English) {
+    ExpectRows({{0, u"You have no new e-mail messages."},
+                {1, u"You have 1 new e-mail message."},
+                {3, u"You have 3 new e-mail messages."},
+                {-3, u"You have 3 new e-mail messages."},
+                {1234, u"You have 1,234 new e-mail messages."}});
 }
 
-TEST_F(CheckMailboxTest, TrayStateFollowsTheCountInSwedish) {
+TEST_F(TrayTableTest, SwedishWithABlankAsSeparator) {
     SetCommandLineArguments({u"/SWEDISH"});
     SetThousandSeparator(u' ');
-    CreateResidentWindow();
-    const std::pair<int32_t, std::u16string> rows[] = {
-        {0, u"Du har inga nya e-postmeddelanden."},     {1, u"Du har 1 nytt e-postmeddelande."},
-        {3, u"Du har 3 nya e-postmeddelanden."},        {-3, u"Du har 3 nya e-postmeddelanden."},
-        {1234, u"Du har 1 234 nya e-postmeddelanden."},
-    };
-    for (const auto& [count, tip] : rows) {
-        CheckFinding(count);
-        EXPECT_EQ(ImageIndex(), count == 0 ? 0 : 1) << count;
-        EXPECT_EQ(Hint(), tip) << count;
-    }
+    ExpectRows({{0, u"Du har inga nya e-postmeddelanden."},
+                {1, u"Du har 1 nytt e-postmeddelande."},
+                {3, u"Du har 3 nya e-postmeddelanden."},
+                {-3, u"Du har 3 nya e-postmeddelanden."},
+                {1234, u"Du har 1 234 nya e-postmeddelanden."}});
 }
 
 TEST_F(CheckMailboxTest, SoundPlaysOnlyWhenTheCountGrows) {

@@ -203,17 +203,24 @@ class DesktopSession:
 
     # -- daemons ---------------------------------------------------------------------------------
 
-    def _start_x_server(self):
+    def _spawn_and_read_ready_line(self, make_argv, log_name):
+        """Starts a daemon that writes one line to a given descriptor when it is ready (make_argv
+        gets the descriptor's number) and returns that line."""
         read_end, write_end = os.pipe()
-        self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen_size,
-                    "-nolisten", "tcp", "-noreset", "-br"], log_name="Xvfb", pass_fds=(write_end,))
+        self.spawn(make_argv(write_end), log_name=log_name, pass_fds=(write_end,))
         os.close(write_end)
         try:
-            number = read_line_from_fd(read_end, 20)
+            line = read_line_from_fd(read_end, 20)
         finally:
             os.close(read_end)
-        if not number:
-            raise RuntimeError("Xvfb did not start: " + self.log_text("Xvfb"))
+        if not line:
+            raise RuntimeError(f"{log_name} did not start: " + self.log_text(log_name))
+        return line
+
+    def _start_x_server(self):
+        number = self._spawn_and_read_ready_line(
+            lambda fd: ["Xvfb", "-displayfd", str(fd), "-screen", "0", self.screen_size, "-nolisten", "tcp",
+                        "-noreset", "-br"], "Xvfb")
         self.env["DISPLAY"] = f":{number}"
         # The default keymap gives Ctrl+Alt+F1..F12 to the server's console switch.
         subprocess.run(["setxkbmap", "-option", "srvrkeys:none"], env=self.env, check=True, timeout=20)
@@ -224,16 +231,9 @@ class DesktopSession:
         config = os.path.join(self.folder, "bus.conf")
         with open(config, "w") as conf:
             conf.write(BUS_CONFIG.format(socket=socket))
-        read_end, write_end = os.pipe()
-        self.spawn(["dbus-daemon", f"--config-file={config}", "--nofork", "--nopidfile",
-                    f"--print-address={write_end}"], pass_fds=(write_end,))
-        os.close(write_end)
-        try:
-            address = read_line_from_fd(read_end, 20)
-        finally:
-            os.close(read_end)
-        if not address:
-            raise RuntimeError("dbus-daemon did not start: " + self.log_text("dbus-daemon"))
+        self._spawn_and_read_ready_line(
+            lambda fd: ["dbus-daemon", f"--config-file={config}", "--nofork", "--nopidfile",
+                        f"--print-address={fd}"], "dbus-daemon")
         self.env["DBUS_SESSION_BUS_ADDRESS"] = f"unix:path={socket}"
         self.bus = BusClient(self.env["DBUS_SESSION_BUS_ADDRESS"])
 

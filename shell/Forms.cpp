@@ -6,7 +6,10 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <csignal>
+#include <unistd.h>
 
 #include "shell/ShellPrivate.h"
 #include "transport/IdException.h"
@@ -35,6 +38,38 @@ void TFormClientArea::paintEvent(QPaintEvent*) {
 
 // ---- TApplication ---------------------------------------------------------------------------
 
+namespace {
+
+constexpr int SessionEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
+int signalPipe[2] = {-1, -1};
+
+void OnSessionEndSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
+}
+
+// The end of the desktop session (or a kill) arrives as a signal; it ends the message loop in
+// the ordinary way, so that the window is destroyed and its settings stored. A second signal
+// during the shut-down ends the process at once.
+std::unique_ptr<QSocketNotifier> EndLoopOnSessionEndSignals() {
+    if (signalPipe[0] < 0 && pipe(signalPipe) != 0)
+        return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
+        for (int signal : SessionEndSignals)
+            std::signal(signal, SIG_DFL);
+        if (Application)
+            Application->Terminate();
+    });
+    for (int signal : SessionEndSignals)
+        std::signal(signal, OnSessionEndSignal);
+    return notifier;
+}
+
+} // namespace
+
 struct TApplication::Impl {
     std::unique_ptr<QApplication> qt;
 };
@@ -60,7 +95,10 @@ void TApplication::Run() {
         return;
     if (showMainForm_ && mainForm_)
         mainForm_->Show();
+    const auto sessionEnd = EndLoopOnSessionEndSignals();
     QApplication::exec();
+    for (int signal : SessionEndSignals)
+        std::signal(signal, SIG_DFL);
 }
 
 void TApplication::Terminate() {

@@ -313,6 +313,8 @@ class DesktopSession:
     def tray_icon_of(self, pid):
         """The process's tray icon in the session's tray host, or None while there is none."""
         if self.tray_kind == "sni":
+            if self.tray_process is None:
+                return None
             for name, path in self.bus.registered_items():
                 try:
                     if self.bus.pid_of(name) == pid:

@@ -43,6 +43,32 @@ class StartUpTest(DesktopTestCase):
         icon = desktop.start_program(program_path()).wait_tray_icon()
         self.assertEqual(icon.image(), EMPTY_SLOT)
 
+    def test_tray_icon_comes_back_when_the_tray_host_restarts(self):
+        desktop = self.desktop(tray="sni")
+        run = desktop.start_program(program_path())
+        run.wait_tray_icon()
+        desktop.restart_tray()
+        icon = run.wait_tray_icon()
+        self.assertEqual(icon.tip(), TITLE)
+        self.assertEqual(icon.image(), EMPTY_SLOT)
+
+    def test_a_tray_that_starts_a_moment_later_still_gets_the_icon(self):
+        desktop = self.desktop(tray="xembed")
+        desktop.stop_tray()
+        run = desktop.start_program(program_path())
+        time.sleep(1.5)
+        desktop.start_tray()
+        self.assertEqual(run.wait_tray_icon().image(), EMPTY_SLOT)
+
+    def test_without_any_tray_the_program_reports_it_and_ends(self):
+        desktop = self.desktop(tray=None)
+        run = desktop.start_program(program_path())
+        box = run.wait_window((TITLE,), timeout=30)  # the error box, captioned with the title
+        desktop.screenshot("error-box", box)
+        self.assertIsNone(desktop.tray_icon_of(run.pid))
+        desktop.press_keys("Return", window=box)
+        self.assertEqual(run.wait_exit(), 1)
+
     def test_without_settings_the_window_shows_and_the_hot_key_does_nothing(self):
         desktop = self.desktop(tray="sni")
         run = desktop.start_program(program_path())

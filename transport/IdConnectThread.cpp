@@ -38,7 +38,7 @@ TIdConnectThread::~TIdConnectThread() {
 
 void TIdConnectThread::Execute() {
     try {
-        binding_.Connect(wakeFd_);
+        binding_.CompleteConnect(wakeFd_);
     } catch (const EIdSocketError& error) {
         if (!IsClosedUnderConnect(error.ErrorCode())) {
             errorMessage_ = error.Message();

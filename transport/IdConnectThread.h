@@ -1,7 +1,7 @@
 #pragma once
-// The watcher thread of a bounded connect: it runs the blocking connect of one socket handle
-// while the thread that started it waits, in slices, for the stop flag. The starter can stop it
-// early, which ends a connect still in progress at once.
+// The watcher thread of a bounded connect: it waits for the end of a connect in progress on one
+// socket handle while the thread that started it waits, in slices, for the stop flag. The
+// starter can stop it early, which ends the wait for the connect at once.
 
 #include <chrono>
 #include <condition_variable>
@@ -14,7 +14,8 @@ class TIdSocketHandle;
 
 class TIdConnectThread {
 public:
-    // Starts the connect at once. Raises EIdConnectException when no thread can be started.
+    // Starts watching the connect that binding has begun. Raises EIdConnectException when no
+    // thread can be started.
     explicit TIdConnectThread(TIdSocketHandle& binding);
     // Stops a connect still running and waits for the thread's end.
     ~TIdConnectThread();

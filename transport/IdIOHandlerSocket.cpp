@@ -84,6 +84,9 @@ std::u16string TIdIOHandlerSocket::DestinationAddress() const {
 }
 
 void TIdIOHandlerSocket::WaitForConnect(int32_t timeout) {
+    // A server that answers within the connect call itself needs no watcher.
+    if (binding_->BeginConnect())
+        return;
     const bool unlimited = timeout < 0;
     TIdConnectThread watcher(*binding_);
     int32_t remaining = unlimited ? kUnlimitedRemaining : timeout;

@@ -48,10 +48,10 @@ protected:
     // through WaitForConnect when ConnectTimeout is not 0, directly otherwise.
     // Raises EIdSocketError, EIdCouldNotBindSocket, EIdConnectTimeout, EIdConnectException.
     virtual void ConnectStep();
-    // Runs the connect on a TIdConnectThread and polls it in 125 ms slices for at most timeout
-    // ms (negative: no limit). At time-out the connect is ended, the handler closed and
-    // EIdConnectTimeout "Connect timed out." raised; a failed connect raises EIdSocketError
-    // with its code, or EIdConnectException.
+    // Starts the connect; unless it is made at once, a TIdConnectThread waits for it while this
+    // thread polls the watcher in 125 ms slices for at most timeout ms (negative: no limit). At time-out the
+    // connect is ended, the handler closed and EIdConnectTimeout "Connect timed out." raised; a failed
+    // connect raises EIdSocketError with its code, or EIdConnectException.
     void WaitForConnect(int32_t timeout);
 
 private:

@@ -45,8 +45,20 @@ bool TIdSocketHandle::TryBind(uint16_t port) {
     }
 }
 
-void TIdSocketHandle::Connect(int cancelFd) {
-    GStack()->ConnectSocket(handle_, peerIP_, ipVersion_, peerPort_, cancelFd);
+void TIdSocketHandle::Connect() {
+    GStack()->ConnectSocket(handle_, peerIP_, ipVersion_, peerPort_);
+    ReadAddressesBack();
+}
+
+bool TIdSocketHandle::BeginConnect() {
+    if (!GStack()->BeginConnect(handle_, peerIP_, ipVersion_, peerPort_))
+        return false;
+    ReadAddressesBack();
+    return true;
+}
+
+void TIdSocketHandle::CompleteConnect(int cancelFd) {
+    GStack()->EndConnect(handle_, cancelFd);
     ReadAddressesBack();
 }
 

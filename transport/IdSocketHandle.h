@@ -25,10 +25,17 @@ public:
     // the chosen address back. Raises EIdCouldNotBindSocket whatever the cause.
     void Bind();
 
-    // connect() to PeerIP()/PeerPort(), then, while the socket is still open, reads both
-    // addresses back. A readable cancelFd ends the wait (see TIdStack::ConnectSocket).
+    // Blocking connect() to PeerIP()/PeerPort(), then the addresses are read back.
     // Raises EIdSocketError.
-    void Connect(int cancelFd = -1);
+    void Connect();
+
+    // Starts the connect without blocking: true when it is already made (addresses read back),
+    // false while it is in progress and CompleteConnect must follow. Raises EIdSocketError.
+    bool BeginConnect();
+
+    // Waits for the connect in progress (a readable cancelFd ends the wait with 10004), then,
+    // while the socket is still open, reads both addresses back. Raises EIdSocketError.
+    void CompleteConnect(int cancelFd);
 
     // recv()/send() through the stack. Raise EIdSocketError.
     int32_t Receive(TIdBytes& buffer);

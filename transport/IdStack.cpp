@@ -148,43 +148,40 @@ TIdSocketAddress AddressFrom(const sockaddr_storage& storage) {
     throw EIdIPVersionUnsupported(RSIPVersionUnsupported);
 }
 
-void SetBlocking(int handle, bool blocking) {
-    const int flags = CheckSocketResult(fcntl(handle, F_GETFL));
-    CheckSocketResult(fcntl(handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK));
-}
-
-// Waits for a connect in progress to finish; false when cancelFd became readable first.
-bool WaitConnectFinished(int handle, int cancelFd) {
+// Waits for a connect in progress to finish (ms < 0: without limit); false when cancelFd
+// became readable first or ms passed.
+bool WaitConnectFinished(int handle, int cancelFd, int ms) {
     pollfd waits[2] = {{handle, POLLOUT, 0}, {cancelFd, POLLIN, 0}};
     const nfds_t count = cancelFd == -1 ? 1 : 2;
-    while (poll(waits, count, -1) == -1)
+    int ready;
+    while ((ready = poll(waits, count, ms)) == -1)
         if (errno != EINTR)
             ThrowSocketError(SocketErrorFromErrno(errno));
-    return waits[1].revents == 0 || count == 1;
+    return ready > 0 && waits[0].revents != 0 && (count == 1 || waits[1].revents == 0);
 }
 
-int32_t PendingSocketError(int handle) {
+// The outcome of a connect that has finished: raises its failure.
+void CheckConnectOutcome(int handle) {
     int error = 0;
     socklen_t length = sizeof error;
     CheckSocketResult(getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length));
-    return error;
-}
-
-// A non-blocking connect() and a wait for its outcome; the socket is blocking again afterwards.
-// A signal arriving meanwhile does not abort the attempt, and cancelFd can end the wait.
-void ConnectAndWait(int handle, const sockaddr_storage& address, socklen_t length, int cancelFd) {
-    SetBlocking(handle, false);
-    int error = 0;
-    if (connect(handle, reinterpret_cast<const sockaddr*>(&address), length) == -1)
-        error = errno;
-    if (error == EINPROGRESS || error == EINTR)
-        error = WaitConnectFinished(handle, cancelFd) ? PendingSocketError(handle) : -1;
-    SetBlocking(handle, true);
-    if (error == -1)
-        ThrowSocketError(kInterruptedCall);
     if (error != 0)
         ThrowSocketError(SocketErrorFromErrno(error));
 }
+
+// Leaves the socket blocking again whichever way the connect ends.
+class BlockingRestorer {
+public:
+    explicit BlockingRestorer(int handle) : handle_(handle) {}
+    ~BlockingRestorer() {
+        if (handle_ != -1)
+            fcntl(handle_, F_SETFL, fcntl(handle_, F_GETFL) & ~O_NONBLOCK);
+    }
+    void Keep() { handle_ = -1; }
+
+private:
+    int handle_;
+};
 
 [[noreturn]] void ThrowLookupError(int eaiCode, int savedErrno) {
     const int32_t classic = ClassicAddressInfoCode(eaiCode);
@@ -241,14 +238,47 @@ int TIdStack::OpenStreamSocket(int socketType, int protocol, bool /*overlapped*/
 void TIdStack::BindLocal(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port) {
     sockaddr_storage address;
     const socklen_t length = BuildAddress(ip, version, port, address);
+    // With any port, leave the choice to connect(): it may reuse a port whose earlier connection
+    // is still waiting out its close, where bind() would have to search for a port nobody holds.
+    if (port == 0)
+        SetSocketOption(handle, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, 1);
     CheckSocketResult(bind(handle, reinterpret_cast<const sockaddr*>(&address), length));
 }
 
-void TIdStack::ConnectSocket(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port,
-                             int cancelFd) {
+void TIdStack::ConnectSocket(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port) {
     sockaddr_storage address;
     const socklen_t length = BuildAddress(ip, version, port, address);
-    ConnectAndWait(handle, address, length, cancelFd);
+    if (connect(handle, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+        return;
+    // A signal does not abort the attempt: the connect goes on, and its end is waited for.
+    if (errno != EINTR)
+        ThrowSocketError(SocketErrorFromErrno(errno));
+    WaitConnectFinished(handle, -1, -1);
+    CheckConnectOutcome(handle);
+}
+
+bool TIdStack::BeginConnect(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port) {
+    sockaddr_storage address;
+    const socklen_t length = BuildAddress(ip, version, port, address);
+    CheckSocketResult(fcntl(handle, F_SETFL, CheckSocketResult(fcntl(handle, F_GETFL)) | O_NONBLOCK));
+    BlockingRestorer restorer(handle);
+    if (connect(handle, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+        return true;
+    if (errno != EINPROGRESS && errno != EINTR)
+        ThrowSocketError(SocketErrorFromErrno(errno));
+    if (WaitConnectFinished(handle, -1, 0)) {
+        CheckConnectOutcome(handle);
+        return true;
+    }
+    restorer.Keep();
+    return false;
+}
+
+void TIdStack::EndConnect(int handle, int cancelFd) {
+    BlockingRestorer restorer(handle);
+    if (!WaitConnectFinished(handle, cancelFd, -1))
+        ThrowSocketError(kInterruptedCall);
+    CheckConnectOutcome(handle);
 }
 
 int32_t TIdStack::ReceiveBytes(int handle, TIdBytes& buffer) {

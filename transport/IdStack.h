@@ -42,11 +42,19 @@ public:
     // bind() to ip (empty: any address) and port (0: any port). Raises EIdSocketError.
     virtual void BindLocal(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port);
 
-    // connect() to a numeric address. With cancelFd other than -1 the wait for the connection
-    // also ends, with 10004 "Interrupted system call.", as soon as cancelFd becomes readable.
-    // Raises EIdSocketError (10061 "Connection refused." and the like).
-    virtual void ConnectSocket(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port,
-                               int cancelFd = -1);
+    // Blocking connect() to a numeric address. Raises EIdSocketError (10061 "Connection
+    // refused." and the like).
+    virtual void ConnectSocket(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port);
+
+    // Starts a connect() that does not block: true when the connection was made at once (a
+    // server on this machine answers within the call), false while it is still in progress;
+    // then EndConnect must follow. Raises EIdSocketError when the connect has already failed.
+    virtual bool BeginConnect(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port);
+
+    // Waits for the connect that BeginConnect left in progress, or until cancelFd becomes
+    // readable, which raises 10004 "Interrupted system call.". The socket is blocking again
+    // afterwards. Raises EIdSocketError when the connect failed.
+    virtual void EndConnect(int handle, int cancelFd);
 
     // recv() into the whole buffer: the count received, 0 when the peer has closed its side.
     // Raises EIdSocketError.

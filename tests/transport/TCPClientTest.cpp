@@ -170,9 +170,9 @@ TEST(TCPClient, SettingsReachAnExistingHandler) {
 
 TEST(TCPClient, CloseNotifiesThePeerFirst) {
     std::string received;
-    TransportScriptedPeer peer(
-        [&](TransportPeerConnection& connection) { received += connection.ReadUntilClosed() + "|"; });
     {
+        TransportScriptedPeer peer(
+            [&](TransportPeerConnection& connection) { received += connection.ReadUntilClosed() + "|"; });
         ClientSayingGoodbye client;
         Aim(client, u"127.0.0.1", peer.Port());
         client.OpenTcpConnection();

@@ -58,6 +58,25 @@ private:
     int32_t errorCode_;
 };
 
+// The platform's socket library could not be loaded, or one of its functions not bound. The
+// socket functions are linked directly here, so nothing raises it; it stays for callers that
+// name it. The message is the title, then ": " and the platform's text when there is a code.
+class EIdWinsockStubError : public EIdException {
+public:
+    EIdWinsockStubError(int32_t win32Error, const std::u16string& win32ErrorMessage,
+                        const std::u16string& title)
+        : EIdException(win32Error == 0 ? title : title + u": " + win32ErrorMessage), win32Error_(win32Error),
+          win32ErrorMessage_(win32ErrorMessage), title_(title) {}
+    int32_t Win32Error() const noexcept { return win32Error_; }
+    const std::u16string& Win32ErrorMessage() const noexcept { return win32ErrorMessage_; }
+    const std::u16string& Title() const noexcept { return title_; }
+
+private:
+    int32_t win32Error_;
+    std::u16string win32ErrorMessage_;
+    std::u16string title_;
+};
+
 BG_DECLARE_EXCEPTION(EIdStackError, EIdException);
 BG_DECLARE_EXCEPTION(EIdStackInitializationFailed, EIdStackError);
 BG_DECLARE_EXCEPTION(EIdStackSetSizeExceeded, EIdStackError);

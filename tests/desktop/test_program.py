@@ -3,6 +3,7 @@
 settings window when the settings are incomplete, the hot key, quitting, and a second copy."""
 
 import os
+import signal
 import time
 
 from desktop_rig import CAPTIONS, wait_for
@@ -151,6 +152,17 @@ class QuittingTest(DesktopTestCase):
         with open(run.settings_path) as ini:
             stored = ini.read().split()
         self.assertEqual(stored[:3], ["[Main]", "POP3Server=", "Port=110"], "the fields were not stored")
+
+
+    def test_session_end_signal_ends_the_program_cleanly(self):
+        desktop = self.desktop(tray="sni")
+        run = desktop.start_program(program_path())
+        run.wait_tray_icon()
+        wait_for(desktop.hot_key_is_held, 10, "the program to grab Ctrl+Alt+F5")
+        os.kill(run.pid, signal.SIGTERM)
+        self.assertEqual(run.wait_exit(), 0)
+        self.assertFalse(desktop.hot_key_is_held())
+        self.assertTrue(os.path.exists(run.settings_path), "the fields were not stored")
 
 
 class SecondCopyTest(DesktopTestCase):

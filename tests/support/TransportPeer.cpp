@@ -163,5 +163,11 @@ TransportFullListener::TransportFullListener() {
 TransportFullListener::~TransportFullListener() {
     for (int filler : fillers_)
         close(filler);
-    close(listener_);
+    StopListening();
+}
+
+void TransportFullListener::StopListening() {
+    if (listener_ != -1)
+        close(listener_);
+    listener_ = -1;
 }

@@ -75,6 +75,8 @@ public:
     TransportFullListener& operator=(const TransportFullListener&) = delete;
 
     uint16_t Port() const { return port_; }
+    // Stops listening: connects still waiting are refused at their next attempt.
+    void StopListening();
 
 private:
     int listener_ = -1;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "TransportTestClient.h"
 #include "tests/support/TransportResources.h"
 #include "transport/IdException.h"
@@ -247,4 +249,26 @@ TEST(TCPClient, BytesLeftUnreadDoNotBlockTheNextConnect) {
     EXPECT_FALSE(connected.client.TcpConnectionIsOpen());
     connected.client.OpenTcpConnection();
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK hello");
+}
+
+TEST(TCPClient, RefusalNoticedByTheWatcherIsRaisedWithItsCode) {
+    TransportFullListener listener;
+    TIdTCPClientCustom client;
+    Aim(client, u"127.0.0.1", listener.Port());
+    // The connect is left waiting; once nobody listens, its next attempt is refused.
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        listener.StopListening();
+    });
+    const auto start = Clock::now();
+    try {
+        client.OpenTcpConnection();
+        FAIL() << "connected";
+    } catch (const EIdSocketError& error) {
+        EXPECT_EQ(error.ErrorCode(), 10061);
+        EXPECT_EQ(error.Message(), u"Socket Error # 10061\r\nConnection refused.");
+    }
+    stopper.join();
+    EXPECT_LT(MillisecondsSince(start), 4900);
+    EXPECT_EQ(client.IOHandler(), nullptr);
 }

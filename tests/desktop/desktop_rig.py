@@ -295,7 +295,9 @@ class DesktopSession:
         subprocess.run(["xdotool", "key", "--delay", "50", *keys], env=self.env, check=True, timeout=20)
 
     def hot_key_is_held(self):
-        """True when some client holds the passive grab of Ctrl+Alt+F5 on the root window."""
+        """True when some client holds the passive grab of Ctrl+Alt+F5 on the root window. The probe
+        holds the grab itself for a moment when nobody else does: call it only once the program under
+        test has finished starting, or its own grab may fail."""
         return self.screen.key_grab_is_held("F5", CTRL_ALT)
 
     def screenshot(self, name, window=None):

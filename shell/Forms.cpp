@@ -239,6 +239,7 @@ bool TForm::Visible() const {
 }
 
 void TForm::Show() {
+    CreateHandles();
     QMainWindow* window = impl_->window.get();
     if (centered_ && !window->isVisible()) {
         window->adjustSize();
@@ -291,11 +292,17 @@ void TForm::ControlDestroyed(TControl* control) {
     std::erase(controls_, control);
 }
 
+void TForm::CreateHandles() {
+    for (TControl* control : controls_)
+        control->HandleNeeded();
+    TabOrderChanged();
+}
+
 // Chains the controls that take part in tabbing by their TabOrder.
 void TForm::TabOrderChanged() {
     std::vector<TControl*> chain;
     std::copy_if(controls_.begin(), controls_.end(), std::back_inserter(chain),
-                 [](TControl* control) { return control->TabOrder() >= 0; });
+                 [](TControl* control) { return control->TabOrder() >= 0 && control->HandleAllocated(); });
     std::stable_sort(chain.begin(), chain.end(),
                      [](TControl* a, TControl* b) { return a->TabOrder() < b->TabOrder(); });
     for (size_t i = 1; i < chain.size(); ++i)

@@ -147,6 +147,8 @@ protected:
     void DoDestroy();
 
 private:
+    // Gives every control its widget; the window shows them from then on.
+    void CreateHandles();
     void Paint();
 
     std::unique_ptr<Impl> impl_;

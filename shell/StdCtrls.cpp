@@ -6,96 +6,25 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 
 #include "shell/ShellPrivate.h"
 
 namespace {
 
-template <class Widget> std::unique_ptr<TControl::Impl> MakeImpl(TForm* owner) {
-    auto impl = std::make_unique<TControl::Impl>();
-    impl->widget = std::make_unique<Widget>(owner->Handle()->client);
-    impl->widget->show(); // shown with the window
-    return impl;
-}
-
+// The widget of a control, or null while it has none.
 template <class Widget> Widget* WidgetOf(const TControl* control) {
     return static_cast<Widget*>(control->Handle()->widget.get());
 }
 
-} // namespace
-
-// ---- TControl -------------------------------------------------------------------------------
-
-TControl::TControl(TForm* owner, std::unique_ptr<Impl> impl) : owner_(owner), impl_(std::move(impl)) {
-    impl_->widget->setFocusPolicy(Qt::NoFocus);
-    owner_->ControlCreated(this);
+template <class Widget> Widget* MakeWidget(TControl* control, TForm* owner) {
+    auto widget = std::make_unique<Widget>(owner->Handle()->client);
+    Widget* made = widget.get();
+    control->Handle()->widget = std::move(widget);
+    return made;
 }
 
-TControl::~TControl() {
-    owner_->ControlDestroyed(this);
-}
-
-void TControl::SetBounds(int left, int top, int width, int height) {
-    impl_->widget->setGeometry(left, top, width, height);
-}
-int TControl::Left() const {
-    return impl_->widget->x();
-}
-int TControl::Top() const {
-    return impl_->widget->y();
-}
-int TControl::Width() const {
-    return impl_->widget->width();
-}
-int TControl::Height() const {
-    return impl_->widget->height();
-}
-bool TControl::Enabled() const {
-    return impl_->widget->isEnabled();
-}
-void TControl::SetEnabled(bool enabled) {
-    impl_->widget->setEnabled(enabled);
-}
-
-void TControl::SetTabOrder(int order) {
-    tabOrder_ = order;
-    impl_->widget->setFocusPolicy(order >= 0 ? Qt::StrongFocus : Qt::NoFocus);
-    owner_->TabOrderChanged();
-}
-
-void TControl::SetFont(std::u16string_view family, int pixelHeight) {
-    QFont font(ToQString(family));
-    font.setStyleHint(QFont::TypeWriter); // the stand-in when the family is not installed
-    font.setPixelSize(pixelHeight);
-    impl_->widget->setFont(font);
-}
-
-// ---- TLabel ---------------------------------------------------------------------------------
-
-TLabel::TLabel(TForm* owner) : TControl(owner, MakeImpl<QLabel>(owner)) {}
-std::u16string TLabel::Caption() const {
-    return FromQString(WidgetOf<QLabel>(this)->text());
-}
-void TLabel::SetCaption(std::u16string_view caption) {
-    WidgetOf<QLabel>(this)->setText(ToQString(caption));
-}
-
-// ---- TEdit ----------------------------------------------------------------------------------
-
-TEdit::TEdit(TForm* owner) : TControl(owner, MakeImpl<QLineEdit>(owner)) {
-    QObject::connect(WidgetOf<QLineEdit>(this), &QLineEdit::returnPressed,
-                     [owner] { owner->PressDefaultButton(); });
-}
-
-std::u16string TEdit::Text() const {
-    return FromQString(WidgetOf<QLineEdit>(this)->text());
-}
-void TEdit::SetText(std::u16string_view text) {
-    WidgetOf<QLineEdit>(this)->setText(ToQString(text));
-}
-
-void TEdit::SetNumbersOnly(bool numbersOnly) {
-    QLineEdit* edit = WidgetOf<QLineEdit>(this);
+void ApplyValidator(QLineEdit* edit, bool numbersOnly) {
     if (numbersOnly)
         edit->setValidator(
             new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
@@ -103,30 +32,150 @@ void TEdit::SetNumbersOnly(bool numbersOnly) {
         edit->setValidator(nullptr);
 }
 
+QIcon GlyphIcon(const std::vector<uint32_t>& argbPixels) {
+    if (argbPixels.size() != 16 * 16)
+        return {};
+    const QImage image(reinterpret_cast<const uchar*>(argbPixels.data()), 16, 16, QImage::Format_ARGB32);
+    return QIcon(QPixmap::fromImage(image.copy()));
+}
+
+} // namespace
+
+// ---- TControl -------------------------------------------------------------------------------
+
+TControl::TControl(TForm* owner) : owner_(owner), impl_(std::make_unique<Impl>()) {
+    owner_->ControlCreated(this);
+}
+
+TControl::~TControl() {
+    owner_->ControlDestroyed(this);
+}
+
+void TControl::HandleNeeded() {
+    if (HandleAllocated())
+        return;
+    CreateWidget();
+    ApplyCommonProperties();
+}
+
+bool TControl::HandleAllocated() const {
+    return impl_->widget != nullptr;
+}
+
+void TControl::ApplyCommonProperties() {
+    QWidget* widget = impl_->widget.get();
+    widget->setGeometry(left_, top_, width_, height_);
+    widget->setEnabled(enabled_);
+    widget->setFocusPolicy(tabOrder_ >= 0 ? Qt::StrongFocus : Qt::NoFocus);
+    if (!fontFamily_.empty()) {
+        QFont font(ToQString(fontFamily_));
+        font.setStyleHint(QFont::TypeWriter); // the stand-in when the family is not installed
+        font.setPixelSize(fontPixelHeight_);
+        widget->setFont(font);
+    }
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    if (QWidget* widget = impl_->widget.get())
+        widget->setGeometry(left, top, width, height);
+}
+
+void TControl::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (QWidget* widget = impl_->widget.get())
+        widget->setEnabled(enabled);
+}
+
+void TControl::SetTabOrder(int order) {
+    tabOrder_ = order;
+    if (QWidget* widget = impl_->widget.get()) {
+        widget->setFocusPolicy(order >= 0 ? Qt::StrongFocus : Qt::NoFocus);
+        owner_->TabOrderChanged();
+    }
+}
+
+void TControl::SetFont(std::u16string_view family, int pixelHeight) {
+    fontFamily_ = family;
+    fontPixelHeight_ = pixelHeight;
+    if (HandleAllocated())
+        ApplyCommonProperties();
+}
+
+// ---- TLabel ---------------------------------------------------------------------------------
+
+void TLabel::CreateWidget() {
+    MakeWidget<QLabel>(this, Owner())->setText(ToQString(caption_));
+}
+
+void TLabel::SetCaption(std::u16string_view caption) {
+    caption_ = caption;
+    if (QLabel* label = WidgetOf<QLabel>(this))
+        label->setText(ToQString(caption));
+}
+
+// ---- TEdit ----------------------------------------------------------------------------------
+
+void TEdit::CreateWidget() {
+    QLineEdit* edit = MakeWidget<QLineEdit>(this, Owner());
+    edit->setText(ToQString(text_));
+    edit->setEchoMode(passwordChar_ ? QLineEdit::Password : QLineEdit::Normal);
+    ApplyValidator(edit, numbersOnly_);
+    QObject::connect(edit, &QLineEdit::textChanged,
+                     [this](const QString& text) { text_ = FromQString(text); });
+    TForm* owner = Owner();
+    QObject::connect(edit, &QLineEdit::returnPressed, [owner] { owner->PressDefaultButton(); });
+}
+
+void TEdit::SetText(std::u16string_view text) {
+    text_ = text;
+    if (QLineEdit* edit = WidgetOf<QLineEdit>(this)) {
+        const QSignalBlocker quiet(edit);
+        edit->setText(ToQString(text));
+    }
+}
+
+void TEdit::SetNumbersOnly(bool numbersOnly) {
+    numbersOnly_ = numbersOnly;
+    if (QLineEdit* edit = WidgetOf<QLineEdit>(this))
+        ApplyValidator(edit, numbersOnly);
+}
+
 void TEdit::SetPasswordChar(char16_t passwordChar) {
-    WidgetOf<QLineEdit>(this)->setEchoMode(passwordChar ? QLineEdit::Password : QLineEdit::Normal);
+    passwordChar_ = passwordChar;
+    if (QLineEdit* edit = WidgetOf<QLineEdit>(this))
+        edit->setEchoMode(passwordChar ? QLineEdit::Password : QLineEdit::Normal);
 }
 
 // ---- TBitBtn --------------------------------------------------------------------------------
 
-TBitBtn::TBitBtn(TForm* owner) : TControl(owner, MakeImpl<QPushButton>(owner)) {
-    QObject::connect(WidgetOf<QPushButton>(this), &QPushButton::clicked, [this] { Click(); });
+void TBitBtn::CreateWidget() {
+    QPushButton* button = MakeWidget<QPushButton>(this, Owner());
+    button->setText(ToQString(caption_));
+    button->setIcon(GlyphIcon(glyph_));
+    button->setDefault(default_);
+    QObject::connect(button, &QPushButton::clicked, [this] { Click(); });
 }
 
-std::u16string TBitBtn::Caption() const {
-    return FromQString(WidgetOf<QPushButton>(this)->text());
-}
 void TBitBtn::SetCaption(std::u16string_view caption) {
-    WidgetOf<QPushButton>(this)->setText(ToQString(caption));
+    caption_ = caption;
+    if (QPushButton* button = WidgetOf<QPushButton>(this))
+        button->setText(ToQString(caption));
 }
 
 void TBitBtn::SetGlyph(const std::vector<uint32_t>& argbPixels) {
-    QImage image(reinterpret_cast<const uchar*>(argbPixels.data()), 16, 16, QImage::Format_ARGB32);
-    WidgetOf<QPushButton>(this)->setIcon(QIcon(QPixmap::fromImage(image.copy())));
+    glyph_ = argbPixels;
+    if (QPushButton* button = WidgetOf<QPushButton>(this))
+        button->setIcon(GlyphIcon(glyph_));
 }
 
 void TBitBtn::SetDefault(bool isDefault) {
-    WidgetOf<QPushButton>(this)->setDefault(isDefault);
+    default_ = isDefault;
+    if (QPushButton* button = WidgetOf<QPushButton>(this))
+        button->setDefault(isDefault);
     Owner()->SetDefaultButton(isDefault ? this : nullptr);
 }
 
@@ -137,24 +186,34 @@ void TBitBtn::Click() {
 
 // ---- TCheckBox ------------------------------------------------------------------------------
 
-TCheckBox::TCheckBox(TForm* owner) : TControl(owner, MakeImpl<QCheckBox>(owner)) {
-    QObject::connect(WidgetOf<QCheckBox>(this), &QCheckBox::toggled, [this] { Toggled(); });
+void TCheckBox::CreateWidget() {
+    QCheckBox* box = MakeWidget<QCheckBox>(this, Owner());
+    box->setText(ToQString(caption_));
+    box->setChecked(checked_);
+    QObject::connect(box, &QCheckBox::toggled, [this](bool checked) {
+        checked_ = checked;
+        Click();
+    });
 }
 
-std::u16string TCheckBox::Caption() const {
-    return FromQString(WidgetOf<QCheckBox>(this)->text());
-}
 void TCheckBox::SetCaption(std::u16string_view caption) {
-    WidgetOf<QCheckBox>(this)->setText(ToQString(caption));
-}
-bool TCheckBox::Checked() const {
-    return WidgetOf<QCheckBox>(this)->isChecked();
-}
-void TCheckBox::SetChecked(bool checked) {
-    WidgetOf<QCheckBox>(this)->setChecked(checked);
+    caption_ = caption;
+    if (QCheckBox* box = WidgetOf<QCheckBox>(this))
+        box->setText(ToQString(caption));
 }
 
-void TCheckBox::Toggled() {
+void TCheckBox::SetChecked(bool checked) {
+    if (checked == checked_)
+        return;
+    checked_ = checked;
+    if (QCheckBox* box = WidgetOf<QCheckBox>(this)) {
+        const QSignalBlocker quiet(box);
+        box->setChecked(checked);
+    }
+    Click();
+}
+
+void TCheckBox::Click() {
     if (onClick_)
         Application->Guarded([this] { onClick_(this); });
 }

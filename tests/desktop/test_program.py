@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Whole-program tests of the resident program on a private desktop: start-up into the tray, the
-settings window when the settings are incomplete, the hot key, quitting, and a second copy."""
+"""Whole-program tests of the resident program on a private desktop: start-up into the tray (also
+with a late, a restarted or a missing tray host), the settings window when the settings are
+incomplete, the check's tray state and sound, the hot key, the ways to quit, and a second copy."""
 
 import os
 import signal

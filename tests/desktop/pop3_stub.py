@@ -9,8 +9,12 @@ import threading
 
 class _Session(socketserver.StreamRequestHandler):
     def handle(self):
-        stub = self.server.stub
-        stub.note_session()
+        try:
+            self.converse(self.server.stub)
+        finally:
+            self.server.stub.note_session()  # counted when over, so its count is the one it served
+
+    def converse(self, stub):
         self.say("+OK stub ready")
         for raw in self.rfile:
             command = raw.decode("ascii", "replace").strip().split(" ")[0].upper()
@@ -36,7 +40,7 @@ class _Server(socketserver.ThreadingTCPServer):
 
 
 class Pop3Stub:
-    """with Pop3Stub(message_count=3) as stub: ... stub.port ... stub.sessions"""
+    """with Pop3Stub(message_count=3) as stub: ... stub.port ... stub.sessions (those that ended)"""
 
     def __init__(self, message_count=0):
         self.message_count = message_count

@@ -1,0 +1,307 @@
+// One mailbox check (connect to QUIT: greeting, CAPA, USER, PASS, STAT, QUIT) against a private
+// Dovecot with kept login processes, in one run:
+// - in process: TIdPOP3 beside the same conversation on raw sockets (the floor) and beside
+//   Python's poplib, timed inside Python;
+// - as a whole process: pop3_count beside curl, fetchmail --check and mpop -s.
+// Rounds are interleaved so that drift in the machine's load touches every contender alike.
+// Prints medians and ratios; asserts nothing. Must run as root (the server switches users).
+//
+//     bench_pop3 [--rounds N] [--process-rounds M]
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/pop3/ChildProcess.h"
+#include "pop3/IdPOP3.h"
+#include "tests/support/Pop3RawSession.h"
+#include "tests/support/Pop3RealServers.h"
+#include "transport/IdGlobal.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMessages = 3;
+constexpr int kWarmUpRounds = 50;
+constexpr int32_t kTimeoutMs = 5000;
+
+struct Settings {
+    int rounds = 2000;
+    int processRounds = 300;
+};
+
+// One contender's check durations in microseconds.
+struct Series {
+    std::string name;
+    std::vector<double> us;
+};
+
+double Percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<size_t>(fraction * static_cast<double>(values.size() - 1))];
+}
+
+double Median(const Series& series) {
+    return Percentile(series.us, 0.5);
+}
+
+void PrintSeries(const Series& series, double reference) {
+    std::printf("  %-36s %9.1f %9.1f %9.1f   %6.2fx\n", series.name.c_str(), Median(series),
+                Percentile(series.us, 0.1), Percentile(series.us, 0.9), Median(series) / reference);
+}
+
+void PrintTable(const std::vector<Series>& table, double reference, const char* ratioCaption) {
+    std::printf("  %-36s %9s %9s %9s   %s\n", "", "median", "p10", "p90", ratioCaption);
+    std::printf("  %-36s %9s %9s %9s\n", "", "us", "us", "us");
+    for (const Series& series : table)
+        PrintSeries(series, reference);
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "bench_pop3: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void RequireCount(const std::string& who, int32_t count) {
+    if (count != kMessages)
+        Fail(who + " counted " + std::to_string(count) + " messages, not " + std::to_string(kMessages));
+}
+
+double MicrosecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+// ---- In process ----
+
+// The check as the resident program runs it on its one long-lived client.
+double TimedClientCheck(TIdPOP3& client) {
+    const auto start = Clock::now();
+    client.ConnectAndLogIn();
+    const int32_t count = client.QueryMessageCount();
+    client.CloseSession(true);
+    const double elapsed = MicrosecondsSince(start);
+    RequireCount("TIdPOP3", count);
+    return elapsed;
+}
+
+double TimedRawCheck(const DovecotServer& server) {
+    const auto start = Clock::now();
+    const int32_t count = RawPop3MessageCount(server.Port(), server.UserName(), server.Password());
+    const double elapsed = MicrosecondsSince(start);
+    RequireCount("raw sockets", count);
+    return elapsed;
+}
+
+// Python's poplib in one long-lived interpreter that times each check itself.
+class PoplibPeer {
+public:
+    explicit PoplibPeer(const DovecotServer& server)
+        : helper_({"/usr/bin/python3", BG_POP3_BENCH_DIR "/poplib_check.py", std::to_string(server.Port()),
+                   server.UserName(), server.Password()}) {}
+
+    double TimedCheck() {
+        helper_.WriteLine("check");
+        const std::string answer = helper_.ReadLine();
+        double elapsed = 0;
+        int count = -1;
+        if (std::sscanf(answer.c_str(), "%lf %d", &elapsed, &count) != 2)
+            Fail("poplib: " + (answer.empty() ? std::string("the helper ended") : answer));
+        RequireCount("poplib", count);
+        return elapsed;
+    }
+
+private:
+    Coprocess helper_;
+};
+
+void ConfigureClient(TIdPOP3& client, const DovecotServer& server) {
+    client.SetHost(u"127.0.0.1");
+    client.SetPort(server.Port());
+    client.SetUsername(Utf8ToText(server.UserName()));
+    client.SetPassword(Utf8ToText(server.Password()));
+    client.SetConnectTimeout(kTimeoutMs);
+    client.SetReadTimeout(kTimeoutMs);
+}
+
+void RunInProcess(const DovecotServer& server, int rounds) {
+    TIdPOP3 client;
+    ConfigureClient(client, server);
+    PoplibPeer poplib(server);
+    Series raw{"raw sockets (floor)", {}}, ours{"TIdPOP3", {}}, python{"Python poplib (timed in Python)", {}};
+    try {
+        for (int round = -kWarmUpRounds; round < rounds; ++round) {
+            const double rawUs = TimedRawCheck(server);
+            const double oursUs = TimedClientCheck(client);
+            const double pythonUs = poplib.TimedCheck();
+            if (round < 0)
+                continue;
+            raw.us.push_back(rawUs);
+            ours.us.push_back(oursUs);
+            python.us.push_back(pythonUs);
+        }
+    } catch (const std::exception& error) {
+        Fail(std::string("in-process check failed: ") + error.what());
+    }
+    std::printf("\nOne check in process, connect to QUIT, %d rounds interleaved\n", rounds);
+    PrintTable({raw, ours, python}, Median(raw), "/ floor");
+    std::printf("  TIdPOP3 / floor: %.2fx (aim: at most 1.10x)\n", Median(ours) / Median(raw));
+}
+
+// ---- Whole process ----
+
+struct ProcessPeer {
+    std::string name;
+    std::vector<std::string> argv;
+    // Added for the one run that shows the count (curl prints nothing unless verbose).
+    std::vector<std::string> showCountFlags = {};
+};
+
+void WritePrivateFile(const fs::path& path, const std::string& contents) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+    chmod(path.c_str(), 0600); // both clients refuse a readable file holding a password
+}
+
+std::vector<ProcessPeer> ProcessPeers(const DovecotServer& server, const fs::path& folder) {
+    const std::string port = std::to_string(server.Port());
+    const std::string user = server.UserName(), password = server.Password();
+    WritePrivateFile(folder / "fetchmailrc", "set no syslog\n"
+                                             "poll 127.0.0.1 service " +
+                                                 port +
+                                                 " protocol pop3 auth password\n"
+                                                 "  user \"" +
+                                                 user + "\" password \"" + password +
+                                                 // no STLS attempt: this server offers no TLS
+                                                 "\" is root here sslproto ''\n");
+    WritePrivateFile(folder / "mpoprc", "account default\nhost 127.0.0.1\nport " + port + "\nuser " + user +
+                                            "\npassword " + password +
+                                            "\nauth user\ntls off\n"
+                                            "uidls_file " +
+                                            (folder / "mpop-uidls").string() + "\ndelivery mbox /dev/null\n");
+    const std::string url = "pop3://" + user + ":" + password + "@127.0.0.1:" + port + "/";
+    const std::string mpoprc = (folder / "mpoprc").string();
+    return {
+        {"pop3_count (ours)", {BG_POP3_COUNT_PROGRAM, "127.0.0.1", port, user, password}},
+        {"curl -I -X STAT", {"curl", "-s", "-I", "-X", "STAT", url}, {"-v"}},
+        {"fetchmail --check", {"fetchmail", "--check", "-f", (folder / "fetchmailrc").string()}},
+        {"mpop -s", {"mpop", "-s", "-C", mpoprc}},
+        // mpop sends USER and PASS back to back; without that it avoids a stall on some checks.
+        {"mpop -s --pipelining=off", {"mpop", "-s", "-C", mpoprc, "--pipelining=off"}},
+    };
+}
+
+std::vector<std::string> PeerEnvironment(const fs::path& folder) {
+    const char* path = std::getenv("PATH");
+    return {"HOME=" + folder.string(), "FETCHMAILHOME=" + folder.string(),
+            std::string("PATH=") + (path ? path : "/usr/bin:/bin"), "LC_ALL=C"};
+}
+
+// The first output line that holds the count as a word, or empty.
+std::string LineWithCount(const std::string& output) {
+    const std::string count = std::to_string(kMessages);
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            if (word == count)
+                return line;
+        }
+    }
+    return "";
+}
+
+// Runs the peer once and shows where it reported the count; a peer that fails is left out.
+bool ReportsCount(const ProcessPeer& peer, const std::vector<std::string>& environment) {
+    std::vector<std::string> argv = peer.argv;
+    argv.insert(argv.end(), peer.showCountFlags.begin(), peer.showCountFlags.end());
+    const ProcessRun run = RunProcess(argv, environment, true);
+    const std::string line = LineWithCount(run.output);
+    const bool counted = run.exitStatus == 0 && !line.empty();
+    std::printf("  %-26s exit %3d: %s%s\n", peer.name.c_str(), run.exitStatus,
+                counted ? line.c_str() : run.output.substr(0, run.output.find('\n')).c_str(),
+                counted ? "" : "   (left out)");
+    return counted;
+}
+
+void RunWholeProcess(const DovecotServer& server, int rounds) {
+    std::string pattern = (fs::temp_directory_path() / "bg-pop3bench.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        Fail("cannot create a temporary folder");
+    const fs::path folder = pattern;
+    const std::vector<std::string> environment = PeerEnvironment(folder);
+
+    std::printf("\nWhole-process peers, one run each:\n");
+    std::vector<ProcessPeer> peers;
+    for (const ProcessPeer& peer : ProcessPeers(server, folder)) {
+        if (ReportsCount(peer, environment))
+            peers.push_back(peer);
+    }
+    std::vector<Series> table;
+    for (const ProcessPeer& peer : peers)
+        table.push_back({peer.name, {}});
+    for (int round = -kWarmUpRounds / 5; round < rounds; ++round) {
+        for (size_t i = 0; i < peers.size(); ++i) {
+            const ProcessRun run = RunProcess(peers[i].argv, environment, false);
+            if (run.exitStatus != 0)
+                Fail(peers[i].name + " failed with exit status " + std::to_string(run.exitStatus));
+            if (round >= 0)
+                table[i].us.push_back(run.elapsedUs);
+        }
+    }
+    fs::remove_all(folder);
+    if (table.empty() || peers.front().argv.front() != BG_POP3_COUNT_PROGRAM)
+        Fail("pop3_count did not complete a check");
+
+    double fastestPeer = 0;
+    std::string fastestName = "none";
+    for (size_t i = 1; i < table.size(); ++i) {
+        if (fastestPeer == 0 || Median(table[i]) < fastestPeer)
+            fastestPeer = Median(table[i]), fastestName = table[i].name;
+    }
+    std::printf("\nOne check as a whole process, start to exit, %d rounds interleaved\n", rounds);
+    PrintTable(table, Median(table.front()), "/ ours");
+    if (fastestPeer > 0)
+        std::printf("  pop3_count / fastest peer (%s): %.2fx (aim: below 1.00x)\n", fastestName.c_str(),
+                    Median(table.front()) / fastestPeer);
+}
+
+Settings ParseArguments(int argc, char** argv) {
+    Settings settings;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            settings.rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--process-rounds") == 0)
+            settings.processRounds = std::max(1, std::atoi(argv[i + 1]));
+        else
+            Fail(std::string("unknown option ") + argv[i]);
+    }
+    return settings;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Settings settings = ParseArguments(argc, argv);
+    signal(SIGPIPE, SIG_IGN); // a helper that died shows as a failed read, not as our death
+    if (!DovecotServer::Available())
+        Fail("Dovecot is not installed, or this is not root");
+    DovecotServer server(DovecotServer::Options{.keepLoginProcesses = true});
+    server.FillMailbox(kMessages);
+    std::printf("POP3 check against a private Dovecot on 127.0.0.1:%u (kept login processes, %d messages)\n",
+                server.Port(), kMessages);
+    RunInProcess(server, settings.rounds);
+    RunWholeProcess(server, settings.processRounds);
+    return 0;
+}

@@ -1,5 +1,7 @@
 #include "toolz/Toolz.h"
 
+#include "toolz/INIToolz.h"
+
 #include <algorithm>
 
 // The stored user name and password: each byte (inverted with FF) written as two hexadecimal
@@ -27,27 +29,9 @@ void ReplaceAllIgnoringCase(std::u16string& text, char16_t from, char16_t to) {
             c = to;
 }
 
-// The value of a hexadecimal digit, or -1 when the character is none.
-int HexDigitValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
 // A group of one or two characters read as a hexadecimal number; 0 when any is not a digit.
 unsigned GroupValue(std::u16string_view group) {
-    unsigned value = 0;
-    for (char16_t c : group) {
-        const int digit = HexDigitValue(c);
-        if (digit < 0)
-            return 0;
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return value;
+    return static_cast<unsigned>(IntegerFromText(u"$" + std::u16string(group), 0));
 }
 
 // A key alphabet of other than sixteen letters only supplies the digits it has letters for.

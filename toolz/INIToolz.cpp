@@ -493,7 +493,8 @@ std::u16string GetPrivateProfileString(std::u16string_view section, std::u16stri
     if (!bytes)
         return CutToLongestValue(std::u16string(defaultValue));
     const TIniText ini(*bytes);
-    const std::optional<std::string_view> value = ini.Value(TextToUtf8(section), TextToUtf8(key));
+    const std::optional<std::string_view> value =
+        ini.Value(TrimBlanks(TextToUtf8(section)), TrimBlanks(TextToUtf8(key)));
     return CutToLongestValue(value ? Utf8ToText(*value) : std::u16string(defaultValue));
 }
 

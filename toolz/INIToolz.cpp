@@ -117,8 +117,8 @@ std::string ResolveLink(const std::string& path) {
 }
 
 bool PathNamesFile(const std::string& path, int fd) {
-    struct stat atPath {
-    }, opened{};
+    struct stat atPath {};
+    struct stat opened {};
     return stat(path.c_str(), &atPath) == 0 && fstat(fd, &opened) == 0 && atPath.st_dev == opened.st_dev &&
            atPath.st_ino == opened.st_ino;
 }

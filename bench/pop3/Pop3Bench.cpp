@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -136,31 +137,45 @@ void ConfigureClient(TIdPOP3& client, const DovecotServer& server) {
     client.SetReadTimeout(kTimeoutMs);
 }
 
+// Runs round after round, each contender once per round; the order turns every round, so that
+// no contender always follows the same one.
+void TimeRounds(const std::vector<std::function<double()>>& contenders, std::vector<Series>& table,
+                int rounds, int warmUpRounds) {
+    const size_t count = contenders.size();
+    for (int round = -warmUpRounds; round < rounds; ++round) {
+        for (size_t k = 0; k < count; ++k) {
+            const size_t i = (static_cast<size_t>(round + warmUpRounds) + k) % count;
+            const double us = contenders[i]();
+            if (round >= 0)
+                table[i].us.push_back(us);
+        }
+    }
+}
+
 void RunInProcess(const DovecotServer& server, int rounds) {
     TIdPOP3 client;
     ConfigureClient(client, server);
     PoplibPeer poplib(server);
-    Series raw{"raw sockets (floor)", {}}, ours{"TIdPOP3", {}}, python{"Python poplib (timed in Python)", {}};
+    std::vector<Series> table{
+        {"raw sockets (floor)", {}}, {"TIdPOP3", {}}, {"Python poplib (timed in Python)", {}}};
     try {
-        for (int round = -kWarmUpRounds; round < rounds; ++round) {
-            const double rawUs = TimedRawCheck(server);
-            const double oursUs = TimedClientCheck(client);
-            const double pythonUs = poplib.TimedCheck();
-            if (round < 0)
-                continue;
-            raw.us.push_back(rawUs);
-            ours.us.push_back(oursUs);
-            python.us.push_back(pythonUs);
-        }
+        TimeRounds({[&] { return TimedRawCheck(server); }, [&] { return TimedClientCheck(client); },
+                    [&] { return poplib.TimedCheck(); }},
+                   table, rounds, kWarmUpRounds);
     } catch (const std::exception& error) {
         Fail(std::string("in-process check failed: ") + error.what());
     }
+    const Series& raw = table[0];
+    const Series& ours = table[1];
     std::printf("\nOne check in process, connect to QUIT, %d rounds interleaved\n", rounds);
-    PrintTable({raw, ours, python}, Median(raw), "/ floor");
+    PrintTable(table, Median(raw), "/ floor");
     std::printf("  TIdPOP3 / floor: %.2fx (aim: at most 1.10x)\n", Median(ours) / Median(raw));
 }
 
 // ---- Whole process ----
+
+// The row of a process that only starts and exits: how much of each figure is start-up alone.
+constexpr const char* kStartUpOnly = "true (start-up only, no check)";
 
 struct ProcessPeer {
     std::string name;
@@ -235,46 +250,62 @@ bool ReportsCount(const ProcessPeer& peer, const std::vector<std::string>& envir
     return counted;
 }
 
-void RunWholeProcess(const DovecotServer& server, int rounds) {
-    std::string pattern = (fs::temp_directory_path() / "bg-pop3bench.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        Fail("cannot create a temporary folder");
-    const fs::path folder = pattern;
-    const std::vector<std::string> environment = PeerEnvironment(folder);
-
+// The peers that completed a check in a first run, then the bare process start-up for scale.
+std::vector<ProcessPeer> WorkingPeers(const DovecotServer& server, const fs::path& folder,
+                                      const std::vector<std::string>& environment) {
     std::printf("\nWhole-process peers, one run each:\n");
     std::vector<ProcessPeer> peers;
     for (const ProcessPeer& peer : ProcessPeers(server, folder)) {
         if (ReportsCount(peer, environment))
             peers.push_back(peer);
     }
-    std::vector<Series> table;
-    for (const ProcessPeer& peer : peers)
-        table.push_back({peer.name, {}});
-    for (int round = -kWarmUpRounds / 5; round < rounds; ++round) {
-        for (size_t i = 0; i < peers.size(); ++i) {
-            const ProcessRun run = RunProcess(peers[i].argv, environment, false);
-            if (run.exitStatus != 0)
-                Fail(peers[i].name + " failed with exit status " + std::to_string(run.exitStatus));
-            if (round >= 0)
-                table[i].us.push_back(run.elapsedUs);
-        }
-    }
-    fs::remove_all(folder);
-    if (table.empty() || peers.front().argv.front() != BG_POP3_COUNT_PROGRAM)
+    if (peers.empty() || peers.front().argv.front() != BG_POP3_COUNT_PROGRAM)
         Fail("pop3_count did not complete a check");
+    peers.push_back({kStartUpOnly, {"true"}});
+    return peers;
+}
 
-    double fastestPeer = 0;
-    std::string fastestName = "none";
+std::vector<Series> TimeProcesses(const std::vector<ProcessPeer>& peers,
+                                  const std::vector<std::string>& environment, int rounds) {
+    std::vector<Series> table;
+    std::vector<std::function<double()>> contenders;
+    for (const ProcessPeer& peer : peers) {
+        table.push_back({peer.name, {}});
+        contenders.push_back([&peer, &environment] {
+            const ProcessRun run = RunProcess(peer.argv, environment, false);
+            if (run.exitStatus != 0)
+                Fail(peer.name + " failed with exit status " + std::to_string(run.exitStatus));
+            return run.elapsedUs;
+        });
+    }
+    TimeRounds(contenders, table, rounds, kWarmUpRounds / 5);
+    return table;
+}
+
+// The first row is ours; the start-up row is no contender.
+void PrintWholeProcessFigures(const std::vector<Series>& table, int rounds) {
+    const Series* fastest = nullptr;
     for (size_t i = 1; i < table.size(); ++i) {
-        if (fastestPeer == 0 || Median(table[i]) < fastestPeer)
-            fastestPeer = Median(table[i]), fastestName = table[i].name;
+        if (table[i].name != kStartUpOnly && (fastest == nullptr || Median(table[i]) < Median(*fastest)))
+            fastest = &table[i];
     }
     std::printf("\nOne check as a whole process, start to exit, %d rounds interleaved\n", rounds);
     PrintTable(table, Median(table.front()), "/ ours");
-    if (fastestPeer > 0)
-        std::printf("  pop3_count / fastest peer (%s): %.2fx (aim: below 1.00x)\n", fastestName.c_str(),
-                    Median(table.front()) / fastestPeer);
+    if (fastest != nullptr)
+        std::printf("  pop3_count / fastest peer (%s): %.2fx (aim: below 1.00x)\n", fastest->name.c_str(),
+                    Median(table.front()) / Median(*fastest));
+}
+
+void RunWholeProcess(const DovecotServer& server, int rounds) {
+    std::string pattern = (fs::temp_directory_path() / "bg-pop3bench.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        Fail("cannot create a temporary folder");
+    const fs::path folder = pattern;
+    const std::vector<std::string> environment = PeerEnvironment(folder);
+    const std::vector<ProcessPeer> peers = WorkingPeers(server, folder, environment);
+    const std::vector<Series> table = TimeProcesses(peers, environment, rounds);
+    fs::remove_all(folder);
+    PrintWholeProcessFigures(table, rounds);
 }
 
 Settings ParseArguments(int argc, char** argv) {

@@ -1,0 +1,477 @@
+// The POP3 session against a scripted server: every way a server can fail or misbehave, with
+// the exact bytes the client sent. Each script is the conversation a correct client has; where
+// the client must not say "QUIT", the script has none, and a "QUIT" sent anyway would show up
+// in the recorded bytes.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pop3/IdPOP3.h"
+#include "tests/support/Pop3CheckRun.h"
+#include "tests/support/Pop3ScriptedServer.h"
+#include "tests/support/TransportPeer.h"
+#include "transport/IdException.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+Pop3Script Join(std::initializer_list<Pop3Script> parts) {
+    Pop3Script joined;
+    for (const Pop3Script& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+
+const Pop3Script kGreeting = {ServerSays("+OK ready")};
+const Pop3Script kCapaRefused = {ClientSends("CAPA"), ServerSays("-ERR unknown command")};
+const Pop3Script kSignIn = {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
+                            ServerSays("+OK")};
+const Pop3Script kQuit = {ClientSends("QUIT"), ServerSays("+OK bye")};
+
+Pop3Script Stat(const std::string& reply) {
+    return {ClientSends("STAT"), ServerSays(reply)};
+}
+
+// A short read time-out for the tests in which a wait has to run out.
+constexpr int32_t kShortReadTimeout = 500;
+
+// The check against a server running `script`: its outcome, and the bytes the client sent.
+struct ScriptedRun {
+    Pop3CheckOutcome outcome;
+    std::string sent;
+};
+
+ScriptedRun RunScripted(const Pop3Script& script, int32_t readTimeout = 5000) {
+    ScriptedPop3Server server(script);
+    TIdPOP3 client;
+    AimClient(client, server.Port(), readTimeout);
+    ScriptedRun run{RunCheck(client), {}};
+    run.sent = server.ReceivedBytes();
+    return run;
+}
+
+// ---- Checks that succeed ----
+
+TEST(Pop3Session, WholeCheckSendsExactlyTheFiveCommandsAndCloses) {
+    const Pop3Script script =
+        Join({{ServerSays("+OK POP3 ready <1896.697170952@host>"), ClientSends("CAPA"),
+               ServerSays("+OK list"), ServerSays("USER"), ServerSays("..dotted"), ServerSays(".")},
+              kSignIn,
+              Stat("+OK 3 1200"),
+              kQuit});
+    ScriptedPop3Server server(script);
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    const Pop3CheckOutcome outcome = RunCheck(client);
+
+    EXPECT_FALSE(outcome.Failed()) << outcome.Describe();
+    EXPECT_EQ(outcome.count, 3);
+    EXPECT_FALSE(outcome.openAtEnd);
+    EXPECT_EQ(server.ReceivedBytes(), "CAPA\r\nUSER u\r\nPASS p\r\nSTAT\r\nQUIT\r\n");
+    EXPECT_EQ(client.ApopTimestamp(), u"<1896.697170952@host>");
+    EXPECT_TRUE(client.ServerOffersApop());
+    EXPECT_EQ(client.ServerCapabilityList(), (std::vector<std::u16string>{u"USER", u".dotted"}));
+    EXPECT_TRUE(client.ServerAnsweredCapa());
+}
+
+TEST(Pop3Session, CapaRefusedStillSignsIn) {
+    const Pop3Script script = Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 2 10"), kQuit});
+    ScriptedPop3Server server(script);
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    const Pop3CheckOutcome outcome = RunCheck(client);
+    EXPECT_EQ(outcome.count, 2) << outcome.Describe();
+    EXPECT_TRUE(client.ServerCapabilityList().empty());
+    EXPECT_FALSE(client.ServerAnsweredCapa());
+    EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
+}
+
+TEST(Pop3Session, GreetingTimeStampIsTheFirstBracketedText) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"+OK ready", u""},     {"+OK ready <a.b> more <c.d>", u"<a.b>"},
+        {"+OK <unclosed", u""}, {"+OK closed> before <open", u""},
+        {"+OK <>", u"<>"},
+    };
+    for (const auto& [greeting, timestamp] : cases) {
+        const Pop3Script script = Join({{ServerSays(greeting)}, kCapaRefused, kSignIn});
+        ScriptedPop3Server server(script);
+        TIdPOP3 client;
+        AimClient(client, server.Port());
+        client.ConnectAndLogIn();
+        EXPECT_EQ(client.ApopTimestamp(), timestamp) << greeting;
+        EXPECT_EQ(client.ServerOffersApop(), !timestamp.empty()) << greeting;
+        client.CloseSession(false);
+        EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script)) << greeting;
+    }
+}
+
+TEST(Pop3Session, ServersThatWriteRepliesOddlyAreUnderstood) {
+    const std::pair<const char*, Pop3Script> cases[] = {
+        {"blank lines before the greeting", {ServerSendsBytes("\r\n   \r\n\n\t\r\n+OK ready\r\n")}},
+        {"a greeting of two lines", {ServerSays("+OK-first"), ServerSays("+OK second")}},
+        {"bare LF line ends and trailing blanks", {ServerSendsBytes("+ok ready  \n")}},
+        {"a greeting dripped byte by byte", {ServerDripFeeds("+OK slow\r\n", 30ms)}},
+    };
+    for (const auto& [what, greeting] : cases) {
+        const Pop3Script script = Join({greeting, kCapaRefused, kSignIn, Stat("+OK 1 5"), kQuit});
+        const ScriptedRun run = RunScripted(script);
+        EXPECT_EQ(run.outcome.count, 1) << what << ": " << run.outcome.Describe();
+        EXPECT_EQ(run.sent, ClientBytes(script)) << what;
+    }
+}
+
+TEST(Pop3Session, CapabilityListOfTheLimitIsAccepted) {
+    Pop3Script list = {ClientSends("CAPA"), ServerSays("+OK")};
+    for (int i = 0; i < TIdPOP3::DefaultMaxCapturedLines; ++i)
+        list.push_back(ServerSays("X-CAP-" + std::to_string(i)));
+    list.push_back(ServerSays("."));
+    ScriptedPop3Server server(Join({kGreeting, list, kSignIn, kQuit}));
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    client.ConnectAndLogIn();
+    EXPECT_EQ(client.ServerCapabilityList().size(), 1000u);
+    EXPECT_EQ(client.ServerCapabilityList().back(), u"X-CAP-999");
+    client.CloseSession(true);
+}
+
+// ---- "STAT" ----
+
+struct StatCase {
+    const char* reply;
+    std::optional<int32_t> count; // nothing: the check fails
+    std::u16string message;
+};
+
+TEST(Pop3Session, StatReplies) {
+    const StatCase cases[] = {
+        {"+OK 3 1200", 3, u""},
+        {"+ok 3 120", 3, u""},
+        {"+OK", 0, u""},
+        {"+OK 0 0", 0, u""},
+        {"+OK -2 0", -2, u""},
+        {"+OK $1F 0", 31, u""},
+        {"+OK 2147483647 0", 2147483647, u""},
+        {"+OK 3", std::nullopt, u"'''' is not a valid integer value"},
+        {"+OK  3 1200", std::nullopt, u"'''' is not a valid integer value"},
+        {"+OK 2147483648 0", std::nullopt, u"''2147483648'' is not a valid integer value"},
+        {"+OK three 0", std::nullopt, u"''three'' is not a valid integer value"},
+        {"-ERR [IN-USE] mailbox locked", std::nullopt, u"mailbox locked\r\n"},
+    };
+    for (const StatCase& c : cases) {
+        // Whatever the reply, the connection stays open and the check ends it with "QUIT".
+        const Pop3Script script = Join({kGreeting, kCapaRefused, kSignIn, Stat(c.reply), kQuit});
+        const ScriptedRun run = RunScripted(script);
+        EXPECT_EQ(run.outcome.count, c.count) << c.reply << ": " << run.outcome.Describe();
+        EXPECT_EQ(run.outcome.FailureMessage(), c.message) << c.reply;
+        EXPECT_EQ(run.outcome.openAfterFailure, run.outcome.Failed()) << c.reply;
+        EXPECT_FALSE(run.outcome.openAtEnd) << c.reply;
+        EXPECT_EQ(run.sent, ClientBytes(script)) << c.reply;
+    }
+}
+
+TEST(Pop3Session, StatFailuresHaveTheirClasses) {
+    const ScriptedRun notANumber =
+        RunScripted(Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 3"), kQuit}));
+    EXPECT_TRUE(notANumber.outcome.FailedWith<EConvertError>()) << notANumber.outcome.Describe();
+    const ScriptedRun refused = RunScripted(Join({kGreeting, kCapaRefused, kSignIn, Stat("-ERR no"), kQuit}));
+    EXPECT_TRUE(refused.outcome.FailedWith<EIdReplyPOP3Error>()) << refused.outcome.Describe();
+}
+
+// ---- Failures before the count: the connection is closed without "QUIT" ----
+
+struct FailureCase {
+    const char* what;
+    Pop3Script script; // everything the client must send, and nothing more
+    bool (*failedAsExpected)(const Pop3CheckOutcome&);
+    std::u16string message;
+};
+
+template <class E> bool Is(const Pop3CheckOutcome& outcome) {
+    return outcome.FailedWith<E>();
+}
+
+const std::u16string kReadTimedOut = u"Read timed out.";
+
+TEST(Pop3Session, FailuresBeforeTheCountCloseWithoutQuit) {
+    const FailureCase cases[] = {
+        {"greeting refused", {ServerSays("-ERR go away")}, &Is<EIdReplyPOP3Error>, u"go away\r\n"},
+        {"greeting without a known code", {ServerSays("* OK hello")}, &Is<EIdReplyPOP3Error>, u""},
+        {"greeting +OKAY", {ServerSays("+OKAY ready")}, &Is<EIdReplyPOP3Error>, u""},
+        {"greeting cut by a close",
+         {ServerSendsBytes("+OK hal"), CloseConnection()},
+         &Is<EIdConnClosedGracefully>,
+         u"Connection Closed Gracefully."},
+        {"closed before the greeting",
+         {CloseConnection()},
+         &Is<EIdConnClosedGracefully>,
+         u"Connection Closed Gracefully."},
+        {"greeting of 20000 bytes",
+         {ServerSays("+OK " + std::string(20000, 'x'))},
+         &Is<EIdReadLnMaxLineLengthExceeded>,
+         u"Max line length exceeded."},
+        {"CAPA never answered", Join({kGreeting, {ClientSends("CAPA"), ServerStaysSilent(3s)}}),
+         &Is<EIdReadTimeout>, kReadTimedOut},
+        {"CAPA list cut by a close",
+         Join({kGreeting, {ClientSends("CAPA"), ServerSays("+OK"), ServerSays("USER"), CloseConnection()}}),
+         &Is<EIdConnClosedGracefully>, u"Connection Closed Gracefully."},
+        {"USER refused", Join({kGreeting, kCapaRefused, {ClientSends("USER u"), ServerSays("-ERR who?")}}),
+         &Is<EIdReplyPOP3Error>, u"who?\r\n"},
+        {"USER never answered",
+         Join({kGreeting, kCapaRefused, {ClientSends("USER u"), ServerStaysSilent(3s)}}), &Is<EIdReadTimeout>,
+         kReadTimedOut},
+        {"PASS refused",
+         Join({kGreeting,
+               kCapaRefused,
+               {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
+                ServerSays("-ERR [AUTH] Invalid login")}}),
+         &Is<EIdReplyPOP3Error>, u"Invalid login\r\n"},
+        {"PASS never answered",
+         Join({kGreeting,
+               kCapaRefused,
+               {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"), ServerStaysSilent(3s)}}),
+         &Is<EIdReadTimeout>, kReadTimedOut},
+        {"PASS answered with a line of 20000 bytes",
+         Join({kGreeting,
+               kCapaRefused,
+               {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
+                ServerSays("-ERR " + std::string(20000, 'y'))}}),
+         &Is<EIdReadLnMaxLineLengthExceeded>, u"Max line length exceeded."},
+    };
+    for (const FailureCase& c : cases) {
+        const ScriptedRun run = RunScripted(c.script, kShortReadTimeout);
+        EXPECT_TRUE(c.failedAsExpected(run.outcome)) << c.what << ": " << run.outcome.Describe();
+        EXPECT_EQ(run.outcome.FailureMessage(), c.message) << c.what;
+        EXPECT_FALSE(run.outcome.count.has_value()) << c.what;
+        EXPECT_FALSE(run.outcome.openAfterFailure) << c.what;
+        EXPECT_EQ(run.sent, ClientBytes(c.script)) << c.what;
+    }
+}
+
+TEST(Pop3Session, RefusedPasswordRaisesTheReplyWithItsCodes) {
+    const Pop3Script script = Join({kGreeting,
+                                    kCapaRefused,
+                                    {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
+                                     ServerSays("-ERR [AUTH] Invalid login")}});
+    ScriptedPop3Server server(script);
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    try {
+        client.ConnectAndLogIn();
+        FAIL() << "signed in with a refused password";
+    } catch (const EIdReplyPOP3Error& error) {
+        EXPECT_EQ(error.FailedReplyCode(), u"-ERR");
+        EXPECT_EQ(error.Message(), u"Invalid login\r\n");
+    }
+    EXPECT_FALSE(client.TcpConnectionIsOpen());
+    EXPECT_EQ(client.LastReply().Code(), u"-ERR");
+    EXPECT_EQ(client.LastReply().EnhancedCode(), u"[AUTH]");
+    EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
+}
+
+TEST(Pop3Session, SilentGreetingTimesOutAfterTheReadTimeOut) {
+    const Pop3Script script = {ServerStaysSilent(20s)};
+    const ScriptedRun run = RunScripted(script, 5000);
+    EXPECT_TRUE(run.outcome.FailedWith<EIdReadTimeout>()) << run.outcome.Describe();
+    EXPECT_EQ(run.outcome.FailureMessage(), kReadTimedOut);
+    EXPECT_GE(run.outcome.duration, 4500ms);
+    EXPECT_LT(run.outcome.duration, 15s);
+    EXPECT_FALSE(run.outcome.openAfterFailure);
+    EXPECT_EQ(run.sent, "");
+}
+
+TEST(Pop3Session, RefusedConnectionExchangesNothing) {
+    TIdPOP3 client;
+    AimClient(client, TransportRefusingPort());
+    const Pop3CheckOutcome outcome = RunCheck(client);
+    ASSERT_TRUE(outcome.FailedWith<EIdSocketError>()) << outcome.Describe();
+    try {
+        std::rethrow_exception(outcome.failure);
+    } catch (const EIdSocketError& error) {
+        EXPECT_EQ(error.ErrorCode(), 10061);
+    }
+    EXPECT_FALSE(outcome.openAfterFailure);
+    EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+// ---- "QUIT" ----
+
+TEST(Pop3Session, QuitRefusedOrUnansweredStillCloses) {
+    const std::pair<const char*, Pop3Step> cases[] = {
+        {"refused", ServerSays("-ERR not now")},
+        {"unanswered", ServerStaysSilent(3s)},
+        {"cut by a close", CloseConnection()},
+    };
+    for (const auto& [what, answer] : cases) {
+        const Pop3Script script =
+            Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 4 100"), {ClientSends("QUIT"), answer}});
+        const ScriptedRun run = RunScripted(script, kShortReadTimeout);
+        EXPECT_EQ(run.outcome.count, 4) << what;
+        EXPECT_TRUE(run.outcome.Failed()) << what;
+        EXPECT_FALSE(run.outcome.openAfterFailure) << what;
+        EXPECT_EQ(run.sent, ClientBytes(script)) << what;
+    }
+    const ScriptedRun refused = RunScripted(Join(
+        {kGreeting, kCapaRefused, kSignIn, Stat("+OK 4 100"), {ClientSends("QUIT"), ServerSays("-ERR no")}}));
+    EXPECT_TRUE(refused.outcome.FailedWith<EIdReplyPOP3Error>()) << refused.outcome.Describe();
+    const ScriptedRun silent = RunScripted(Join({kGreeting,
+                                                 kCapaRefused,
+                                                 kSignIn,
+                                                 Stat("+OK 4 100"),
+                                                 {ClientSends("QUIT"), ServerStaysSilent(3s)}}),
+                                           kShortReadTimeout);
+    EXPECT_TRUE(silent.outcome.FailedWith<EIdReadTimeout>()) << silent.outcome.Describe();
+}
+
+// ---- Servers that never stop talking: every check ends within the session's limit ----
+
+TEST(Pop3Session, EndlessCapabilityListIsCutAtTheLineLimit) {
+    const Pop3Script script =
+        Join({kGreeting, {ClientSends("CAPA"), ServerSays("+OK"), ServerSendsForever("X-MORE")}});
+    const ScriptedRun run = RunScripted(script);
+    EXPECT_TRUE(run.outcome.FailedWith<EIdMaxCaptureLineExceeded>()) << run.outcome.Describe();
+    EXPECT_EQ(run.outcome.FailureMessage(), u"Maximum number of line allowed exceeded");
+    EXPECT_FALSE(run.outcome.openAfterFailure);
+    EXPECT_EQ(run.sent, ClientBytes(script));
+}
+
+TEST(Pop3Session, EndlessReplyOfContinuedLinesIsCutAtTheLineLimit) {
+    const Pop3Script script = Join({kGreeting, {ClientSends("CAPA"), ServerSendsForever("+OK-more")}});
+    const ScriptedRun run = RunScripted(script);
+    EXPECT_TRUE(run.outcome.FailedWith<EIdMaxCaptureLineExceeded>()) << run.outcome.Describe();
+    EXPECT_EQ(run.sent, ClientBytes(script));
+}
+
+// Servers that keep every single wait short; the session's limit, shortened to a second here,
+// ends the check, as the read time-out alone never would.
+TEST(Pop3Session, ServersThatNeverFinishAreCutAtTheSessionLimit) {
+    const std::pair<const char*, Pop3Script> cases[] = {
+        {"greeting dripped without end", {ServerDripFeeds("+OK " + std::string(400, 'z') + "\r\n", 50ms)}},
+        {"blank lines without end", {ServerSendsForever("")}},
+        {"capability list dripped without end",
+         Join({kGreeting,
+               {ClientSends("CAPA"), ServerSays("+OK"), ServerDripFeeds(std::string(400, 'c'), 50ms)}})},
+        {"STAT reply dripped without end",
+         Join({kGreeting,
+               kCapaRefused,
+               kSignIn,
+               {ClientSends("STAT"), ServerDripFeeds(std::string(400, 's'), 50ms)},
+               {ClientSends("QUIT")}})},
+    };
+    for (const auto& [what, script] : cases) {
+        ScriptedPop3Server server(script);
+        TIdPOP3 client;
+        AimClient(client, server.Port(), 5000);
+        client.SetSessionTimeLimit(1s);
+        const Pop3CheckOutcome outcome = RunCheck(client);
+        EXPECT_TRUE(outcome.FailedWith<EIdReadTimeout>()) << what << ": " << outcome.Describe();
+        EXPECT_GE(outcome.duration, 900ms) << what;
+        EXPECT_LT(outcome.duration, 4s) << what;
+        EXPECT_FALSE(outcome.openAtEnd) << what;
+        // "QUIT" only where the connection was still open: after "STAT", as the check closes it.
+        EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script)) << what;
+    }
+}
+
+TEST(Pop3Session, EachCheckStartsWithAFreshLimitAndFreshSessionFields) {
+    const Pop3Script first = Join({{ServerSays("+OK ready <1.2@h>"), ClientSends("CAPA"), ServerSays("+OK"),
+                                    ServerSays("USER"), ServerSays(".")},
+                                   kSignIn,
+                                   Stat("+OK 1 10"),
+                                   kQuit});
+    const Pop3Script second = Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 2 20"), kQuit});
+    ScriptedPop3Server server(std::vector<Pop3Script>{first, second});
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    client.SetSessionTimeLimit(1s);
+    EXPECT_EQ(RunCheck(client).count, 1);
+    EXPECT_TRUE(client.ServerOffersApop());
+    std::this_thread::sleep_for(1200ms);
+    const Pop3CheckOutcome later = RunCheck(client);
+    EXPECT_EQ(later.count, 2) << later.Describe();
+    EXPECT_EQ(client.ApopTimestamp(), u"");
+    EXPECT_FALSE(client.ServerAnsweredCapa());
+    EXPECT_EQ(server.ReceivedBytes(1), ClientBytes(second));
+}
+
+// ---- Line breaks in the credentials ----
+
+TEST(Pop3Session, LineBreakInTheCredentialsIsNeverSent) {
+    struct Case {
+        std::u16string user, password;
+        Pop3Script script;
+    };
+    const Case cases[] = {
+        {u"u\r\nDELE 1", u"p", Join({kGreeting, kCapaRefused})},
+        {u"u\nDELE 1", u"p", Join({kGreeting, kCapaRefused})},
+        {u"u", u"p\rDELE 1", Join({kGreeting, kCapaRefused, {ClientSends("USER u"), ServerSays("+OK")}})},
+    };
+    for (const Case& c : cases) {
+        ScriptedPop3Server server(c.script);
+        TIdPOP3 client;
+        AimClient(client, server.Port());
+        client.SetUsername(c.user);
+        client.SetPassword(c.password);
+        const Pop3CheckOutcome outcome = RunCheck(client);
+        EXPECT_TRUE(outcome.FailedWith<EIdCommandHasLineBreak>()) << outcome.Describe();
+        EXPECT_FALSE(outcome.openAfterFailure);
+        EXPECT_EQ(server.ReceivedBytes(), ClientBytes(c.script));
+    }
+}
+
+// ---- Other ways to sign in ----
+
+TEST(Pop3Session, ApopSendsTheDigestOfTimeStampAndPassword) {
+    // The example of RFC 1939.
+    const Pop3Script script = {ServerSays("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"),
+                               ClientSends("CAPA"),
+                               ServerSays("-ERR"),
+                               ClientSends("APOP mrose c4c9334bac560ecc979e58001b3e22fb"),
+                               ServerSays("+OK maildrop has 1 message (369 octets)"),
+                               ClientSends("STAT"),
+                               ServerSays("+OK 1 369"),
+                               ClientSends("QUIT"),
+                               ServerSays("+OK")};
+    ScriptedPop3Server server(script);
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    client.SetAuthType(patAPOP);
+    client.SetUsername(u"mrose");
+    client.SetPassword(u"tanstaaf");
+    EXPECT_EQ(RunCheck(client).count, 1);
+    EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
+}
+
+TEST(Pop3Session, SignInsThatCannotRunFailBeforeSendingAnything) {
+    const std::pair<TIdPOP3AuthenticationType, std::u16string> cases[] = {
+        {patAPOP, u"Server do not support APOP (no timestamp)"},
+        {patSASL, u"Need SASL mechanisms to login with it!!"},
+    };
+    for (const auto& [type, message] : cases) {
+        const Pop3Script script = Join({kGreeting, kCapaRefused});
+        ScriptedPop3Server server(script);
+        TIdPOP3 client;
+        AimClient(client, server.Port());
+        client.SetAuthType(type);
+        const Pop3CheckOutcome outcome = RunCheck(client);
+        EXPECT_EQ(outcome.FailureMessage(), message);
+        EXPECT_FALSE(outcome.openAfterFailure);
+        EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
+    }
+}
+
+TEST(Pop3Session, WithoutAutoLoginTheSessionStopsAfterTheCapabilities) {
+    const Pop3Script script = Join({kGreeting, kCapaRefused, Stat("-ERR sign in first"), kQuit});
+    ScriptedPop3Server server(script);
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    client.SetAutoLogin(false);
+    EXPECT_TRUE(RunCheck(client).FailedWith<EIdReplyPOP3Error>());
+    EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
+}
+
+} // namespace

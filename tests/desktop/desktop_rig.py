@@ -276,15 +276,20 @@ class DesktopSession:
 
         wait_for(answers, 20, "pulseaudio", interval=0.1)
 
+    def _stream_listing(self, kind):
+        listing = subprocess.run(["pactl", "list", "short", kind], env=self.env, capture_output=True,
+                                 text=True, timeout=10)
+        return listing.stdout.strip() if listing.returncode == 0 else None
+
     def wait_until_recording(self, timeout=20):
         """Waits until the sound server has a recording stream (our recorder) connected."""
+        wait_for(lambda: self._stream_listing("source-outputs"), timeout, "the recorder to connect",
+                 interval=0.1)
 
-        def recording():
-            listing = subprocess.run(["pactl", "list", "short", "source-outputs"], env=self.env,
-                                     capture_output=True, text=True, timeout=10)
-            return listing.returncode == 0 and listing.stdout.strip()
-
-        wait_for(recording, timeout, "the recorder to connect", interval=0.1)
+    def wait_until_nothing_plays(self, timeout=20):
+        """Waits until no program has a playback stream open on the sound server."""
+        wait_for(lambda: self._stream_listing("sink-inputs") == "", timeout, "the sound to end",
+                 interval=0.1)
 
     # -- the desktop -----------------------------------------------------------------------------
 
@@ -374,10 +379,13 @@ class ProgramRun:
         return self.session.log_text(self.name)
 
     def wait_tray_icon(self, timeout=20):
+        """Its tray icon, once registered (StatusNotifierItem) or docked and painted (XEmbed)."""
+
         def icon():
             if not self.alive():
                 raise AssertionError(f"{self.name} ended ({self.process.returncode}): {self.output()}")
-            return self.session.tray_icon_of(self.pid)
+            found = self.session.tray_icon_of(self.pid)
+            return found if found is not None and (found.kind != "xembed" or found.painted()) else None
 
         return wait_for(icon, timeout, f"the tray icon of {self.name}")
 

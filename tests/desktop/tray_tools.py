@@ -151,6 +151,12 @@ class XembedTrayIcon:
     def image(self):
         return classify_slot_image(*self.pixels())
 
+    def painted(self):
+        """False while the docked window shows only its background (Qt paints it a moment later)."""
+        _width, _height, rgba = self.pixels()
+        background = rgba[0:4]
+        return any(rgba[i : i + 4] != background for i in range(0, len(rgba), 4))
+
     def _click(self, *click_args):
         _x, _y, width, height = self.window.geometry()
         subprocess.run(["xdotool", "mousemove", "--window", str(self.window.id), str(width // 2),

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -71,9 +72,13 @@ void PrintTable(const std::vector<Series>& table, double reference, const char* 
         PrintSeries(series, reference);
 }
 
+struct BenchFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Raised rather than exiting, so that the server is stopped on the way out.
 [[noreturn]] void Fail(const std::string& what) {
-    std::fprintf(stderr, "bench_pop3: %s\n", what.c_str());
-    std::exit(1);
+    throw BenchFailure(what);
 }
 
 void RequireCount(const std::string& who, int32_t count) {
@@ -158,13 +163,9 @@ void RunInProcess(const DovecotServer& server, int rounds) {
     PoplibPeer poplib(server);
     std::vector<Series> table{
         {"raw sockets (floor)", {}}, {"TIdPOP3", {}}, {"Python poplib (timed in Python)", {}}};
-    try {
-        TimeRounds({[&] { return TimedRawCheck(server); }, [&] { return TimedClientCheck(client); },
-                    [&] { return poplib.TimedCheck(); }},
-                   table, rounds, kWarmUpRounds);
-    } catch (const std::exception& error) {
-        Fail(std::string("in-process check failed: ") + error.what());
-    }
+    TimeRounds({[&] { return TimedRawCheck(server); }, [&] { return TimedClientCheck(client); },
+                [&] { return poplib.TimedCheck(); }},
+               table, rounds, kWarmUpRounds);
     const Series& raw = table[0];
     const Series& ours = table[1];
     std::printf("\nOne check in process, connect to QUIT, %d rounds interleaved\n", rounds);
@@ -304,16 +305,32 @@ void PrintWholeProcessFigures(const std::vector<Series>& table, int rounds) {
                     Median(table.front()) / Median(*fastest));
 }
 
+// A fresh folder for the peers' files, removed with everything in it at the end.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        std::string pattern = (fs::temp_directory_path() / "bg-pop3bench.XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            Fail("cannot create a temporary folder");
+        path_ = pattern;
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
 void RunWholeProcess(const DovecotServer& server, int rounds) {
-    std::string pattern = (fs::temp_directory_path() / "bg-pop3bench.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        Fail("cannot create a temporary folder");
-    const fs::path folder = pattern;
-    const std::vector<std::string> environment = PeerEnvironment(folder);
-    const std::vector<ProcessPeer> peers = WorkingPeers(server, folder, environment);
-    const std::vector<Series> table = TimeProcesses(peers, environment, rounds);
-    fs::remove_all(folder);
-    PrintWholeProcessFigures(table, rounds);
+    const TemporaryFolder folder;
+    const std::vector<std::string> environment = PeerEnvironment(folder.Path());
+    const std::vector<ProcessPeer> peers = WorkingPeers(server, folder.Path(), environment);
+    PrintWholeProcessFigures(TimeProcesses(peers, environment, rounds), rounds);
 }
 
 Settings ParseArguments(int argc, char** argv) {
@@ -332,15 +349,22 @@ Settings ParseArguments(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const Settings settings = ParseArguments(argc, argv);
     signal(SIGPIPE, SIG_IGN); // a helper that died shows as a failed read, not as our death
-    if (!DovecotServer::Available())
-        Fail("Dovecot is not installed, or this is not root");
-    DovecotServer server(DovecotServer::Options{.keepLoginProcesses = true});
-    server.FillMailbox(kMessages);
-    std::printf("POP3 check against a private Dovecot on 127.0.0.1:%u (kept login processes, %d messages)\n",
-                server.Port(), kMessages);
-    RunInProcess(server, settings.rounds);
-    RunWholeProcess(server, settings.processRounds);
-    return 0;
+    try {
+        const Settings settings = ParseArguments(argc, argv);
+        if (!DovecotServer::Available())
+            Fail("Dovecot is not installed, or this is not root");
+        DovecotServer server(DovecotServer::Options{.keepLoginProcesses = true});
+        server.FillMailbox(kMessages);
+        std::printf(
+            "POP3 check against a private Dovecot on 127.0.0.1:%u (kept login processes, %d messages)\n",
+            server.Port(), kMessages);
+        RunInProcess(server, settings.rounds);
+        RunWholeProcess(server, settings.processRounds);
+        return 0;
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "bench_pop3: %s\n", error.what());
+        return 1;
+    }
 }

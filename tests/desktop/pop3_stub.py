@@ -20,8 +20,10 @@ class _Session(socketserver.StreamRequestHandler):
             command = raw.decode("ascii", "replace").strip().split(" ")[0].upper()
             if command == "CAPA":
                 self.say("+OK capabilities follow\r\nUSER\r\n.")
-            elif command in ("USER", "PASS"):
+            elif command == "USER":
                 self.say("+OK")
+            elif command == "PASS":
+                self.say("-ERR [AUTH] invalid password" if stub.refuse_login else "+OK")
             elif command == "STAT":
                 self.say(f"+OK {stub.message_count} {stub.message_count * 1000}")
             elif command == "QUIT":
@@ -40,10 +42,12 @@ class _Server(socketserver.ThreadingTCPServer):
 
 
 class Pop3Stub:
-    """with Pop3Stub(message_count=3) as stub: ... stub.port ... stub.sessions (those that ended)"""
+    """with Pop3Stub(message_count=3) as stub: ... stub.port ... stub.sessions (those that ended).
+    Set refuse_login to answer the password with an error."""
 
     def __init__(self, message_count=0):
         self.message_count = message_count
+        self.refuse_login = False
         self.sessions = 0
         self._lock = threading.Lock()
         self._server = _Server(("127.0.0.1", 0), _Session)

@@ -147,6 +147,27 @@ class CheckCycleTest(ProgramTestCase):
             wait_for(lambda: icon.tip() == "You have 4 new e-mail messages.", 15, "the third check")
             self.assertWholeSoundOnce(desktop, recorder)
 
+    def test_failed_check_keeps_the_count_and_says_so_until_the_next_success(self):
+        with Pop3Stub(message_count=5) as server:
+            desktop = self.desktop(tray="sni")
+            run = desktop.start_program(program_path(), ["/ENGLISH"], settings=complete_settings(server.port))
+            icon = wait_started(run)
+            self.require_first_check(server)
+            self.assertEqual(icon.tip(), "You have 5 new e-mail messages.")
+
+            server.refuse_login = True
+            desktop.press_keys("ctrl+alt+F5")
+            tip = wait_for(lambda: "\n" in icon.tip() and icon.tip(), 15, "the failed check")
+            first, second = tip.splitlines()
+            self.assertEqual(first, "You have 5 new e-mail messages.")
+            self.assertTrue(second.startswith("Check failed: "), second)
+            self.assertEqual(icon.image(), LETTER_SLOT)
+
+            server.refuse_login = False
+            desktop.press_keys("ctrl+alt+F5")
+            wait_for(lambda: icon.tip() == "You have 5 new e-mail messages.", 15, "the failure line to go")
+            self.assertEqual(run.windows(), [], "a failed check must not show a box")
+
     def assertWholeSoundOnce(self, desktop, recorder):
         """The recording holds the two-tone sound once, from its first tone to its last."""
         wait_for(recorder.heard, 15, "the new-mail sound")

@@ -14,6 +14,9 @@ int main(int argc, char** argv) {
     CaptureThreadLocale();
 
     TApplication application(argc, argv);
+    // No settings-change message comes on this desktop; where the toolkit reports a locale
+    // change, the locale is read anew.
+    Application->SetOnLocaleChange(CaptureThreadLocale);
     Application->Initialize();
     Application->SetShowMainForm(false);
     Application->SetMainFormOnTaskBar(true);

@@ -1,8 +1,11 @@
 #include "app/Main.h"
 
+#include "app/MainTexts.h"
 #include "shell/HotKey.h"
+#include "shell/SysUtils.h"
 #include "toolz/FormToolz.h"
 #include "toolz/INIToolz.h"
+#include "toolz/ShellToolz.h"
 #include "toolz/Toolz.h"
 
 TfrmMain* frmMain = nullptr;
@@ -11,6 +14,19 @@ namespace {
 
 constexpr std::u16string_view SettingsSection = u"Main";
 constexpr std::u16string_view HotKeyAtomName = u"[CTRL+ALT+F5]";
+constexpr std::u16string_view WebPrefill = u"http://";
+
+// The separators between the groups of the window, as client rows from x = 24 to 239.
+constexpr int SeparatorRows[] = {72, 128, 184, 280, 376};
+constexpr int SeparatorLeft = 24;
+constexpr int SeparatorRight = 240;
+constexpr int SeparatorContrast = 40;
+
+// True when the address begins with "http://" or "https://" in any letter case.
+bool HasWebScheme(std::u16string_view address) {
+    return AsciiLowerCase(address.substr(0, 7)) == u"http://" ||
+           AsciiLowerCase(address.substr(0, 8)) == u"https://";
+}
 
 } // namespace
 
@@ -24,6 +40,8 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::FormCreate(TObject*) {
+    if (CurrentUiLanguage() != ulSwedish)
+        ApplyEnglishTexts();
     LoadSettings();
     ApplyWWWMode();
     ProcessPendingMessages();
@@ -71,19 +89,56 @@ void TfrmMain::btnSaveClick(TObject*) {
     }
 }
 
-// The rest of the WWW reaction (the "http://" prefill and clearing) comes with the settings window.
 void TfrmMain::cbWWWClick(TObject*) {
     ApplyWWWMode();
+    ProcessPendingMessages();
+    const std::u16string& path = txtPathToClient.Text();
+    if (cbWWW.Checked() && path.empty()) {
+        txtPathToClient.SetText(WebPrefill);
+        ProcessPendingMessages();
+    } else if (!cbWWW.Checked() && (path == u"http://" || path == u"https://")) {
+        // Only a bare prefix is taken away; an address the user typed stays.
+        txtPathToClient.SetText(u"");
+        ProcessPendingMessages();
+    }
 }
 
-// Drawn with the settings window: the separator lines.
-void TfrmMain::FormPaint(TObject*) {}
-// Come with the settings window: the About box and the file choosers.
-void TfrmMain::mnuMainHelpAboutClick(TObject*) {}
-void TfrmMain::btnBrowsePathToClientClick(TObject*) {}
-void TfrmMain::btnBrowsePathToSoundClick(TObject*) {}
-// Comes with the mail program launcher.
-void TfrmMain::TrayIconMainDblClick(TObject*) {}
+void TfrmMain::FormPaint(TObject*) {
+    for (int row : SeparatorRows)
+        DrawEtchedLine(this, SeparatorLeft, row, SeparatorRight, row, true, SeparatorContrast);
+}
+
+void TfrmMain::mnuMainHelpAboutClick(TObject*) {
+    const TUiLanguage language = CurrentUiLanguage();
+    ShowAboutBox(this, AboutCreditLine(language), AboutCaptionWord(language) + u" " + Application->Title());
+}
+
+void TfrmMain::btnBrowsePathToClientClick(TObject*) {
+    BrowseInto(OpenDialogEXE, txtPathToClient);
+}
+
+void TfrmMain::btnBrowsePathToSoundClick(TObject*) {
+    BrowseInto(OpenDialogWAV, txtPathToSound);
+}
+
+void TfrmMain::BrowseInto(TOpenDialog& chooser, TEdit& edit) {
+    if (chooser.Execute())
+        edit.SetText(chooser.FileName());
+}
+
+// Reads the path box as it stands, saved or not. Nothing is reported: a field that names
+// nothing to start is passed over.
+void TfrmMain::TrayIconMainDblClick(TObject*) {
+    const std::u16string path = txtPathToClient.Text();
+    if (path.empty())
+        return;
+    if (cbWWW.Checked()) {
+        if (HasWebScheme(path))
+            ShellOpen(path);
+    } else if (FileExists(path)) {
+        RunProgram(path);
+    }
+}
 
 void TfrmMain::LoadSettings() {
     auto loadText = [](TEdit& edit, std::u16string_view key) {
@@ -122,10 +177,6 @@ bool TfrmMain::SixFieldsFilled() const {
 
 void TfrmMain::ApplyWWWMode() {
     const bool webMode = cbWWW.Checked();
-    const TUiLanguage language = CurrentUiLanguage();
-    lblPathToClient.SetCaption(webMode ? PickLanguageText(language, u"Sökväg till e-postplats: (WWW)",
-                                                          u"Path to e-mail place: (WWW)")
-                                       : PickLanguageText(language, u"Sökväg till e-postklient: (.EXE)",
-                                                          u"Path to e-mail client: (.EXE)"));
+    lblPathToClient.SetCaption(PathToClientCaption(CurrentUiLanguage(), webMode));
     btnBrowsePathToClient.SetEnabled(!webMode);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pop3/IdPOP3.h"
+#include "shell/Dialogs.h"
 #include "shell/ExtCtrls.h"
 #include "shell/Forms.h"
 #include "shell/ImgList.h"
@@ -39,6 +40,8 @@ public:
     TLabel lblPathToClient{this};
     TEdit txtPathToClient{this};
     TBitBtn btnBrowsePathToClient{this};
+    TOpenDialog OpenDialogEXE{this};
+    TOpenDialog OpenDialogWAV{this};
     TLabel lblPathToSound{this};
     TEdit txtPathToSound{this};
     TBitBtn btnBrowsePathToSound{this};
@@ -79,11 +82,16 @@ private:
     void CreateComponents();
     void PlaceControls();
     void BuildMenus();
+    void PlaceFileChoosers();
     void BindEvents();
+    // Replaces the Swedish captions of the layout with the English ones, title first.
+    void ApplyEnglishTexts();
 
     // True when the six edit boxes are all non-empty.
     bool SixFieldsFilled() const;
     void ApplyWWWMode();
+    // Runs the chooser and puts the confirmed file's path into the edit box.
+    void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     void CheckMailbox();
     void ShowTrayState(int32_t count);
 

@@ -1,5 +1,6 @@
 // The form definition of the main window: every component with its layout, captions and bindings.
 
+#include "app/ButtonGlyphs.h"
 #include "app/Main.h"
 #include "app/TrayImages.h"
 
@@ -10,6 +11,7 @@ void TfrmMain::CreateComponents() {
     SetCenteredOnScreen(true);
     SetFont(u"Verdana", 11);
     PlaceControls();
+    PlaceFileChoosers();
     BuildMenus();
 
     ilTrayIcons.Add(EmptyMailSlotImage());
@@ -35,10 +37,12 @@ void TfrmMain::PlaceControls() {
         edit.SetTabOrder(tabOrder);
         edit.SetFont(u"Fixedsys", 12);
     };
-    auto placeButton = [](TBitBtn& button, int top, int tabOrder, std::u16string_view caption) {
+    auto placeButton = [](TBitBtn& button, int top, int tabOrder, std::u16string_view caption,
+                          const std::vector<uint32_t>& glyph) {
         button.SetBounds(144, top, 97, 33);
         button.SetTabOrder(tabOrder);
         button.SetCaption(caption);
+        button.SetGlyph(glyph);
     };
     placeLabel(lblPOP3Server, 24, 24, 77, u"POP3-server:");
     placeEdit(txtPOP3Server, 24, 40, 153, 0);
@@ -53,15 +57,26 @@ void TfrmMain::PlaceControls() {
     txtPassword.SetPasswordChar(u'*');
     placeLabel(lblPathToClient, 24, 192, 176, u"Sökväg till e-postklient: (.EXE)");
     placeEdit(txtPathToClient, 24, 208, 217, 4);
-    placeButton(btnBrowsePathToClient, 240, 5, u"Bläddra...");
+    placeButton(btnBrowsePathToClient, 240, 5, u"Bläddra...", OpenFolderGlyph());
     cbWWW.SetBounds(24, 240, 113, 17);
     cbWWW.SetTabOrder(6);
     cbWWW.SetCaption(u"WWW");
     placeLabel(lblPathToSound, 24, 288, 145, u"Sökväg till ljudfil: (.WAV)");
     placeEdit(txtPathToSound, 24, 304, 217, 7);
-    placeButton(btnBrowsePathToSound, 336, 8, u"Bläddra...");
-    placeButton(btnSave, 384, 9, u"&Spara!");
+    placeButton(btnBrowsePathToSound, 336, 8, u"Bläddra...", OpenFolderGlyph());
+    placeButton(btnSave, 384, 9, u"&Spara!", FloppyDiskGlyph());
     btnSave.SetDefault(true);
+}
+
+// Both choosers start in the root folder. Programs on this desktop have no ".EXE": the program
+// chooser offers every file as well.
+void TfrmMain::PlaceFileChoosers() {
+    OpenDialogEXE.SetFilter(u"EXE-filer (*.EXE)|*.EXE|Alla filer (*)|*");
+    OpenDialogEXE.SetInitialDir(u"/");
+    OpenDialogEXE.SetTitle(u"Bläddra...");
+    OpenDialogWAV.SetFilter(u"WAV-filer (*.WAV)|*.WAV");
+    OpenDialogWAV.SetInitialDir(u"/");
+    OpenDialogWAV.SetTitle(u"Bläddra...");
 }
 
 void TfrmMain::BuildMenus() {

@@ -70,14 +70,26 @@ std::unique_ptr<QSocketNotifier> EndLoopOnSessionEndSignals() {
 
 } // namespace
 
+// Hands the toolkit's report of changed regional settings to the application object.
+class LocaleChangeWatcher : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::LocaleChange && watched == QCoreApplication::instance() && Application)
+            Application->LocaleChanged();
+        return false;
+    }
+};
+
 struct TApplication::Impl {
     std::unique_ptr<QApplication> qt;
+    LocaleChangeWatcher localeWatcher;
 };
 
 TApplication::TApplication(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     impl_->qt = std::make_unique<QApplication>(argc, argv);
     // The program lives in the tray: closing an error box or hiding the window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    impl_->qt->installEventFilter(&impl_->localeWatcher);
     Application = this;
 }
 
@@ -150,6 +162,11 @@ void TApplication::HandleException() noexcept {
 
 void TApplication::ShowException(const Exception& error) {
     QMessageBox::critical(nullptr, ToQString(title_), ToQString(ErrorBoxText(error.Message())));
+}
+
+void TApplication::LocaleChanged() {
+    if (onLocaleChange_)
+        Guarded(onLocaleChange_);
 }
 
 std::u16string TApplication::ErrorBoxText(std::u16string_view message) {
@@ -270,6 +287,20 @@ void TForm::SetWindowState(TWindowState state) {
     else
         states &= ~Qt::WindowMinimized;
     impl_->window->setWindowState(states);
+}
+
+TPixelImage TForm::ClientImage() {
+    CreateHandles();
+    QWidget* client = impl_->client;
+    QImage image(client->size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    client->render(&image);
+    TPixelImage pixels{image.width(), image.height(), {}};
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+        pixels.Pixels.insert(pixels.Pixels.end(), row, row + image.width());
+    }
+    return pixels;
 }
 
 void TForm::DispatchHotKey(int32_t hotKeyId) {

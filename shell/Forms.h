@@ -68,6 +68,9 @@ public:
     void HandleException() noexcept;
     void ShowException(const Exception& error);
     void SetOnException(std::function<void(const Exception&)> handler) { onException_ = std::move(handler); }
+    // Runs when the desktop reports a change of the user's regional settings.
+    void SetOnLocaleChange(std::function<void()> handler) { onLocaleChange_ = std::move(handler); }
+    void LocaleChanged();
     // The error text as the error box shows it: a full stop added after a last character above ".".
     static std::u16string ErrorBoxText(std::u16string_view message);
 
@@ -85,6 +88,7 @@ private:
     TForm* mainForm_ = nullptr;
     std::vector<std::unique_ptr<TForm>> forms_;
     std::function<void(const Exception&)> onException_;
+    std::function<void()> onLocaleChange_;
 };
 
 extern TApplication* Application;
@@ -122,6 +126,9 @@ public:
     void SetWindowState(TWindowState state);
 
     TCanvas* Canvas() const { return canvas_.get(); }
+    // The client area as it is drawn now, controls and paint event included, at one image
+    // pixel per client pixel; works while the window is hidden too.
+    TPixelImage ClientImage();
 
     void SetOnCreate(TNotifyEvent handler) { onCreate_ = std::move(handler); }
     void SetOnDestroy(TNotifyEvent handler) { onDestroy_ = std::move(handler); }

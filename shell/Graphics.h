@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // Red + green * 256 + blue * 65536, as the window code stores colours.
 using TColor = uint32_t;
@@ -10,6 +11,20 @@ using TColor = uint32_t;
 constexpr TColor RGBColor(uint8_t red, uint8_t green, uint8_t blue) {
     return red | (green << 8) | (static_cast<TColor>(blue) << 16);
 }
+
+// A picture as ARGB pixels, row by row.
+struct TPixelImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint32_t> Pixels;
+
+    uint32_t Pixel(int x, int y) const { return Pixels.at(static_cast<size_t>(y) * Width + x); }
+    // The pixel as a TColor (alpha dropped).
+    TColor Color(int x, int y) const {
+        const uint32_t argb = Pixel(x, y);
+        return RGBColor((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF);
+    }
+};
 
 // Draws on a window while it paints; outside a paint event drawing does nothing.
 class TCanvas {

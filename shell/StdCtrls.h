@@ -98,6 +98,7 @@ public:
     const std::u16string& Caption() const { return caption_; }
     void SetCaption(std::u16string_view caption);
     // A 16x16 picture left of the caption, as ARGB pixels row by row.
+    const std::vector<uint32_t>& Glyph() const { return glyph_; }
     void SetGlyph(const std::vector<uint32_t>& argbPixels);
     // The default button is pressed by Enter in an edit box of the window.
     void SetDefault(bool isDefault);

@@ -4,6 +4,8 @@
 #include <map>
 #include <optional>
 
+#include "shell/Dialogs.h"
+#include "shell/ShellAPI.h"
 #include "shell/SysUtils.h"
 #include "transport/IdGlobal.h"
 
@@ -120,6 +122,19 @@ TUiLanguage CurrentUiLanguage() {
 std::u16string PickLanguageText(TUiLanguage language, std::u16string_view swedish,
                                 std::u16string_view english) {
     return std::u16string(language == ulSwedish ? swedish : english);
+}
+
+// ---- About box and programs ----------------------------------------------------------------
+
+void ShowAboutBox(TForm* owner, std::u16string_view message, std::u16string_view caption) {
+    const std::u16string shownCaption = caption.empty()
+                                            ? PickLanguageText(CurrentUiLanguage(), u"Om...", u"About...")
+                                            : std::u16string(caption);
+    ShowInformationBox(owner, message, shownCaption);
+}
+
+void RunProgram(std::u16string_view path) {
+    StartDetachedProcess(path);
 }
 
 // ---- Numbers --------------------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+class TForm;
+
 // ---- Language -------------------------------------------------------------------------------
 
 enum TUiLanguage : uint8_t { ulSwedish, ulEnglish };
@@ -22,7 +24,18 @@ int32_t CapturedLocaleId();
 
 // "/SWEDISH" or "/ENGLISH" on the command line (first match wins), else Swedish exactly for 1053.
 TUiLanguage CurrentUiLanguage();
-std::u16string PickLanguageText(TUiLanguage language, std::u16string_view swedish, std::u16string_view english);
+std::u16string PickLanguageText(TUiLanguage language, std::u16string_view swedish,
+                                std::u16string_view english);
+
+// ---- About box and programs ----------------------------------------------------------------
+
+// Shows an information box with the message and an OK button over `owner`; an empty caption
+// becomes "Om..." or "About..." by CurrentUiLanguage.
+void ShowAboutBox(TForm* owner, std::u16string_view message, std::u16string_view caption);
+
+// Starts the program file at `path` as a new process with no arguments, this program's
+// environment and current folder; does not wait for it. Failures are not reported.
+void RunProgram(std::u16string_view path);
 
 // ---- Numbers --------------------------------------------------------------------------------
 

@@ -70,6 +70,10 @@ TEST_F(LocaleEnvironmentTest, OnlySwedishAsUsedInSwedenIsSwedishWithoutSwitches)
     setenv("LANG", "sv_SE.UTF-8", 1);
     CaptureThreadLocale();
     EXPECT_EQ(CurrentUiLanguage(), ulSwedish);
+    setenv("LANG", "en_US.UTF-8", 1);
+    CaptureThreadLocale();
+    EXPECT_EQ(CapturedLocaleId(), 1033);
+    EXPECT_EQ(CurrentUiLanguage(), ulEnglish);
     setenv("LANG", "sv_FI.UTF-8", 1);
     CaptureThreadLocale();
     EXPECT_EQ(CurrentUiLanguage(), ulEnglish);

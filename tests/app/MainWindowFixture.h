@@ -64,6 +64,8 @@ protected:
     void SetUp() override {
         RemoveSettingsFile();
         LastMessageCount = 0;
+        // As the program entry sets it; an English window creation changes it.
+        Application->SetTitle(u"Brevgluggen 1.10");
         SetCommandLineArguments({u"/ENGLISH"});
         SetThousandSeparator(u',');
         soundFile_ = std::filesystem::temp_directory_path() / "bg_test_sound.wav";

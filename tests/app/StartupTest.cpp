@@ -12,8 +12,8 @@ TEST_F(StartupTest, FirstStartWithoutSettingsShowsTheWindowAndTheTitleAsTip) {
     EXPECT_FALSE(window->cbWWW.Checked());
     EXPECT_TRUE(window->TrayIconMain.Visible());
     EXPECT_EQ(ImageIndex(), 0);
-    EXPECT_EQ(Hint(), u"Brevgluggen 1.10");
-    EXPECT_EQ(window->Caption(), u"Brevgluggen 1.10");
+    EXPECT_EQ(Hint(), u"Brevgluggen 1.10") << "the tip is the title from before the English texts";
+    EXPECT_EQ(window->Caption(), u"Mailhatch 1.10");
     EXPECT_EQ(window->ilTrayIcons.Count(), 2);
     EXPECT_NE(window->HotKeyId(), 0);
 }

@@ -1,0 +1,326 @@
+// The settings window: texts in both languages, the WWW reaction, Save, the file choosers, the
+// About box, the separator lines and the button glyphs.
+
+#include <cstdlib>
+
+#include "MainWindowFixture.h"
+#include "shell/Dialogs.h"
+#include "toolz/FormToolz.h"
+
+namespace {
+
+struct ShownBox {
+    std::u16string message;
+    std::u16string caption;
+};
+
+// Sets LC_ALL for one test and puts the old value and the captured locale back afterwards.
+class ScopedLcAll {
+public:
+    explicit ScopedLcAll(const char* value) {
+        if (const char* old = std::getenv("LC_ALL"))
+            saved_ = old;
+        Set(value);
+    }
+    ~ScopedLcAll() {
+        if (saved_)
+            setenv("LC_ALL", saved_->c_str(), 1);
+        else
+            unsetenv("LC_ALL");
+        CaptureThreadLocale();
+    }
+    static void Set(const char* value) {
+        setenv("LC_ALL", value, 1);
+        CaptureThreadLocale();
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+struct ChooserCall {
+    std::u16string filter;
+    std::u16string initialDir;
+    std::u16string title;
+};
+
+} // namespace
+
+class SettingsWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        SetInformationBoxForTesting([this](TForm*, std::u16string_view message, std::u16string_view caption) {
+            boxes.push_back({std::u16string(message), std::u16string(caption)});
+        });
+        TOpenDialog::SetChooserForTesting([this](const TOpenDialog& dialog) {
+            chooserCalls.push_back({dialog.Filter(), dialog.InitialDir(), dialog.Title()});
+            return chosenFile;
+        });
+    }
+    void TearDown() override {
+        SetInformationBoxForTesting(nullptr);
+        TOpenDialog::SetChooserForTesting(nullptr);
+        MainWindowTest::TearDown();
+    }
+
+    void CreateWindowIn(std::u16string_view languageSwitch) {
+        SetCommandLineArguments({std::u16string(languageSwitch)});
+        CreateWindow();
+    }
+
+    std::vector<ShownBox> boxes;
+    std::vector<ChooserCall> chooserCalls;
+    std::optional<std::u16string> chosenFile;
+};
+
+// ---- Texts ----------------------------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, SwedishWindowKeepsTheLayoutCaptions) {
+    CreateWindowIn(u"/SWEDISH");
+    const TfrmMain& w = *window;
+    EXPECT_EQ(Application->Title(), u"Brevgluggen 1.10");
+    EXPECT_EQ(w.Caption(), u"Brevgluggen 1.10");
+    EXPECT_EQ(w.mnuMainFile.Caption(), u"&Arkiv");
+    EXPECT_EQ(w.mnuMainFileQuit.Caption(), u"&Avsluta!");
+    EXPECT_EQ(w.mnuMainHelp.Caption(), u"&Hjälp");
+    EXPECT_EQ(w.mnuMainHelpAbout.Caption(), u"&Om...");
+    EXPECT_EQ(w.lblPOP3Server.Caption(), u"POP3-server:");
+    EXPECT_EQ(w.lblPort.Caption(), u"Port:");
+    EXPECT_EQ(w.lblUserName.Caption(), u"Användarnamn:");
+    EXPECT_EQ(w.lblPassword.Caption(), u"Lösenord:");
+    EXPECT_EQ(w.lblPathToClient.Caption(), u"Sökväg till e-postklient: (.EXE)");
+    EXPECT_EQ(w.lblPathToSound.Caption(), u"Sökväg till ljudfil: (.WAV)");
+    EXPECT_EQ(w.btnBrowsePathToClient.Caption(), u"Bläddra...");
+    EXPECT_EQ(w.btnBrowsePathToSound.Caption(), u"Bläddra...");
+    EXPECT_EQ(w.btnSave.Caption(), u"&Spara!");
+    EXPECT_EQ(w.OpenDialogEXE.Filter(), u"EXE-filer (*.EXE)|*.EXE|Alla filer (*)|*");
+    EXPECT_EQ(w.OpenDialogEXE.Title(), u"Bläddra...");
+    EXPECT_EQ(w.OpenDialogWAV.Filter(), u"WAV-filer (*.WAV)|*.WAV");
+    EXPECT_EQ(w.OpenDialogWAV.Title(), u"Bläddra...");
+    EXPECT_EQ(w.mnuSettings.Caption(), u"&Inställningar...");
+    EXPECT_EQ(w.cbWWW.Caption(), u"WWW");
+}
+
+TEST_F(SettingsWindowTest, EnglishWindowGetsEveryEnglishText) {
+    CreateWindowIn(u"/english");
+    const TfrmMain& w = *window;
+    EXPECT_EQ(Application->Title(), u"Mailhatch 1.10");
+    EXPECT_EQ(w.Caption(), u"Mailhatch 1.10");
+    EXPECT_EQ(w.mnuMainFile.Caption(), u"&File");
+    EXPECT_EQ(w.mnuMainFileQuit.Caption(), u"&Quit!");
+    EXPECT_EQ(w.mnuMainHelp.Caption(), u"&Help");
+    EXPECT_EQ(w.mnuMainHelpAbout.Caption(), u"&About...");
+    EXPECT_EQ(w.lblPOP3Server.Caption(), u"POP3 Server:");
+    EXPECT_EQ(w.lblPort.Caption(), u"Port:");
+    EXPECT_EQ(w.lblUserName.Caption(), u"Username:");
+    EXPECT_EQ(w.lblPassword.Caption(), u"Password:");
+    EXPECT_EQ(w.lblPathToClient.Caption(), u"Path to e-mail client: (.EXE)");
+    EXPECT_EQ(w.lblPathToSound.Caption(), u"Path to sound: (.WAV)");
+    EXPECT_EQ(w.btnBrowsePathToClient.Caption(), u"Browse...");
+    EXPECT_EQ(w.btnBrowsePathToSound.Caption(), u"Browse...");
+    EXPECT_EQ(w.btnSave.Caption(), u"&Save!");
+    EXPECT_EQ(w.OpenDialogEXE.Filter(), u"EXE Files (*.EXE)|*.EXE|All Files (*)|*");
+    EXPECT_EQ(w.OpenDialogEXE.Title(), u"Browse...");
+    EXPECT_EQ(w.OpenDialogWAV.Filter(), u"WAV Files (*.WAV)|*.WAV");
+    EXPECT_EQ(w.OpenDialogWAV.Title(), u"Browse...");
+    EXPECT_EQ(w.mnuSettings.Caption(), u"&Settings...");
+    EXPECT_EQ(w.cbWWW.Caption(), u"WWW");
+    EXPECT_EQ(Hint(), u"Brevgluggen 1.10") << "the tip changes only with the first check";
+}
+
+TEST_F(SettingsWindowTest, LocaleChangeTurnsPickedTextsButNotTheCreationTexts) {
+    const ScopedLcAll english("en_US.UTF-8");
+    CreateWindowIn(u"");
+    EXPECT_EQ(window->Caption(), u"Mailhatch 1.10");
+
+    ScopedLcAll::Set("sv_SE.UTF-8");
+    window->cbWWW.SetChecked(true);
+    EXPECT_EQ(window->lblPathToClient.Caption(), u"Sökväg till e-postplats: (WWW)");
+    window->mnuMainHelpAbout.Click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, u"Om Mailhatch 1.10");
+    EXPECT_EQ(window->lblUserName.Caption(), u"Username:");
+    EXPECT_EQ(window->btnSave.Caption(), u"&Save!");
+}
+
+// ---- WWW mode -------------------------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, TickingWWWFillsAnEmptyPathAndKeepsAProgramPath) {
+    CreateWindow();
+    window->cbWWW.SetChecked(true);
+    EXPECT_EQ(window->txtPathToClient.Text(), u"http://");
+    EXPECT_EQ(window->lblPathToClient.Caption(), u"Path to e-mail place: (WWW)");
+    EXPECT_FALSE(window->btnBrowsePathToClient.Enabled());
+
+    window->cbWWW.SetChecked(false);
+    window->txtPathToClient.SetText(u"/usr/bin/mailer");
+    window->cbWWW.SetChecked(true);
+    EXPECT_EQ(window->txtPathToClient.Text(), u"/usr/bin/mailer");
+}
+
+TEST_F(SettingsWindowTest, UntickingWWWEmptiesOnlyABarePrefix) {
+    CreateWindow();
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"http://", u""},          {u"https://", u""},
+        {u"HTTP://", u"HTTP://"},   {u"http://mail.example.org", u"http://mail.example.org"},
+        {u" http://", u" http://"},
+    };
+    for (const auto& [before, after] : cases) {
+        window->cbWWW.SetChecked(true);
+        window->txtPathToClient.SetText(before);
+        window->cbWWW.SetChecked(false);
+        EXPECT_EQ(window->txtPathToClient.Text(), after) << TextToUtf8(before);
+        EXPECT_EQ(window->lblPathToClient.Caption(), u"Path to e-mail client: (.EXE)");
+        EXPECT_TRUE(window->btnBrowsePathToClient.Enabled());
+    }
+}
+
+TEST_F(SettingsWindowTest, StoredWWWWithAnEmptyPathStartsWithThePrefillWhichCountsAsFilled) {
+    if (!SettingsFileWorks())
+        GTEST_SKIP() << "the settings file does not keep values";
+    WriteIniString(u"Main", u"POP3Server", u"127.0.0.1");
+    WriteIniString(u"Main", u"Port", u"1"); // nothing listens there: the check fails at once
+    WriteIniString(u"Main", u"UserName", ScrambleCredential(u"anna"));
+    WriteIniString(u"Main", u"Password", ScrambleCredential(u"secret"));
+    WriteIniString(u"Main", u"PathToSound", SoundPath());
+    WriteIniString(u"Main", u"WWW", u"1");
+    window = std::make_unique<TfrmMain>();
+    EXPECT_EQ(window->txtPathToClient.Text(), u"http://");
+    EXPECT_EQ(window->lblPathToClient.Caption(), u"Path to e-mail place: (WWW)");
+    EXPECT_FALSE(window->btnBrowsePathToClient.Enabled());
+    EXPECT_FALSE(window->Visible()) << "all six fields are filled: straight into the tray";
+}
+
+// ---- Save -----------------------------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, SaveWithAnEmptySoundPathStoresAllSevenAndStaysOpen) {
+    if (!SettingsFileWorks())
+        GTEST_SKIP() << "the settings file does not keep values";
+    CreateResidentWindow();
+    window->txtPathToSound.SetText(u"");
+    window->cbWWW.SetChecked(true);
+    window->txtPathToClient.SetText(u"https://mail.example.org");
+    window->Show();
+    window->btnSave.Click();
+    EXPECT_TRUE(window->Visible());
+    EXPECT_EQ(pop3->connects, 0);
+    EXPECT_EQ(ReadIniString(u"Main", u"POP3Server", u"-"), u"127.0.0.1");
+    EXPECT_EQ(ReadIniString(u"Main", u"Port", u"-"), u"110");
+    EXPECT_EQ(UnscrambleCredential(ReadIniString(u"Main", u"UserName", u"-")), u"anna");
+    EXPECT_EQ(UnscrambleCredential(ReadIniString(u"Main", u"Password", u"-")), u"secret");
+    EXPECT_EQ(ReadIniString(u"Main", u"PathToClient", u"-"), u"https://mail.example.org");
+    EXPECT_EQ(ReadIniString(u"Main", u"PathToSound", u"-"), u"");
+    EXPECT_TRUE(ReadIniBool(u"Main", u"WWW", false));
+}
+
+// ---- File choosers --------------------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, BrowseButtonsFillTheirOwnBoxAndACancelKeepsTheOldPath) {
+    CreateWindow();
+    window->txtPathToClient.SetText(u"/old/mailer");
+    chosenFile = u"/usr/bin/mail client";
+    window->btnBrowsePathToClient.Click();
+    EXPECT_EQ(window->txtPathToClient.Text(), u"/usr/bin/mail client");
+
+    chosenFile = u"/home/anna/ding.wav";
+    window->btnBrowsePathToSound.Click();
+    EXPECT_EQ(window->txtPathToSound.Text(), u"/home/anna/ding.wav");
+    EXPECT_EQ(window->txtPathToClient.Text(), u"/usr/bin/mail client");
+
+    chosenFile = std::nullopt;
+    window->btnBrowsePathToClient.Click();
+    window->btnBrowsePathToSound.Click();
+    EXPECT_EQ(window->txtPathToClient.Text(), u"/usr/bin/mail client");
+    EXPECT_EQ(window->txtPathToSound.Text(), u"/home/anna/ding.wav");
+
+    ASSERT_EQ(chooserCalls.size(), 4u);
+    EXPECT_EQ(chooserCalls[0].filter, window->OpenDialogEXE.Filter());
+    EXPECT_EQ(chooserCalls[1].filter, window->OpenDialogWAV.Filter());
+    for (const ChooserCall& call : chooserCalls) {
+        EXPECT_EQ(call.initialDir, u"/");
+        EXPECT_EQ(call.title, u"Browse...");
+    }
+    EXPECT_NE(ReadIniString(u"Main", u"PathToSound", u"-"), u"/home/anna/ding.wav") << "nothing is saved";
+}
+
+TEST(OpenDialogFilterTest, PairsBecomeToolkitEntriesWithTheirPatterns) {
+    EXPECT_EQ(TOpenDialog::ToolkitFilter(u"EXE Files (*.EXE)|*.EXE|All Files (*)|*"),
+              u"EXE Files (*.EXE);;All Files (*)");
+    EXPECT_EQ(TOpenDialog::ToolkitFilter(u"Sounds|*.wav;*.au"), u"Sounds (*.wav *.au)");
+    EXPECT_EQ(TOpenDialog::ToolkitFilter(u"WAV-filer (*.WAV)|*.WAV|"), u"WAV-filer (*.WAV)");
+    EXPECT_EQ(TOpenDialog::ToolkitFilter(u""), u"");
+}
+
+// ---- About box ------------------------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, AboutCaptionIsTheWordAndTheTitleInEitherLanguage) {
+    CreateWindowIn(u"/ENGLISH");
+    EXPECT_EQ(window->mnuMainHelpAbout.ShortCut(), 112); // F1
+    window->mnuMainHelpAbout.Click();
+    window.reset();
+    Application->SetTitle(u"Brevgluggen 1.10");
+    CreateWindowIn(u"/SWEDISH");
+    window->mnuMainHelpAbout.Click();
+
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, u"About Mailhatch 1.10");
+    EXPECT_EQ(boxes[1].caption, u"Om Brevgluggen 1.10");
+    for (const ShownBox& box : boxes) {
+        EXPECT_NE(box.message.find(u"(http"), std::u16string::npos)
+            << "the maker's web address in parentheses";
+        EXPECT_EQ(box.message.find(u'\n'), std::u16string::npos) << "one line";
+    }
+    EXPECT_NE(boxes[0].message, boxes[1].message);
+}
+
+TEST_F(SettingsWindowTest, AboutBoxWithoutACaptionNamesItselfByLanguage) {
+    SetCommandLineArguments({u"/SWEDISH"});
+    ShowAboutBox(nullptr, u"text", u"");
+    SetCommandLineArguments({u"/ENGLISH"});
+    ShowAboutBox(nullptr, u"text", u"");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, u"Om...");
+    EXPECT_EQ(boxes[1].caption, u"About...");
+}
+
+// ---- Drawing --------------------------------------------------------------------------------
+
+TEST(EtchedColourTest, ChannelsMoveByTheAmountWithinTheirRange) {
+    EXPECT_EQ(DarkerColor(RGBColor(240, 240, 240), 40), RGBColor(200, 200, 200));
+    EXPECT_EQ(LighterColor(RGBColor(240, 240, 240), 40), RGBColor(255, 255, 255));
+    EXPECT_EQ(LighterColor(RGBColor(250, 10, 128), 40), RGBColor(255, 50, 168));
+    EXPECT_EQ(DarkerColor(RGBColor(250, 10, 128), 40), RGBColor(210, 0, 88));
+}
+
+TEST_F(SettingsWindowTest, SeparatorsAreEtchedAtTheirRowsFrom24To239) {
+    CreateWindow();
+    ASSERT_EQ(window->ClientWidth(), 265);
+    ASSERT_EQ(window->ClientHeight(), 441);
+    const TPixelImage image = window->ClientImage();
+    ASSERT_EQ(image.Width, 265);
+    ASSERT_EQ(image.Height, 441);
+    const TColor dark = DarkerColor(window->Color(), 40);
+    const TColor light = LighterColor(window->Color(), 40);
+    ASSERT_NE(dark, light);
+    for (int row : {72, 128, 184, 280, 376}) {
+        for (int x : {24, 130, 239}) {
+            EXPECT_EQ(image.Color(x, row), dark) << x << "," << row;
+            EXPECT_EQ(image.Color(x, row + 1), light) << x << "," << row + 1;
+        }
+        EXPECT_NE(image.Color(23, row), dark) << row;
+        EXPECT_NE(image.Color(240, row), dark) << "the end point is left out, row " << row;
+        EXPECT_NE(image.Color(130, row - 1), dark) << row;
+    }
+}
+
+TEST_F(SettingsWindowTest, ButtonsCarryTheirGlyphsOnATransparentBackground) {
+    CreateWindow();
+    for (const TBitBtn* button :
+         {&window->btnBrowsePathToClient, &window->btnBrowsePathToSound, &window->btnSave}) {
+        ASSERT_EQ(button->Glyph().size(), 256u);
+        EXPECT_EQ(button->Glyph()[0] >> 24, 0u) << "the magenta corner does not show";
+    }
+    EXPECT_EQ(window->btnBrowsePathToClient.Glyph(), window->btnBrowsePathToSound.Glyph());
+    EXPECT_NE(window->btnBrowsePathToClient.Glyph(), window->btnSave.Glyph());
+}

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,30 +15,20 @@
 
 namespace {
 
-struct ServerKind {
-    const char* name;
-    bool (*available)();
-    std::function<std::unique_ptr<RealPop3Server>()> start;
-};
-
-const ServerKind kServers[] = {
-    {"Dovecot", &DovecotServer::Available, [] { return std::make_unique<DovecotServer>(); }},
-    {"Mailutils", &MailutilsPop3Server::Available, [] { return std::make_unique<MailutilsPop3Server>(); }},
-};
-
-void PrintTo(const ServerKind& kind, std::ostream* out) {
-    *out << kind.name;
+// The client aimed at the server, with its user's credentials.
+void AimClientAt(TIdPOP3& client, const RealPop3Server& server) {
+    AimClient(client, server.Port());
+    client.SetUsername(Utf8ToText(server.UserName()));
+    client.SetPassword(Utf8ToText(server.Password()));
 }
 
-class Pop3RealServerSession : public ::testing::TestWithParam<ServerKind> {
+class Pop3RealServerSession : public ::testing::TestWithParam<RealPop3ServerKind> {
 protected:
     void SetUp() override {
         if (!GetParam().available())
             GTEST_SKIP() << GetParam().name << " is not installed or we are not root";
         server_ = GetParam().start();
-        AimClient(client_, server_->Port());
-        client_.SetUsername(Utf8ToText(server_->UserName()));
-        client_.SetPassword(Utf8ToText(server_->Password()));
+        AimClientAt(client_, *server_);
     }
 
     std::unique_ptr<RealPop3Server> server_;
@@ -82,7 +71,7 @@ TEST_P(Pop3RealServerSession, StoppedServerFailsTheCheck) {
     EXPECT_FALSE(outcome.openAtEnd);
 }
 
-INSTANTIATE_TEST_SUITE_P(Loopback, Pop3RealServerSession, ::testing::ValuesIn(kServers),
+INSTANTIATE_TEST_SUITE_P(Loopback, Pop3RealServerSession, ::testing::ValuesIn(kRealPop3ServerKinds),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Pop3RealServerSessionFields, DovecotListsItsCapabilities) {
@@ -90,9 +79,7 @@ TEST(Pop3RealServerSessionFields, DovecotListsItsCapabilities) {
         GTEST_SKIP() << "Dovecot is not installed or we are not root";
     DovecotServer server;
     TIdPOP3 client;
-    AimClient(client, server.Port());
-    client.SetUsername(Utf8ToText(server.UserName()));
-    client.SetPassword(Utf8ToText(server.Password()));
+    AimClientAt(client, server);
     client.ConnectAndLogIn();
     EXPECT_TRUE(client.ServerAnsweredCapa());
     const auto& list = client.ServerCapabilityList();
@@ -106,9 +93,7 @@ TEST(Pop3RealServerSessionFields, MailutilsGreetsWithATimeStamp) {
         GTEST_SKIP() << "mailutils pop3d is not installed or we are not root";
     MailutilsPop3Server server;
     TIdPOP3 client;
-    AimClient(client, server.Port());
-    client.SetUsername(Utf8ToText(server.UserName()));
-    client.SetPassword(Utf8ToText(server.Password()));
+    AimClientAt(client, server);
     client.ConnectAndLogIn();
     EXPECT_TRUE(client.ServerOffersApop());
     EXPECT_EQ(client.ApopTimestamp().front(), u'<');

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 #include "tests/support/Pop3RawSession.h"
@@ -123,22 +122,7 @@ TEST(ScriptedPop3Server, StopsPromptlyWhileAClientHoldsTheConnection) {
 
 // ---- Real servers ----
 
-struct RealServerKind {
-    const char* name;
-    bool (*available)();
-    std::function<std::unique_ptr<RealPop3Server>()> start;
-};
-
-const RealServerKind kRealServers[] = {
-    {"Dovecot", &DovecotServer::Available, [] { return std::make_unique<DovecotServer>(); }},
-    {"Mailutils", &MailutilsPop3Server::Available, [] { return std::make_unique<MailutilsPop3Server>(); }},
-};
-
-void PrintTo(const RealServerKind& kind, std::ostream* out) {
-    *out << kind.name;
-}
-
-class RealPop3ServerTest : public ::testing::TestWithParam<RealServerKind> {
+class RealPop3ServerTest : public ::testing::TestWithParam<RealPop3ServerKind> {
 protected:
     void SetUp() override {
         if (!GetParam().available())
@@ -182,7 +166,7 @@ TEST_P(RealPop3ServerTest, InstancesRunSideBySide) {
     EXPECT_EQ(RawPop3MessageCount(other->Port(), other->UserName(), other->Password()), 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Loopback, RealPop3ServerTest, ::testing::ValuesIn(kRealServers),
+INSTANTIATE_TEST_SUITE_P(Loopback, RealPop3ServerTest, ::testing::ValuesIn(kRealPop3ServerKinds),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MailutilsPop3Server, GreetsWithATimeStamp) {

@@ -284,3 +284,16 @@ std::vector<std::string> MailutilsPop3Server::Configure() {
                                            std::to_string(Port()) + " { single-process false; };\n");
     return {kMailutilsBinary, "--config-file=" + folder + "/pop3d.conf"};
 }
+
+// ---- Kinds ----
+
+const RealPop3ServerKind kRealPop3ServerKinds[2] = {
+    {"Dovecot", &DovecotServer::Available,
+     []() -> std::unique_ptr<RealPop3Server> { return std::make_unique<DovecotServer>(); }},
+    {"Mailutils", &MailutilsPop3Server::Available,
+     []() -> std::unique_ptr<RealPop3Server> { return std::make_unique<MailutilsPop3Server>(); }},
+};
+
+void PrintTo(const RealPop3ServerKind& kind, std::ostream* out) {
+    *out << kind.name;
+}

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -95,3 +97,14 @@ private:
     std::filesystem::path Maildir() const override { return Home() / "INBOX"; }
     std::vector<std::string> Configure() override;
 };
+
+// One kind of real server, for tests that run against each kind in turn.
+struct RealPop3ServerKind {
+    const char* name;
+    bool (*available)();
+    std::unique_ptr<RealPop3Server> (*start)();
+};
+// Dovecot and mailutils pop3d, in that order.
+extern const RealPop3ServerKind kRealPop3ServerKinds[2];
+// Names the kind in test output (the parameter printer of GoogleTest).
+void PrintTo(const RealPop3ServerKind& kind, std::ostream* out);

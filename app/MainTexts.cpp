@@ -16,8 +16,8 @@ std::u16string AboutCaptionWord(TUiLanguage language) {
 }
 
 std::u16string AboutCreditLine(TUiLanguage language) {
-    return PickLanguageText(language, u"Skrivet av Brevgluggens utvecklare (https://brevgluggen.example.org)",
-                            u"Written by the Brevgluggen developers (https://brevgluggen.example.org)");
+    return PickLanguageText(language, u"Av Brevgluggens utvecklare (https://brevgluggen.example.org)",
+                            u"By the Brevgluggen developers (https://brevgluggen.example.org)");
 }
 
 // Once, at window creation: these captions do not follow later changes of the language.

@@ -1,10 +1,14 @@
 #include "shell/TrayIcon.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <xcb/xcb.h>
 
 #include "shell/ShellPrivate.h"
 #include "transport/IdException.h"
@@ -21,9 +25,45 @@ bool PlatformHasNoScreen() {
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
+// A StatusNotifierItem host is registered on the session bus.
+bool StatusNotifierHostPresent() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher))
+        return false;
+    QDBusInterface properties(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+    return properties.property("IsStatusNotifierHostRegistered").toBool();
+}
+
+// Some window owns the XEmbed system-tray selection of the first screen.
+bool XEmbedTrayPresent() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection())
+        return false;
+    xcb_connection_t* connection = x11->connection();
+    const char name[] = "_NET_SYSTEM_TRAY_S0";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    if (!atom)
+        return false;
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+    const bool present = owner && owner->owner != XCB_NONE;
+    free(owner);
+    free(atom);
+    return present;
+}
+
+// The toolkit decides between the D-Bus tray and the XEmbed tray once, at its first look at the
+// tray; so it is asked only after one of them has appeared, or after the wait has run out.
 bool WaitForNotificationArea() {
     QElapsedTimer waited;
     waited.start();
+    while (!StatusNotifierHostPresent() && !XEmbedTrayPresent() &&
+           waited.elapsed() < NotificationAreaWaitMs) {
+        QApplication::processEvents();
+        QThread::msleep(NotificationAreaPollMs);
+    }
     while (!QSystemTrayIcon::isSystemTrayAvailable()) {
         if (waited.elapsed() >= NotificationAreaWaitMs)
             return false;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -132,6 +133,8 @@ bool RealPop3Server::Launch(const std::vector<std::string>& commandLine) {
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
+        // A test that is killed must not leave its server running.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(output, STDOUT_FILENO);
         dup2(output, STDERR_FILENO);
         chdir(folder_.c_str());

@@ -68,7 +68,7 @@ def read_line_from_fd(fd, timeout):
     return text.decode().strip()
 
 
-def _die_with_parent():
+def die_with_parent():
     """Runs in the child before exec: the kernel sends SIGTERM when the test process goes away."""
     ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
@@ -176,7 +176,7 @@ class DesktopSession:
         process = subprocess.Popen(
             argv, env=env or self.env, cwd=cwd, stdin=subprocess.DEVNULL,
             stdout=stdout if stdout is not None else log, stderr=log,
-            pass_fds=pass_fds, preexec_fn=_die_with_parent,
+            pass_fds=pass_fds, preexec_fn=die_with_parent,
         )
         log.close()
         self.processes.append(process)
@@ -298,6 +298,16 @@ class DesktopSession:
         if window is not None:
             self.screen.focus(window)
         subprocess.run(["xdotool", "key", "--delay", "50", *keys], env=self.env, check=True, timeout=20)
+
+    def click(self, window, x, y, button=1):
+        """Clicks at (x, y) inside the window. Without a window manager this is also what gives a
+        window's edit box the keyboard focus."""
+        subprocess.run(["xdotool", "mousemove", "--window", str(window.id), str(x), str(y), "click",
+                        str(button)], env=self.env, check=True, timeout=20)
+
+    def type_text(self, text):
+        """Types the text into whatever has the keyboard focus."""
+        subprocess.run(["xdotool", "type", "--delay", "30", text], env=self.env, check=True, timeout=60)
 
     def hot_key_is_held(self):
         """True when some client holds the passive grab of Ctrl+Alt+F5 on the root window. The probe

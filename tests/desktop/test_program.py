@@ -10,31 +10,10 @@ import time
 from desktop_rig import CAPTIONS, wait_for
 from desktop_test import DesktopTestCase, main, program_path
 from pop3_stub import Pop3Stub, closed_loopback_port
+from program_steps import (CHECK_FAILED, NO_MAIL, TITLE, SoundAssertions, complete_settings,
+                           wait_first_check, wait_started)
 from sound_tools import write_two_tone_wav
 from tray_tools import EMPTY_SLOT, LETTER_SLOT, corners_are_transparent
-
-TITLE = "Brevgluggen 1.10"
-NO_MAIL = {"/ENGLISH": "You have no new e-mail messages.", "/SWEDISH": "Du har inga nya e-postmeddelanden."}
-CHECK_FAILED = {"/ENGLISH": "Check failed: ", "/SWEDISH": "Kontrollen misslyckades: "}
-
-
-def complete_settings(port, server="127.0.0.1"):
-    return {"POP3Server": server, "Port": port, "UserName": "anna", "Password": "hemligt",
-            "PathToClient": "/usr/bin/true", "PathToSound": "/nonexistent/new-mail.wav", "WWW": 0}
-
-
-def wait_started(run):
-    """Waits for the tray icon and for an answer from the program's event loop: start-up (window
-    creation, the first check and the hot-key grab) has then finished, and a grab probe can no longer
-    get in the way of the program's own grab."""
-    icon = run.wait_tray_icon()
-    icon.tip()
-    return icon
-
-
-def wait_first_check(icon):
-    """The tip after the start-up check (which replaces the title)."""
-    return wait_for(lambda: icon.tip() if icon.tip() != TITLE else None, 15, "the first check")
 
 
 class ProgramTestCase(DesktopTestCase):
@@ -120,7 +99,7 @@ class StartUpTest(DesktopTestCase):
                 self.assertEqual(run.windows(), [], "a complete settings file must not show the window")
 
 
-class CheckCycleTest(ProgramTestCase):
+class CheckCycleTest(ProgramTestCase, SoundAssertions):
     def test_sound_plays_whole_and_only_when_the_count_grows(self):
         with Pop3Stub(message_count=3) as server:
             desktop = self.desktop(tray="sni", sound=True)
@@ -167,18 +146,6 @@ class CheckCycleTest(ProgramTestCase):
             desktop.press_keys("ctrl+alt+F5")
             wait_for(lambda: icon.tip() == "You have 5 new e-mail messages.", 15, "the failure line to go")
             self.assertEqual(run.windows(), [], "a failed check must not show a box")
-
-    def assertWholeSoundOnce(self, desktop, recorder):
-        """The recording holds the two-tone sound once, from its first tone to its last."""
-        wait_for(recorder.heard, 15, "the new-mail sound")
-        desktop.wait_until_nothing_plays()
-        time.sleep(0.5)  # the null sink reports the end a little late
-        tones = recorder.stop().tones()
-        self.assertEqual(len(tones), 1, tones)
-        (first_hz, last_hz, seconds), = tones
-        self.assertAlmostEqual(first_hz, 440, delta=60)
-        self.assertAlmostEqual(last_hz, 1760, delta=120)
-        self.assertAlmostEqual(seconds, 0.6, delta=0.1)
 
 
 class QuittingTest(DesktopTestCase):

@@ -1,0 +1,178 @@
+"""A private Dovecot POP3 server for the whole-program tests: its own configuration, passwd-file user
+and maildir under a temporary folder, listening on a free loopback port, started in a process group
+of its own and killed as a group at the end. Nothing system-wide is touched and port 110 is never used.
+
+    with DovecotServer(message_count=3) as server:
+        server.port, server.user, server.password
+        server.add_message()
+        server.stop()            # the port refuses connections from then on
+
+Dovecot must start as root (it drops to its own users); without root or without the package the
+test is skipped.
+"""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+from desktop_rig import die_with_parent, wait_for
+from pop3_stub import closed_loopback_port
+
+DOVECOT = "/usr/sbin/dovecot"
+START_ATTEMPTS = 3
+# The mailbox belongs to "nobody": Dovecot refuses to open mail as root.
+MAIL_UID = MAIL_GID = 65534
+
+CONFIG = """instance_name = bg-desktop-dovecot-{port}
+base_dir = {folder}/run
+state_dir = {folder}/state
+log_path = {folder}/dovecot.log
+info_log_path = {folder}/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+disable_plaintext_auth = no
+ssl = no
+auth_failure_delay = 0
+mail_location = maildir:~/Maildir
+passdb {{
+  driver = passwd-file
+  args = {folder}/passwd
+}}
+userdb {{
+  driver = passwd-file
+  args = {folder}/passwd
+}}
+service pop3-login {{
+  inet_listener pop3 {{
+    address = 127.0.0.1
+    port = {port}
+  }}
+}}
+"""
+
+
+def greets(port, timeout=1.0):
+    """True when a connection to the port is answered with a line that begins with "+OK"."""
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=timeout) as connection:
+            return connection.makefile("rb").readline().startswith(b"+OK")
+    except OSError:
+        return False
+
+
+def accepts_connections(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1.0).close()
+        return True
+    except OSError:
+        return False
+
+
+class DovecotServer:
+    def __init__(self, message_count=0, user="anna", password="hemligt"):
+        if os.geteuid() != 0 or not os.access(DOVECOT, os.X_OK):
+            raise unittest.SkipTest("a private Dovecot needs root and the dovecot-pop3d package")
+        self.user, self.password = user, password
+        self.initial_count = message_count
+        self.messages_written = 0
+        self.process = None
+        self.port = None
+        self.folder = tempfile.mkdtemp(prefix="bg-dovecot-")
+        # Dovecot's own users must reach the home folder and the run folders below this one.
+        os.chmod(self.folder, 0o755)
+        self.maildir = os.path.join(self.folder, "home", "Maildir")
+
+    def __enter__(self):
+        try:
+            self._make_mailbox()
+            self.start()
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    # -- the mailbox -----------------------------------------------------------------------------
+
+    def _make_mailbox(self):
+        for sub in ("new", "cur", "tmp"):
+            os.makedirs(os.path.join(self.maildir, sub))
+        for path in (os.path.dirname(self.maildir), self.maildir,
+                     *(os.path.join(self.maildir, sub) for sub in ("new", "cur", "tmp"))):
+            os.chown(path, MAIL_UID, MAIL_GID)
+        for _ in range(self.initial_count):
+            self.add_message()
+
+    def add_message(self):
+        """Delivers one more message: written in tmp/ and moved to new/, so that the running server
+        never sees half a message."""
+        self.messages_written += 1
+        number = self.messages_written
+        name = f"{number}.{os.getpid()}.bg.test"
+        draft = os.path.join(self.maildir, "tmp", name)
+        with open(draft, "w", newline="") as message:
+            message.write(f"From: sender@bg.test\r\nTo: {self.user}@bg.test\r\nSubject: Message {number}\r\n"
+                          f"\r\nBody of message {number}.\r\n")
+        os.chown(draft, MAIL_UID, MAIL_GID)
+        os.rename(draft, os.path.join(self.maildir, "new", name))
+
+    # -- the server ------------------------------------------------------------------------------
+
+    def start(self):
+        with open(os.path.join(self.folder, "passwd"), "w") as passwd:
+            home = os.path.dirname(self.maildir)
+            passwd.write(f"{self.user}:{{PLAIN}}{self.password}:{MAIL_UID}:{MAIL_GID}::{home}::\n")
+        for _ in range(START_ATTEMPTS):
+            # A free port may be taken by someone else before Dovecot binds it: try another.
+            self.port = closed_loopback_port()
+            if self._launch():
+                return
+            self.stop()
+        raise RuntimeError("Dovecot did not start: " + self.output())
+
+    def _launch(self):
+        config = os.path.join(self.folder, "dovecot.conf")
+        with open(config, "w") as conf:
+            conf.write(CONFIG.format(folder=self.folder, port=self.port))
+        with open(os.path.join(self.folder, "server.out"), "ab") as log:
+            self.process = subprocess.Popen(
+                [DOVECOT, "-F", "-c", config], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                cwd=self.folder, start_new_session=True, preexec_fn=die_with_parent)
+        try:
+            wait_for(lambda: self.process.poll() is not None or greets(self.port), 10, "Dovecot's greeting",
+                     interval=0.02)
+        except TimeoutError:
+            return False
+        return self.process.poll() is None
+
+    def stop(self):
+        """Kills the whole server (master and login processes) at once; the port refuses from then on."""
+        if self.process is None:
+            return
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.process.wait()
+        self.process = None
+        # The login processes share the listening socket and die a moment after the master.
+        deadline = time.monotonic() + 3
+        while accepts_connections(self.port) and time.monotonic() < deadline:
+            time.sleep(0.01)
+
+    def output(self):
+        text = ""
+        for name in ("server.out", "dovecot.log"):
+            path = os.path.join(self.folder, name)
+            if os.path.exists(path):
+                with open(path, "rb") as log:
+                    text += log.read().decode("utf-8", "replace")
+        return text

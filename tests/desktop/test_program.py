@@ -60,6 +60,18 @@ class StartUpTest(DesktopTestCase):
         desktop.start_tray()
         self.assertEqual(run.wait_tray_icon().image(), EMPTY_SLOT)
 
+    def test_a_status_notifier_watcher_that_starts_a_moment_later_still_gets_the_icon(self):
+        desktop = self.desktop(tray="sni")
+        desktop.stop_tray()
+        # Complete settings keep the settings window away: a window with the title is the error box.
+        run = desktop.start_program(program_path(), settings=complete_settings(closed_loopback_port()))
+        time.sleep(1.5)
+        desktop.start_tray()
+        wait_for(lambda: desktop.tray_icon_of(run.pid) or run.window_titled((TITLE,)), 20,
+                 "the tray icon or the error box")
+        self.assertIsNone(run.window_titled((TITLE,)), "the program found no tray and said so in a box")
+        self.assertEqual(run.wait_tray_icon().image(), EMPTY_SLOT)
+
     def test_without_any_tray_the_program_reports_it_and_ends(self):
         desktop = self.desktop(tray=None)
         run = desktop.start_program(program_path())

@@ -9,54 +9,13 @@ namespace {
 
 const std::u16string kOK(TIdReplyPOP3::Pop3ReplyCodes[0]);
 
-int HexDigitValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
-// Digits in the given base as an unsigned value; nothing when a character is no digit, there
-// are none, or the value passes `limit`.
-std::optional<uint64_t> ParseDigits(std::u16string_view digits, int base, uint64_t limit) {
-    if (digits.empty())
-        return std::nullopt;
-    uint64_t value = 0;
-    for (char16_t c : digits) {
-        const int digit = HexDigitValue(c);
-        if (digit < 0 || digit >= base)
-            return std::nullopt;
-        value = value * base + static_cast<uint64_t>(digit);
-        if (value > limit)
-            return std::nullopt;
-    }
-    return value;
-}
-
 // The run-time library's integer conversion: an optional sign, then decimal digits within the
 // signed 32-bit range, or hexadecimal digits after "$", "x" or "0x" (any 32-bit pattern, so
 // "$FFFFFFFF" is -1). Raises EConvertError "''<text>'' is not a valid integer value".
 int32_t StrToInt(std::u16string_view text) {
-    std::u16string_view rest = text;
-    const bool negative = rest.starts_with(u'-');
-    if (negative || rest.starts_with(u'+'))
-        rest.remove_prefix(1);
-    size_t hexPrefix = 0;
-    if (rest.starts_with(u"0x") || rest.starts_with(u"0X"))
-        hexPrefix = 2;
-    else if (rest.starts_with(u'$') || rest.starts_with(u'x') || rest.starts_with(u'X'))
-        hexPrefix = 1;
-    const uint64_t decimalLimit = negative ? uint64_t{1} << 31 : INT32_MAX;
-    const std::optional<uint64_t> magnitude = hexPrefix > 0
-                                                  ? ParseDigits(rest.substr(hexPrefix), 16, UINT32_MAX)
-                                                  : ParseDigits(rest, 10, decimalLimit);
-    if (!magnitude)
-        throw EConvertError(u"''" + std::u16string(text) + u"'' is not a valid integer value");
-    const auto bits = static_cast<uint32_t>(*magnitude);
-    return static_cast<int32_t>(negative ? 0u - bits : bits);
+    if (const std::optional<int32_t> value = TryTextToInt(text))
+        return *value;
+    throw EConvertError(u"''" + std::u16string(text) + u"'' is not a valid integer value");
 }
 
 // The first "<" of the text and the first ">" after it, both included; empty without either.

@@ -407,56 +407,6 @@ std::string ConfigFolder() {
 
 // ---- Numbers --------------------------------------------------------------------------------
 
-int HexDigitValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
-// Any 32-bit pattern, read as a signed number.
-std::optional<int32_t> ParseHexadecimal(std::u16string_view digits) {
-    if (digits.empty())
-        return std::nullopt;
-    uint64_t value = 0;
-    for (char16_t c : digits) {
-        const int digit = HexDigitValue(c);
-        if (digit < 0)
-            return std::nullopt;
-        value = value * 16 + static_cast<uint64_t>(digit);
-        if (value > UINT32_MAX)
-            return std::nullopt;
-    }
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
-}
-
-std::optional<int32_t> ParseDecimal(std::u16string_view digits, bool negative) {
-    if (digits.empty())
-        return std::nullopt;
-    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-    int64_t magnitude = 0;
-    for (char16_t c : digits) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        magnitude = magnitude * 10 + (c - u'0');
-        if (magnitude > limit)
-            return std::nullopt;
-    }
-    return static_cast<int32_t>(negative ? -magnitude : magnitude);
-}
-
-// The length of a hexadecimal prefix at the start of the text, 0 when there is none.
-size_t HexPrefixLength(std::u16string_view text) {
-    if (text.starts_with(u"0x") || text.starts_with(u"0X"))
-        return 2;
-    if (text.starts_with(u"$") || text.starts_with(u"x") || text.starts_with(u"X"))
-        return 1;
-    return 0;
-}
-
 } // namespace
 
 // ---- Locations ------------------------------------------------------------------------------
@@ -550,16 +500,5 @@ void WriteIniBool(std::u16string_view section, std::u16string_view key, bool val
 int32_t IntegerFromText(std::u16string_view text, int32_t fallback) {
     while (text.starts_with(u' '))
         text.remove_prefix(1);
-    const bool negative = text.starts_with(u'-');
-    if (negative || text.starts_with(u'+'))
-        text.remove_prefix(1);
-    std::optional<int32_t> value;
-    if (const size_t prefix = HexPrefixLength(text); prefix > 0) {
-        value = ParseHexadecimal(text.substr(prefix));
-        if (value && negative)
-            value = static_cast<int32_t>(0u - static_cast<uint32_t>(*value));
-    } else {
-        value = ParseDecimal(text, negative);
-    }
-    return value.value_or(fallback);
+    return TryTextToInt(text).value_or(fallback);
 }

@@ -3,6 +3,7 @@
 // application where it needs the same conversions).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,3 +46,8 @@ std::u16string BytesToText(const uint8_t* bytes, size_t count, WireEncoding enco
 // that survives one wrap of the counter.
 uint32_t MillisecondTicks();
 uint32_t TicksBetween(uint32_t oldTicks, uint32_t newTicks);
+
+// The run-time library's integer conversion of a whole text: an optional sign, then decimal
+// digits within the signed 32-bit range, or hexadecimal digits after "$", "x" or "0x" in either
+// letter case (any 32-bit pattern, so "$FFFFFFFF" is -1; a "-" negates). Nothing for anything else.
+std::optional<int32_t> TryTextToInt(std::u16string_view text);

@@ -23,57 +23,14 @@ std::mutex gStackLock;
 std::unique_ptr<TIdStack> gStack;
 int32_t gStackUsageCount = 0;
 
-constexpr int32_t kUnreadable = -1;
 constexpr int32_t kInterruptedCall = 10004;
-
-int32_t DigitValue(char16_t c, int base) {
-    int32_t value = 99;
-    if (c >= u'0' && c <= u'9')
-        value = c - u'0';
-    else if (c >= u'a' && c <= u'f')
-        value = c - u'a' + 10;
-    else if (c >= u'A' && c <= u'F')
-        value = c - u'A' + 10;
-    return value < base ? value : -1;
-}
-
-// A whole text read as a signed 32-bit integer: optional sign, then decimal digits or
-// hexadecimal digits after "$", "x" or "0x". kUnreadable when it is anything else.
-int32_t ReadInteger(std::u16string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text[0] == u'-' || text[0] == u'+')) {
-        negative = text[0] == u'-';
-        text.remove_prefix(1);
-    }
-    int base = 10;
-    if (!text.empty() && (text[0] == u'$' || text[0] == u'x' || text[0] == u'X')) {
-        base = 16;
-        text.remove_prefix(1);
-    } else if (text.size() > 1 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty())
-        return kUnreadable;
-    int64_t value = 0;
-    for (char16_t c : text) {
-        const int32_t digit = DigitValue(c, base);
-        if (digit < 0)
-            return kUnreadable;
-        value = value * base + digit;
-        if (value > INT32_MAX + int64_t{1})
-            return kUnreadable;
-    }
-    value = negative ? -value : value;
-    return value >= INT32_MIN && value <= INT32_MAX ? static_cast<int32_t>(value) : kUnreadable;
-}
 
 // Cuts the next "."-separated part off text and reads it as an address byte (-1 if invalid).
 int32_t TakeAddressPart(std::u16string_view& text) {
     const size_t dot = text.find(u'.');
     const std::u16string_view part = text.substr(0, dot);
     text = dot == std::u16string_view::npos ? std::u16string_view() : text.substr(dot + 1);
-    const int32_t value = ReadInteger(TrimControlAndBlanks(part));
+    const int32_t value = TryTextToInt(TrimControlAndBlanks(part)).value_or(-1);
     return value >= 0 && value <= 255 ? value : -1;
 }
 

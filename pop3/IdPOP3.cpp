@@ -50,7 +50,13 @@ void TIdPOP3::SetMaxCapturedLines(int32_t lines) {
 void TIdPOP3::ConnectAndLogIn() {
     ResetSessionFields();
     SetDeadline(std::chrono::steady_clock::now() + sessionTimeLimit_);
-    OpenTcpConnection();
+    try {
+        OpenTcpConnection();
+    } catch (...) {
+        // No session began: its limit must not outlive it.
+        ClearDeadline();
+        throw;
+    }
     IOHandler()->SetMaxCapturedLines(maxCapturedLines_);
     try {
         ReadGreeting();

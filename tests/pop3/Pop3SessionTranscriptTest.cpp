@@ -299,6 +299,22 @@ TEST(Pop3Session, RefusedConnectionExchangesNothing) {
     EXPECT_EQ(client.IOHandler(), nullptr);
 }
 
+// The session's limit belongs to the session: a connect that fails must not leave it to cut
+// the waits of a connection opened later without ConnectAndLogIn.
+TEST(Pop3Session, FailedConnectLeavesNoSessionLimitBehind) {
+    TIdPOP3 client;
+    AimClient(client, TransportRefusingPort());
+    client.SetSessionTimeLimit(100ms);
+    EXPECT_THROW(client.ConnectAndLogIn(), EIdSocketError);
+    std::this_thread::sleep_for(200ms);
+
+    ScriptedPop3Server server({ServerStaysSilent(300ms), ServerSays("+OK late")});
+    client.SetPort(server.Port());
+    client.OpenTcpConnection();
+    EXPECT_EQ(client.AwaitReply(u"+OK"), u"+OK");
+    client.CloseTcpConnection(false);
+}
+
 // ---- "QUIT" ----
 
 TEST(Pop3Session, QuitRefusedOrUnansweredStillCloses) {

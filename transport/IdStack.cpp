@@ -247,6 +247,9 @@ int32_t TIdStack::ReceiveBytes(int handle, TIdBytes& buffer) {
 }
 
 int32_t TIdStack::SendBytes(int handle, const TIdBytes& buffer, int32_t count, int32_t offset) {
+    // An offset before the buffer would send the memory in front of it.
+    if (offset < 0)
+        return 0;
     const int64_t available = static_cast<int64_t>(buffer.size()) - offset;
     const int64_t amount = count < 0 ? available : std::min<int64_t>(count, available);
     if (amount <= 0)

@@ -61,7 +61,8 @@ public:
     virtual int32_t ReceiveBytes(int handle, TIdBytes& buffer);
 
     // send() of count bytes from offset (negative count: all from offset), returning the number
-    // actually taken, which may be fewer; nothing is called for an empty range. Raises EIdSocketError.
+    // actually taken, which may be fewer; nothing is called for an empty range or an offset
+    // outside the buffer. Raises EIdSocketError.
     virtual int32_t SendBytes(int handle, const TIdBytes& buffer, int32_t count, int32_t offset);
 
     // shutdown() of the sending side and close(), both results ignored.

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include "tests/support/TransportPeer.h"
+#include "tests/support/TransportResources.h"
 #include "transport/IdException.h"
 #include "transport/IdSocketErrors.h"
 #include "transport/IdSocketHandle.h"
@@ -242,4 +243,24 @@ TEST_F(StackUser, SendWithTheOffsetAtTheEndSendsNothing) {
     EXPECT_EQ(handle.Send(bytes, -1, 3), 0);
     EXPECT_EQ(handle.Send(bytes, 0, 0), 0);
     EXPECT_THROW(handle.Send(bytes, -1, 0), EIdSocketError);
+}
+
+TEST_F(StackUser, SendWithAnOffsetOutsideTheBufferReadsNothingBeforeIt) {
+    TransportScriptedPeer peer([](TransportPeerConnection& connection) { connection.ReadUntilClosed(); });
+    TIdSocketHandle handle;
+    ConnectTo(handle, peer.Port());
+    const TIdBytes bytes{1, 2, 3};
+    EXPECT_EQ(handle.Send(bytes, -1, -2), 0);
+    EXPECT_EQ(handle.Send(bytes, 2, -1), 0);
+    EXPECT_EQ(handle.Send(bytes, -1, 4), 0);
+}
+
+TEST_F(StackUser, ResetOfAnOpenHandleClosesItsSocket) {
+    const int descriptors = TransportOpenDescriptorCount();
+    TIdSocketHandle handle;
+    handle.Allocate(SOCK_STREAM, 0);
+    handle.Reset();
+    EXPECT_FALSE(handle.HandleAllocated());
+    EXPECT_EQ(handle.ReadSocketSet().Count(), 0);
+    EXPECT_EQ(TransportOpenDescriptorCount(), descriptors);
 }

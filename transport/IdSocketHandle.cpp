@@ -101,6 +101,8 @@ void TIdSocketHandle::CloseSocket() {
 }
 
 void TIdSocketHandle::Reset(bool resetLocal) {
+    // A socket still held is closed, never just forgotten.
+    CloseSocket();
     SetHandle(-1);
     if (resetLocal) {
         ip_.clear();

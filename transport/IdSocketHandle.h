@@ -50,7 +50,8 @@ public:
     // is left alone.
     void CloseSocket();
 
-    // Forgets the socket and the peer (and, when asked, the local side); IPv4 again.
+    // Closes the socket if one is held and forgets the peer (and, when asked, the local side);
+    // IPv4 again.
     void Reset(bool resetLocal = true);
 
     // setsockopt() with a 4-byte value. Raises EIdSocketError.

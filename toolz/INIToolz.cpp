@@ -293,7 +293,8 @@ private:
     }
 
     std::optional<size_t> FindKey(size_t header, std::string_view key) const {
-        for (size_t i = header + 1; i < SectionEnd(header); ++i)
+        const size_t end = SectionEnd(header);
+        for (size_t i = header + 1; i < end; ++i)
             if (const auto name = KeyNameOf(lines_[i].text); name && SameNameIgnoringCase(*name, key))
                 return i;
         return std::nullopt;
@@ -303,7 +304,8 @@ private:
     // that separate the section from the next.
     size_t LastContentLine(size_t header) const {
         size_t last = header;
-        for (size_t i = header + 1; i < SectionEnd(header); ++i)
+        const size_t end = SectionEnd(header);
+        for (size_t i = header + 1; i < end; ++i)
             if (!TrimBlanks(lines_[i].text).empty())
                 last = i;
         return last;
@@ -404,8 +406,6 @@ std::string ConfigFolder() {
     const std::string home = HomeFolder();
     return home.empty() ? std::string() : home + "/.config/" + std::string(ConfigSubfolder);
 }
-
-// ---- Numbers --------------------------------------------------------------------------------
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "shell/StdCtrls.h"
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -22,6 +23,43 @@ template <class Widget> Widget* MakeWidget(TControl* control, TForm* owner) {
     Widget* made = widget.get();
     control->Handle()->widget = std::move(widget);
     return made;
+}
+
+// An edit box in which Enter presses the window's default button whatever text it holds: the
+// toolkit's own signal for Enter stays silent while the text does not satisfy the validator
+// (a port box holding letters from an edited settings file).
+class EnterPressingLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    std::function<void()> onEnter;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+            QLineEdit::keyPressEvent(event);
+            return;
+        }
+        event->accept();
+        if (onEnter)
+            onEnter();
+    }
+};
+
+// A check box that toggles on a click anywhere in its area, not only on its square and caption.
+class WholeAreaCheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    bool hitButton(const QPoint& position) const override { return rect().contains(position); }
+};
+
+// The toolkit masks with the style's own character; a style sheet puts ours in its place.
+void ApplyPasswordChar(QLineEdit* edit, char16_t passwordChar) {
+    edit->setEchoMode(passwordChar ? QLineEdit::Password : QLineEdit::Normal);
+    edit->setStyleSheet(passwordChar ? QStringLiteral("QLineEdit { lineedit-password-character: %1 }")
+                                           .arg(static_cast<int>(passwordChar))
+                                     : QString());
 }
 
 void ApplyValidator(QLineEdit* edit, bool numbersOnly) {
@@ -120,14 +158,13 @@ void TLabel::SetCaption(std::u16string_view caption) {
 // ---- TEdit ----------------------------------------------------------------------------------
 
 void TEdit::CreateWidget() {
-    QLineEdit* edit = MakeWidget<QLineEdit>(this, Owner());
+    auto* edit = MakeWidget<EnterPressingLineEdit>(this, Owner());
     edit->setText(ToQString(text_));
-    edit->setEchoMode(passwordChar_ ? QLineEdit::Password : QLineEdit::Normal);
+    ApplyPasswordChar(edit, passwordChar_);
     ApplyValidator(edit, numbersOnly_);
     QObject::connect(edit, &QLineEdit::textChanged,
                      [this](const QString& text) { text_ = FromQString(text); });
-    TForm* owner = Owner();
-    QObject::connect(edit, &QLineEdit::returnPressed, [owner] { owner->PressDefaultButton(); });
+    edit->onEnter = [owner = Owner()] { owner->PressDefaultButton(); };
 }
 
 void TEdit::SetText(std::u16string_view text) {
@@ -147,7 +184,7 @@ void TEdit::SetNumbersOnly(bool numbersOnly) {
 void TEdit::SetPasswordChar(char16_t passwordChar) {
     passwordChar_ = passwordChar;
     if (QLineEdit* edit = WidgetOf<QLineEdit>(this))
-        edit->setEchoMode(passwordChar ? QLineEdit::Password : QLineEdit::Normal);
+        ApplyPasswordChar(edit, passwordChar);
 }
 
 // ---- TBitBtn --------------------------------------------------------------------------------
@@ -187,7 +224,7 @@ void TBitBtn::Click() {
 // ---- TCheckBox ------------------------------------------------------------------------------
 
 void TCheckBox::CreateWidget() {
-    QCheckBox* box = MakeWidget<QCheckBox>(this, Owner());
+    QCheckBox* box = MakeWidget<WholeAreaCheckBox>(this, Owner());
     box->setText(ToQString(caption_));
     box->setChecked(checked_);
     QObject::connect(box, &QCheckBox::toggled, [this](bool checked) {

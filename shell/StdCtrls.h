@@ -72,6 +72,7 @@ private:
     std::u16string caption_;
 };
 
+// A one-line edit box. Enter in it presses the window's default button, whatever it holds.
 class TEdit : public TControl {
 public:
     explicit TEdit(TForm* owner) : TControl(owner) {}
@@ -115,7 +116,8 @@ private:
     TNotifyEvent onClick_;
 };
 
-// Changing the ticked state, by the user or by the program, runs OnClick.
+// Changing the ticked state, by the user or by the program, runs OnClick. A click anywhere in
+// the control's area toggles it, not only on its square and caption.
 class TCheckBox : public TControl {
 public:
     explicit TCheckBox(TForm* owner) : TControl(owner) {}

@@ -1,6 +1,11 @@
 // The settings window: texts in both languages, the WWW reaction, Save, the file choosers, the
 // About box, the separator lines and the button glyphs.
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <cstdlib>
 
 #include "MainWindowFixture.h"
@@ -37,6 +42,33 @@ public:
 private:
     std::optional<std::string> saved_;
 };
+
+// The toolkit widget that shows the control in its window now on screen.
+template <class Widget> Widget* ShownWidgetOf(const TControl& control) {
+    const QRect bounds(control.Left(), control.Top(), control.Width(), control.Height());
+    for (QWidget* widget : QApplication::allWidgets()) {
+        auto* typed = qobject_cast<Widget*>(widget);
+        if (typed && typed->isVisible() && typed->geometry() == bounds)
+            return typed;
+    }
+    return nullptr;
+}
+
+void ClickAt(QWidget* widget, QPoint point) {
+    const QPointF local(point);
+    const QPointF global(widget->mapToGlobal(point));
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+void PressEnterIn(QWidget* widget) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(widget, &press);
+}
 
 struct ChooserCall {
     std::u16string filter;
@@ -190,6 +222,43 @@ TEST_F(SettingsWindowTest, StoredWWWWithAnEmptyPathStartsWithThePrefillWhichCoun
     EXPECT_EQ(window->lblPathToClient.Caption(), u"Path to e-mail place: (WWW)");
     EXPECT_FALSE(window->btnBrowsePathToClient.Enabled());
     EXPECT_FALSE(window->Visible()) << "all six fields are filled: straight into the tray";
+}
+
+TEST_F(SettingsWindowTest, WWWBoxTogglesOnAClickAnywhereInItsArea) {
+    CreateWindow();
+    QCheckBox* box = ShownWidgetOf<QCheckBox>(window->cbWWW);
+    ASSERT_NE(box, nullptr);
+    const QPoint rightEndOfTheBox(window->cbWWW.Width() - 5, window->cbWWW.Height() / 2);
+    ClickAt(box, rightEndOfTheBox);
+    EXPECT_TRUE(window->cbWWW.Checked());
+    EXPECT_EQ(window->txtPathToClient.Text(), u"http://");
+    ClickAt(box, rightEndOfTheBox);
+    EXPECT_FALSE(window->cbWWW.Checked());
+    EXPECT_EQ(window->txtPathToClient.Text(), u"");
+}
+
+// ---- Edit boxes -----------------------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, PasswordIsShownAsAsterisks) {
+    CreateWindow();
+    window->txtPassword.SetText(u"hemligt");
+    QLineEdit* password = ShownWidgetOf<QLineEdit>(window->txtPassword);
+    ASSERT_NE(password, nullptr);
+    EXPECT_EQ(password->displayText(), QStringLiteral("*******"));
+    EXPECT_EQ(ShownWidgetOf<QLineEdit>(window->txtUserName)->echoMode(), QLineEdit::Normal);
+}
+
+TEST_F(SettingsWindowTest, EnterInAnyEditBoxPressesSaveWhateverTheBoxHolds) {
+    CreateResidentWindow();
+    window->txtPort.SetText(u"abc"); // letters from an edited settings file: the port box rejects them
+    pop3->count = 0;
+    for (const TEdit* edit : {&window->txtPOP3Server, &window->txtPort, &window->txtUserName,
+                              &window->txtPassword, &window->txtPathToClient, &window->txtPathToSound}) {
+        window->Show();
+        PressEnterIn(ShownWidgetOf<QLineEdit>(*edit));
+        EXPECT_FALSE(window->Visible()) << edit->Left() << "," << edit->Top();
+    }
+    EXPECT_EQ(pop3->connects, 6);
 }
 
 // ---- Save -----------------------------------------------------------------------------------

@@ -8,7 +8,9 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "shell/ShellPrivate.h"
@@ -43,16 +45,21 @@ namespace {
 constexpr int SessionEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int signalPipe[2] = {-1, -1};
 
+// Runs between any two instructions of the interrupted code, which may be about to read errno.
 void OnSessionEndSignal(int) {
+    const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 // The end of the desktop session (or a kill) arrives as a signal; it ends the message loop in
 // the ordinary way, so that the window is destroyed and its settings stored. A second signal
 // during the shut-down ends the process at once.
 std::unique_ptr<QSocketNotifier> EndLoopOnSessionEndSignals() {
-    if (signalPipe[0] < 0 && pipe(signalPipe) != 0)
+    // Not handed down to the programs we start; and a burst of signals that fills the pipe
+    // must not block the handler.
+    if (signalPipe[0] < 0 && pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return nullptr;
     auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, [] {

@@ -4,12 +4,12 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -105,16 +105,14 @@ TIdSocketAddress AddressFrom(const sockaddr_storage& storage) {
     throw EIdIPVersionUnsupported(RSIPVersionUnsupported);
 }
 
-// Waits for a connect in progress to finish (ms < 0: without limit); false when cancelFd
-// became readable first or ms passed.
-bool WaitConnectFinished(int handle, int cancelFd, int ms) {
+// Waits for a connect in progress to finish; false when cancelFd (-1: none) became readable first.
+bool WaitConnectFinished(int handle, int cancelFd) {
     pollfd waits[2] = {{handle, POLLOUT, 0}, {cancelFd, POLLIN, 0}};
     const nfds_t count = cancelFd == -1 ? 1 : 2;
-    int ready;
-    while ((ready = poll(waits, count, ms)) == -1)
+    while (poll(waits, count, -1) == -1)
         if (errno != EINTR)
             ThrowSocketError(SocketErrorFromErrno(errno));
-    return ready > 0 && waits[0].revents != 0 && (count == 1 || waits[1].revents == 0);
+    return count == 1 || waits[1].revents == 0;
 }
 
 // The outcome of a connect that has finished: raises its failure.
@@ -126,13 +124,19 @@ void CheckConnectOutcome(int handle) {
         ThrowSocketError(SocketErrorFromErrno(error));
 }
 
+// FIONBIO switches the one flag in a single call, where fcntl() needs a read and a write.
+int SetNonBlocking(int handle, bool nonBlocking) {
+    int value = nonBlocking ? 1 : 0;
+    return ioctl(handle, FIONBIO, &value);
+}
+
 // Leaves the socket blocking again whichever way the connect ends.
 class BlockingRestorer {
 public:
     explicit BlockingRestorer(int handle) : handle_(handle) {}
     ~BlockingRestorer() {
         if (handle_ != -1)
-            fcntl(handle_, F_SETFL, fcntl(handle_, F_GETFL) & ~O_NONBLOCK);
+            SetNonBlocking(handle_, false);
     }
     void Keep() { handle_ = -1; }
 
@@ -210,30 +214,32 @@ void TIdStack::ConnectSocket(int handle, const std::u16string& ip, TIdIPVersion 
     // A signal does not abort the attempt: the connect goes on, and its end is waited for.
     if (errno != EINTR)
         ThrowSocketError(SocketErrorFromErrno(errno));
-    WaitConnectFinished(handle, -1, -1);
+    WaitConnectFinished(handle, -1);
     CheckConnectOutcome(handle);
 }
 
 bool TIdStack::BeginConnect(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port) {
     sockaddr_storage address;
     const socklen_t length = BuildAddress(ip, version, port, address);
-    CheckSocketResult(fcntl(handle, F_SETFL, CheckSocketResult(fcntl(handle, F_GETFL)) | O_NONBLOCK));
+    CheckSocketResult(SetNonBlocking(handle, true));
     BlockingRestorer restorer(handle);
     if (connect(handle, reinterpret_cast<const sockaddr*>(&address), length) == 0)
         return true;
     if (errno != EINPROGRESS && errno != EINTR)
         ThrowSocketError(SocketErrorFromErrno(errno));
-    if (WaitConnectFinished(handle, -1, 0)) {
-        CheckConnectOutcome(handle);
+    // A server on this machine has usually answered by now. Connecting again asks in one call:
+    // made (0 or EISCONN), still in progress (EALREADY), or failed with the failure's own error.
+    if (connect(handle, reinterpret_cast<const sockaddr*>(&address), length) == 0 || errno == EISCONN)
         return true;
-    }
+    if (errno != EALREADY && errno != EINPROGRESS && errno != EINTR)
+        ThrowSocketError(SocketErrorFromErrno(errno));
     restorer.Keep();
     return false;
 }
 
 void TIdStack::EndConnect(int handle, int cancelFd) {
     BlockingRestorer restorer(handle);
-    if (!WaitConnectFinished(handle, cancelFd, -1))
+    if (!WaitConnectFinished(handle, cancelFd))
         ThrowSocketError(kInterruptedCall);
     CheckConnectOutcome(handle);
 }

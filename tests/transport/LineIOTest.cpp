@@ -113,6 +113,36 @@ TEST(LineIO, QueuedBytesKeepTheConnectionOpenAfterThePeerClosed) {
     EXPECT_FALSE(connected.client.TcpConnectionIsOpen());
 }
 
+// A reset is a socket failure, raised once; afterwards the connection counts as closed, so
+// the check after a failure does not raise again and the next connect starts afresh.
+TEST(LineIO, PeerResettingTheConnectionRaisesConnectionResetOnce) {
+    ConnectedClient connected([](TransportPeerConnection& connection) {
+        connection.ReadLine();
+        connection.Abort();
+    });
+    connected.IO().WriteLine(u"STAT");
+    try {
+        connected.IO().ReadLine();
+        FAIL() << "read past a reset";
+    } catch (const EIdSocketError& error) {
+        EXPECT_EQ(error.ErrorCode(), 10054);
+        EXPECT_EQ(error.Message(), u"Socket Error # 10054\r\nConnection reset by peer.");
+    }
+    EXPECT_FALSE(connected.client.TcpConnectionIsOpen());
+    EXPECT_FALSE(connected.IO().Binding()->HandleAllocated());
+    connected.client.OpenTcpConnection();
+    EXPECT_TRUE(connected.client.TcpConnectionIsOpen());
+}
+
+// Writing into a connection the peer has reset must raise, not end the process by a signal.
+TEST(LineIO, WritingAfterAResetRaisesInsteadOfEndingTheProcess) {
+    ConnectedClient connected([](TransportPeerConnection& connection) { connection.Abort(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The first write meets the reset itself; later ones a connection that is gone.
+    EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);
+    EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);
+}
+
 TEST(LineIO, LongestLineIsAcceptedAndOneMoreByteIsTooLong) {
     const std::string longest(16384, 'a');
     ConnectedClient connected(SendsInPieces({longest + "\n" + longest + "b\n"}));

@@ -209,8 +209,7 @@ TEST_F(SettingsWindowTest, UntickingWWWEmptiesOnlyABarePrefix) {
 }
 
 TEST_F(SettingsWindowTest, StoredWWWWithAnEmptyPathStartsWithThePrefillWhichCountsAsFilled) {
-    if (!SettingsFileWorks())
-        GTEST_SKIP() << "the settings file does not keep values";
+    ASSERT_TRUE(SettingsFileWorks());
     WriteIniString(u"Main", u"POP3Server", u"127.0.0.1");
     WriteIniString(u"Main", u"Port", u"1"); // nothing listens there: the check fails at once
     WriteIniString(u"Main", u"UserName", ScrambleCredential(u"anna"));
@@ -264,8 +263,7 @@ TEST_F(SettingsWindowTest, EnterInAnyEditBoxPressesSaveWhateverTheBoxHolds) {
 // ---- Save -----------------------------------------------------------------------------------
 
 TEST_F(SettingsWindowTest, SaveWithAnEmptySoundPathStoresAllSevenAndStaysOpen) {
-    if (!SettingsFileWorks())
-        GTEST_SKIP() << "the settings file does not keep values";
+    ASSERT_TRUE(SettingsFileWorks());
     CreateResidentWindow();
     window->txtPathToSound.SetText(u"");
     window->cbWWW.SetChecked(true);

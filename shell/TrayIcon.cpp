@@ -77,6 +77,9 @@ bool WaitForNotificationArea() {
 
 struct TTrayIcon::Impl {
     std::unique_ptr<QSystemTrayIcon> icon; // none on a platform without a screen
+    // A StatusNotifierItem panel knows no double click: its one activation (a click on the icon)
+    // is what stands for it there.
+    bool singleActivationOpens = false;
 };
 
 TTrayIcon::TTrayIcon() : impl_(std::make_unique<Impl>()) {
@@ -102,10 +105,12 @@ void TTrayIcon::SetVisible(bool visible) {
         if (!WaitForNotificationArea())
             throw Exception(std::string_view("Cannot create shell notification icon"));
         if (!impl_->icon) {
+            impl_->singleActivationOpens = StatusNotifierHostPresent();
             impl_->icon = std::make_unique<QSystemTrayIcon>();
             QObject::connect(impl_->icon.get(), &QSystemTrayIcon::activated,
                              [this](QSystemTrayIcon::ActivationReason reason) {
-                                 if (reason == QSystemTrayIcon::DoubleClick)
+                                 if (reason == QSystemTrayIcon::DoubleClick ||
+                                     (reason == QSystemTrayIcon::Trigger && impl_->singleActivationOpens))
                                      DblClick();
                              });
         }

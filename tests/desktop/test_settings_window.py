@@ -107,7 +107,18 @@ class TrayMenuTest(DesktopTestCase):
 
 
 class LauncherTest(DesktopTestCase):
-    """A double click on the icon in an XEmbed tray (the D-Bus tray has no double click)."""
+    """A double click on the icon in an XEmbed tray; the D-Bus tray's one activation stands for it."""
+
+    def test_activation_on_a_status_notifier_panel_starts_the_mail_program(self):
+        desktop = self.desktop(tray="sni")
+        started = os.path.join(desktop.folder, "mail-program-started")
+        mail_program = os.path.join(desktop.folder, "mail-program")
+        write_script(mail_program, f'touch "{started}"\n')
+        settings = dict(complete_settings(closed_loopback_port()), PathToClient=mail_program)
+
+        run = desktop.start_program(program_path(), settings=settings)
+        wait_started(run).activate()
+        wait_for(lambda: os.path.exists(started), 10, "the mail program to start")
 
     def test_double_click_starts_the_mail_program_in_the_program_folder(self):
         desktop = self.desktop(tray="xembed")

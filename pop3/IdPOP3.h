@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "pop3/IdReply.h"
+#include "pop3/IdReplyPOP3.h"
 #include "transport/IdTCPClient.h"
 
 enum TIdPOP3AuthenticationType : uint8_t { patUserPass = 0, patAPOP = 1, patSASL = 2 };

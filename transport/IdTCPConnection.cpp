@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "pop3/IdReply.h"
+#include "transport/IdReply.h"
 #include "transport/IdResourceStrings.h"
 
 TIdTCPConnection::TIdTCPConnection() = default;

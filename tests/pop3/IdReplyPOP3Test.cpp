@@ -1,4 +1,4 @@
-#include "pop3/IdReply.h"
+#include "pop3/IdReplyPOP3.h"
 
 #include <gtest/gtest.h>
 

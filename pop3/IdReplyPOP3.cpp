@@ -1,4 +1,4 @@
-#include "pop3/IdReply.h"
+#include "pop3/IdReplyPOP3.h"
 
 #include <algorithm>
 
@@ -18,43 +18,6 @@ size_t PositionOf(std::u16string_view text, char16_t c) {
 }
 
 } // namespace
-
-// ---- TIdReply ----
-
-void TIdReply::SetCode(const std::u16string& code) {
-    if (code == code_)
-        return;
-    if (!IsAcceptableReplyCode(code))
-        throw EIdException(u"Reply Code is not valid: " + code);
-    Clear();
-    code_ = code;
-}
-
-void TIdReply::Clear() {
-    text_.clear();
-    code_.clear();
-}
-
-bool TIdReply::IsAcceptableReplyCode(std::u16string_view) const {
-    return true;
-}
-
-bool TIdReply::IsFinalReplyLine(std::u16string_view) const {
-    return true;
-}
-
-void TIdReply::RaiseReplyFailure() const {
-    throw EIdReplyError(TextAsMessage());
-}
-
-std::u16string TIdReply::TextAsMessage() const {
-    std::u16string message;
-    for (const std::u16string& line : text_)
-        message += line + u"\r\n";
-    return message;
-}
-
-// ---- TIdReplyPOP3 ----
 
 TIdReplyPOP3::TIdReplyPOP3() {
     SetCode(std::u16string(Pop3ReplyCodes[0]));

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3RawSession.h"
 
 namespace fs = std::filesystem;
@@ -29,19 +30,6 @@ constexpr const char* kMailutilsBinary = "/usr/sbin/pop3d";
 constexpr uid_t kNobody = 65534;
 // MD5-crypt hash of "secret", for the mailutils virtual-domain passwd file.
 constexpr const char* kSecretCryptHash = "$1$bgsalt$I3QfELQ8ztaZe7bsaymrJ1";
-
-// A port the system reports free on 127.0.0.1; the server binds it a moment later.
-uint16_t FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool AcceptsConnections(uint16_t port) {
     try {

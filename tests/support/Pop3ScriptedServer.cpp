@@ -1,5 +1,7 @@
 #include "tests/support/Pop3ScriptedServer.h"
 
+#include "tests/support/LoopbackSockets.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -24,22 +26,6 @@ constexpr milliseconds kDrainLimit = std::chrono::seconds(60);
 milliseconds SliceUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
     return std::max(milliseconds(0), std::min(left, kSlice));
-}
-
-int OpenListener(uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, 8) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0)
-            close(fd);
-        throw std::runtime_error("scripted POP3 server: cannot listen on 127.0.0.1");
-    }
-    port = ntohs(address.sin_port);
-    return fd;
 }
 
 } // namespace
@@ -80,7 +66,7 @@ ScriptedPop3Server::ScriptedPop3Server(Pop3Script script)
 
 ScriptedPop3Server::ScriptedPop3Server(std::vector<Pop3Script> scriptPerConnection)
     : scripts_(std::move(scriptPerConnection)), connections_(scripts_.size()) {
-    listener_ = OpenListener(port_);
+    listener_ = OpenLoopbackListener(8, port_);
     thread_ = std::thread([this] { Run(); });
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/TransportPeer.h"
 
+#include "tests/support/LoopbackSockets.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -12,24 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-int OpenLoopbackListener(int backlog, uint16_t& port) {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener == -1)
-        throw std::runtime_error("socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        listen(listener, backlog) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(listener);
-        throw std::runtime_error("cannot listen on loopback");
-    }
-    port = ntohs(address.sin_port);
-    return listener;
-}
 
 bool WaitFor(int fd, short events, int timeoutMs) {
     pollfd wait{fd, events, 0};
@@ -143,9 +127,7 @@ void TransportScriptedPeer::Run() {
 }
 
 uint16_t TransportRefusingPort() {
-    uint16_t port = 0;
-    close(OpenLoopbackListener(1, port));
-    return port;
+    return FreeLoopbackPort();
 }
 
 TransportFullListener::TransportFullListener() {

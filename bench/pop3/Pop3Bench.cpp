@@ -28,9 +28,10 @@
 #include "pop3/IdPOP3.h"
 #include "tests/support/Pop3RawSession.h"
 #include "tests/support/Pop3RealServers.h"
+#include "tests/support/TemporaryFolder.h"
 #include "transport/IdGlobal.h"
 
-namespace fs = std::filesystem;
+    namespace fs = std::filesystem;
 
 namespace {
 
@@ -305,29 +306,8 @@ void PrintWholeProcessFigures(const std::vector<Series>& table, int rounds) {
                     Median(table.front()) / Median(*fastest));
 }
 
-// A fresh folder for the peers' files, removed with everything in it at the end.
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (fs::temp_directory_path() / "bg-pop3bench.XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            Fail("cannot create a temporary folder");
-        path_ = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 void RunWholeProcess(const DovecotServer& server, int rounds) {
-    const TemporaryFolder folder;
+    const TemporaryFolder folder("bg-pop3bench");
     const std::vector<std::string> environment = PeerEnvironment(folder.Path());
     const std::vector<ProcessPeer> peers = WorkingPeers(server, folder.Path(), environment);
     PrintWholeProcessFigures(TimeProcesses(peers, environment, rounds), rounds);

@@ -13,24 +13,8 @@
 
 namespace fs = std::filesystem;
 
-TTempFolder::TTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "bg-settings-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                               fs::perms::others_read | fs::perms::others_exec);
-}
-
-TTempFolder::~TTempFolder() {
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
-        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-}
-
 std::u16string TTempFolder::File(const std::string& name) const {
-    return Utf8ToText((path_ / name).string());
+    return Utf8ToText((Path() / name).string());
 }
 
 std::string ReadBytes(const std::u16string& path) {

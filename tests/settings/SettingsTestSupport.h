@@ -5,19 +5,13 @@
 #include <functional>
 #include <string>
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TTempFolder {
+#include "tests/support/TemporaryFolder.h"
+
+// A fresh folder for one test, removed with everything in it.
+class TTempFolder : public TemporaryFolder {
 public:
-    TTempFolder();
-    ~TTempFolder();
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
+    TTempFolder() : TemporaryFolder("bg-settings") {}
     std::u16string File(const std::string& name) const;
-
-private:
-    std::filesystem::path path_;
 };
 
 std::string ReadBytes(const std::u16string& path);

@@ -69,21 +69,12 @@ bool CanStartAsRoot(const char* binary) {
 
 // ---- RealPop3Server ----
 
-RealPop3Server::RealPop3Server(const std::string& name) {
-    std::string pattern = (fs::temp_directory_path() / ("bg-" + name + ".XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary folder");
-    folder_ = pattern;
-    // The servers' own users must be able to reach the home folder and their run folders.
-    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
+RealPop3Server::RealPop3Server(const std::string& name) : folder_("bg-" + name) {
     fs::create_directory(Home());
 }
 
 RealPop3Server::~RealPop3Server() {
     Stop();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
 }
 
 uid_t RealPop3Server::MailUid() {
@@ -106,7 +97,7 @@ void RealPop3Server::Start() {
             return;
         Stop();
     }
-    throw std::runtime_error("POP3 server did not start; its output:\n" + ReadFile(folder_ / "server.out"));
+    throw std::runtime_error("POP3 server did not start; its output:\n" + ReadFile(Folder() / "server.out"));
 }
 
 bool RealPop3Server::Launch(const std::vector<std::string>& commandLine) {
@@ -116,7 +107,7 @@ bool RealPop3Server::Launch(const std::vector<std::string>& commandLine) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const int output =
-        open((folder_ / "server.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        open((Folder() / "server.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 
     pid_ = fork();
     if (pid_ == 0) {
@@ -125,7 +116,7 @@ bool RealPop3Server::Launch(const std::vector<std::string>& commandLine) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(output, STDOUT_FILENO);
         dup2(output, STDERR_FILENO);
-        chdir(folder_.c_str());
+        chdir(Folder().c_str());
         execv(argv[0], argv.data());
         _exit(127);
     }

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TemporaryFolder.h"
+
 class RealPop3Server {
 public:
     virtual ~RealPop3Server();
@@ -28,7 +30,7 @@ public:
     // The login name and password of the mailbox's one user.
     virtual std::string UserName() const = 0;
     std::string Password() const { return "secret"; }
-    const std::filesystem::path& Folder() const { return folder_; }
+    const std::filesystem::path& Folder() const { return folder_.Path(); }
 
     // Empties the mailbox and puts `count` new messages into it.
     void FillMailbox(int count);
@@ -48,7 +50,7 @@ protected:
     virtual std::vector<std::string> Configure() = 0;
     // Picks a free port, configures and starts the server until it greets; a few tries.
     void Start();
-    std::filesystem::path Home() const { return folder_ / "home"; }
+    std::filesystem::path Home() const { return Folder() / "home"; }
     // The user id and group id the mailbox belongs to.
     static uid_t MailUid();
     static gid_t MailGid();
@@ -58,7 +60,7 @@ private:
     bool WaitUntilGreeting(int limitMs) const;
     void WriteMessage();
 
-    std::filesystem::path folder_;
+    TemporaryFolder folder_;
     uint16_t port_ = 0;
     pid_t pid_ = -1;
     int messagesWritten_ = 0;

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "app/Main.h"
+#include "base/Text.h"
 #include "toolz/Toolz.h"
-#include "transport/IdGlobal.h"
 
 int main(int argc, char** argv) {
     std::vector<std::u16string> arguments;

@@ -1,10 +1,10 @@
 // The mail check: count the messages in the mailbox and show the outcome in the tray.
 
 #include "app/Main.h"
+#include "base/Exceptions.h"
 #include "toolz/INIToolz.h"
 #include "toolz/MMToolz.h"
 #include "toolz/Toolz.h"
-#include "transport/IdException.h"
 
 int32_t LastMessageCount = 0;
 

@@ -1,8 +1,8 @@
 #include "app/Main.h"
 
 #include "app/MainTexts.h"
+#include "shell/FilesAndLocale.h"
 #include "shell/HotKey.h"
-#include "shell/SysUtils.h"
 #include "toolz/FormToolz.h"
 #include "toolz/INIToolz.h"
 #include "toolz/ShellToolz.h"

@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "pop3/IdPOP3.h"
+#include "pop3/Pop3Client.h"
+#include "shell/Controls.h"
 #include "shell/Dialogs.h"
-#include "shell/ExtCtrls.h"
 #include "shell/Forms.h"
-#include "shell/ImgList.h"
+#include "shell/ImageList.h"
 #include "shell/Menus.h"
-#include "shell/StdCtrls.h"
+#include "shell/Timer.h"
 #include "shell/TrayIcon.h"
 
 class TfrmMain : public TForm {

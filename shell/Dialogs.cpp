@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QStringList>
 
-#include "shell/ShellPrivate.h"
+#include "shell/QtBridge.h"
 
 namespace {
 

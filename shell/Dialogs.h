@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/Classes.h"
+#include "shell/Events.h"
 
 class TForm;
 

@@ -13,8 +13,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "shell/ShellPrivate.h"
-#include "transport/IdException.h"
+#include "base/Exceptions.h"
+#include "shell/QtBridge.h"
 
 TApplication* Application = nullptr;
 

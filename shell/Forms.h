@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/Classes.h"
-#include "shell/Graphics.h"
+#include "shell/Canvas.h"
+#include "shell/Events.h"
 
 class Exception;
 class TControl;

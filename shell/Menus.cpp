@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#include "shell/ShellPrivate.h"
+#include "shell/QtBridge.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "shell/Classes.h"
+#include "shell/Events.h"
 
 class TForm;
 

@@ -10,8 +10,8 @@
 #include <QThread>
 #include <xcb/xcb.h>
 
-#include "shell/ShellPrivate.h"
-#include "transport/IdException.h"
+#include "base/Exceptions.h"
+#include "shell/QtBridge.h"
 
 namespace {
 

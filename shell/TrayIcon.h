@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "shell/Classes.h"
+#include "shell/Events.h"
 
 class TImageList;
 class TPopupMenu;

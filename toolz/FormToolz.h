@@ -1,7 +1,7 @@
 #pragma once
 // Window helpers: etched separator lines and message pumping.
 
-#include "shell/Graphics.h"
+#include "shell/Canvas.h"
 
 class TForm;
 

@@ -6,9 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Integers.h"
+#include "base/Text.h"
 #include "toolz/IniText.h"
 #include "toolz/SettingsFileStore.h"
-#include "transport/IdGlobal.h"
 
 namespace {
 

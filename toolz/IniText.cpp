@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "transport/IdException.h"
-#include "transport/IdGlobal.h"
+#include "base/Exceptions.h"
+#include "base/Text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "toolz/MMToolz.h"
 
-#include "shell/MMSystem.h"
-#include "shell/SysUtils.h"
+#include "shell/FilesAndLocale.h"
+#include "shell/Sound.h"
 
 void PlayWaveFile(std::u16string_view path, bool async) {
     if (path.empty() || !FileExists(path))

@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "transport/IdException.h"
-#include "transport/IdGlobal.h"
+#include "base/Exceptions.h"
+#include "base/Text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "toolz/ShellToolz.h"
 
-#include "shell/ShellAPI.h"
+#include "shell/Launch.h"
 
 void ShellOpen(std::u16string_view text) {
     if (text.empty())

@@ -4,10 +4,10 @@
 #include <map>
 #include <optional>
 
+#include "base/Text.h"
 #include "shell/Dialogs.h"
-#include "shell/ShellAPI.h"
-#include "shell/SysUtils.h"
-#include "transport/IdGlobal.h"
+#include "shell/FilesAndLocale.h"
+#include "shell/Launch.h"
 
 // ---- Language -------------------------------------------------------------------------------
 

@@ -24,14 +24,14 @@
 #include <string>
 #include <vector>
 
+#include "base/Text.h"
 #include "bench/pop3/ChildProcess.h"
-#include "pop3/IdPOP3.h"
+#include "pop3/Pop3Client.h"
 #include "tests/support/Pop3RawSession.h"
 #include "tests/support/Pop3RealServers.h"
 #include "tests/support/TemporaryFolder.h"
-#include "transport/IdGlobal.h"
 
-    namespace fs = std::filesystem;
+namespace fs = std::filesystem;
 
 namespace {
 

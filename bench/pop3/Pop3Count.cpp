@@ -11,8 +11,8 @@
 #include <exception>
 #include <string_view>
 
-#include "pop3/IdPOP3.h"
-#include "transport/IdGlobal.h"
+#include "base/Text.h"
+#include "pop3/Pop3Client.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "transport/IdTCPClient.h"
+#include "transport/TcpClient.h"
 
 namespace {
 

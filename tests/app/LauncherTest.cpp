@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "MainWindowFixture.h"
-#include "shell/ShellAPI.h"
+#include "shell/Launch.h"
 
 namespace fs = std::filesystem;
 

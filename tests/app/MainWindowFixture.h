@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "app/Main.h"
-#include "shell/MMSystem.h"
+#include "base/Exceptions.h"
+#include "base/Text.h"
+#include "shell/Sound.h"
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
-#include "transport/IdException.h"
-#include "transport/IdGlobal.h"
 
 // The server side of a check: a count, or a refused connection.
 class ScriptedPOP3 : public TIdPOP3 {

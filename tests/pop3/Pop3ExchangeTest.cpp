@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "pop3/IdPOP3.h"
+#include "pop3/Pop3Client.h"
+#include "pop3/Pop3Errors.h"
 #include "tests/support/Pop3CheckRun.h"
 #include "tests/support/Pop3ScriptedServer.h"
-#include "transport/IdException.h"
 
 namespace {
 

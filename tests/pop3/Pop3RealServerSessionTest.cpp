@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "pop3/IdPOP3.h"
+#include "pop3/Pop3Client.h"
+#include "pop3/Pop3Errors.h"
 #include "tests/support/Pop3CheckRun.h"
 #include "tests/support/Pop3RealServers.h"
-#include "transport/IdException.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <sys/stat.h>
 
 #include "SettingsTestSupport.h"
+#include "base/Exceptions.h"
+#include "base/Text.h"
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
-#include "transport/IdException.h"
-#include "transport/IdGlobal.h"
 
 namespace {
 

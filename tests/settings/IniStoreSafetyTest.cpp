@@ -8,10 +8,11 @@
 #include <unistd.h>
 
 #include "SettingsTestSupport.h"
+#include "base/Exceptions.h"
+#include "base/Integers.h"
+#include "base/Text.h"
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
-#include "transport/IdException.h"
-#include "transport/IdGlobal.h"
 
 namespace fs = std::filesystem;
 

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "SettingsTestSupport.h"
+#include "base/Text.h"
 #include "toolz/INIToolz.h"
-#include "transport/IdGlobal.h"
 
 namespace fs = std::filesystem;
 

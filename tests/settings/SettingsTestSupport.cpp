@@ -7,9 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/Integers.h"
+#include "base/Text.h"
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
-#include "transport/IdGlobal.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 
 #include <typeinfo>
 
-#include "transport/IdException.h"
+#include "pop3/Pop3Errors.h"
 
 void AimClient(TIdPOP3& client, uint16_t port, int32_t readTimeoutMs) {
     client.SetHost(u"127.0.0.1");

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "pop3/IdPOP3.h"
+#include "pop3/Pop3Client.h"
 
 // Host 127.0.0.1 and the given port, the program's time-outs (or a shorter read time-out) and
 // the credentials "u" and "p".

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TransportTestClient.h"
-#include "transport/IdException.h"
+#include "transport/TransportErrors.h"
 
 using Clock = std::chrono::steady_clock;
 

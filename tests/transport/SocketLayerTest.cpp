@@ -11,10 +11,10 @@
 
 #include "tests/support/TransportPeer.h"
 #include "tests/support/TransportResources.h"
-#include "transport/IdException.h"
-#include "transport/IdSocketErrors.h"
-#include "transport/IdSocketHandle.h"
-#include "transport/IdStack.h"
+#include "transport/ErrorTexts.h"
+#include "transport/SocketHandle.h"
+#include "transport/SocketStack.h"
+#include "transport/TransportErrors.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "tests/support/TransportPeer.h"
-#include "transport/IdTCPClient.h"
+#include "transport/TcpClient.h"
 
 struct ConnectedClient {
     // Short read time-out: a silent peer ends a wait in 300 ms instead of the program's 5000.

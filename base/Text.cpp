@@ -1,0 +1,128 @@
+#include "base/Text.h"
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+} // namespace
+
+std::u16string Utf8ToText(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        size_t extra = 0;
+        char32_t cp = 0;
+        char32_t minimum = 0;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1, cp = c & 0x1F, minimum = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, cp = c & 0x0F, minimum = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, cp = c & 0x07, minimum = 0x10000;
+        } else {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k <= extra && i + k < utf8.size() && IsContinuation(static_cast<unsigned char>(utf8[i + k]));
+             ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        if (k <= extra || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(u'\uFFFD');
+            i += k;
+            continue;
+        }
+        AppendUtf16(out, cp);
+        i += extra + 1;
+    }
+    return out;
+}
+
+std::string TextToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::u16string AsciiToText(std::string_view ascii) {
+    std::u16string out;
+    out.reserve(ascii.size());
+    for (char c : ascii)
+        out.push_back(static_cast<unsigned char>(c));
+    return out;
+}
+
+std::u16string AsciiUpperCase(std::u16string_view text) {
+    std::u16string out(text);
+    for (auto& c : out)
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - 32);
+    return out;
+}
+
+std::u16string AsciiLowerCase(std::u16string_view text) {
+    std::u16string out(text);
+    for (auto& c : out)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c + 32);
+    return out;
+}
+
+bool SameTextAscii(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() && AsciiUpperCase(a) == AsciiUpperCase(b);
+}
+
+std::u16string TrimControlAndBlanks(std::u16string_view text) {
+    size_t first = 0, last = text.size();
+    while (first < last && text[first] <= 32)
+        ++first;
+    while (last > first && text[last - 1] <= 32)
+        --last;
+    return std::u16string(text.substr(first, last - first));
+}

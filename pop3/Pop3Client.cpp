@@ -1,0 +1,142 @@
+#include "pop3/Pop3Client.h"
+
+#include <optional>
+
+#include "base/Integers.h"
+#include "pop3/Md5.h"
+#include "pop3/Pop3Errors.h"
+
+namespace {
+
+const std::u16string kOK(TIdReplyPOP3::Pop3ReplyCodes[0]);
+
+// The run-time library's integer conversion: an optional sign, then decimal digits within the
+// signed 32-bit range, or hexadecimal digits after "$", "x" or "0x" (any 32-bit pattern, so
+// "$FFFFFFFF" is -1). Raises EConvertError "''<text>'' is not a valid integer value".
+int32_t StrToInt(std::u16string_view text) {
+    if (const std::optional<int32_t> value = TryTextToInt(text))
+        return *value;
+    throw EConvertError(u"''" + std::u16string(text) + u"'' is not a valid integer value");
+}
+
+// The first "<" of the text and the first ">" after it, both included; empty without either.
+std::u16string TimestampIn(std::u16string_view text) {
+    const size_t open = text.find(u'<');
+    if (open == std::u16string_view::npos)
+        return {};
+    const size_t close = text.find(u'>', open);
+    if (close == std::u16string_view::npos)
+        return {};
+    return std::u16string(text.substr(open, close - open + 1));
+}
+
+} // namespace
+
+TIdPOP3::TIdPOP3() {
+    SetPort(DefaultPort);
+}
+
+TIdPOP3::~TIdPOP3() = default;
+
+std::unique_ptr<TIdReply> TIdPOP3::CreateReplyRecord() const {
+    return std::make_unique<TIdReplyPOP3>();
+}
+
+void TIdPOP3::SetMaxCapturedLines(int32_t lines) {
+    maxCapturedLines_ = lines;
+    if (IOHandler())
+        IOHandler()->SetMaxCapturedLines(lines);
+}
+
+void TIdPOP3::ConnectAndLogIn() {
+    ResetSessionFields();
+    SetDeadline(std::chrono::steady_clock::now() + sessionTimeLimit_);
+    try {
+        OpenTcpConnection();
+    } catch (...) {
+        // No session began: its limit must not outlive it.
+        ClearDeadline();
+        throw;
+    }
+    IOHandler()->SetMaxCapturedLines(maxCapturedLines_);
+    try {
+        ReadGreeting();
+        QueryServerCapabilities();
+        if (autoLogin_)
+            SignIn();
+    } catch (...) {
+        CloseSession(false);
+        throw;
+    }
+}
+
+void TIdPOP3::ResetSessionFields() {
+    apopTimestamp_.clear();
+    capabilities_.clear();
+}
+
+void TIdPOP3::ReadGreeting() {
+    AwaitReply(kOK, weAscii);
+    const std::vector<std::u16string>& text = LastReply().Text();
+    apopTimestamp_ = text.empty() ? std::u16string() : TimestampIn(text.front());
+}
+
+bool TIdPOP3::QueryServerCapabilities() {
+    capabilities_.clear();
+    const bool answered = IssueCommand(u"CAPA", {}, weAscii) == kOK;
+    if (answered)
+        IOHandler()->ReadDotTerminatedBlock(capabilities_);
+    return answered;
+}
+
+void TIdPOP3::SignIn() {
+    switch (authType_) {
+    case patUserPass:
+        SignInWithUserAndPass();
+        break;
+    case patAPOP:
+        SignInWithApop();
+        break;
+    case patSASL:
+        throw EIdSASLMechNeeded(std::string_view("Need SASL mechanisms to login with it!!"));
+    }
+}
+
+void TIdPOP3::SignInWithUserAndPass() {
+    IssueCommand(u"USER " + username_, kOK, weAscii);
+    IssueCommand(u"PASS " + password_, kOK, weAscii);
+}
+
+void TIdPOP3::SignInWithApop() {
+    if (apopTimestamp_.empty())
+        throw EIdDoesNotSupportAPOP(std::string_view("Server do not support APOP (no timestamp)"));
+    IssueCommand(u"APOP " + username_ + u" " + ApopDigest(apopTimestamp_, password_), kOK, weAscii);
+}
+
+int32_t TIdPOP3::QueryMessageCount() {
+    IssueCommand(u"STAT", kOK, weAscii);
+    const std::vector<std::u16string>& text = LastReply().Text();
+    const std::u16string_view counts = text.empty() ? std::u16string_view() : text.front();
+    if (counts.empty())
+        return 0;
+    // The count is the word before the first space; a reply without a space (count but no
+    // size), or with a space first, has no such word and is refused.
+    const size_t space = counts.find(u' ');
+    const std::u16string_view word =
+        space == std::u16string_view::npos ? std::u16string_view() : counts.substr(0, space);
+    return StrToInt(TrimControlAndBlanks(word));
+}
+
+void TIdPOP3::CloseSession(bool notifyPeer) {
+    try {
+        CloseTcpConnection(notifyPeer);
+    } catch (...) {
+        ClearDeadline();
+        throw;
+    }
+    ClearDeadline();
+}
+
+void TIdPOP3::SendQuit() {
+    IssueCommand(u"QUIT", kOK, weAscii);
+}

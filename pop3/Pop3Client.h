@@ -1,0 +1,114 @@
+#pragma once
+// The POP3 client (RFC 1939) as the mail check drives it: connect, read the greeting, ask for
+// the capabilities, sign in, ask for the message count and end the session with "QUIT".
+//
+//     client.SetHost(u"mail.example.org");
+//     client.SetUsername(u"u");
+//     client.SetPassword(u"p");
+//     client.ConnectAndLogIn();
+//     const int32_t count = client.QueryMessageCount();
+//     client.CloseSession(true);
+//
+// A session never runs longer than SessionTimeLimit from the start of ConnectAndLogIn: a server
+// that keeps every single wait short (dripping bytes, endless blank lines) cannot hold the
+// check, and with it the program, for ever.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pop3/Pop3Reply.h"
+#include "transport/TcpClient.h"
+
+enum TIdPOP3AuthenticationType : uint8_t { patUserPass = 0, patAPOP = 1, patSASL = 2 };
+
+class TIdPOP3 : public TIdTCPClientCustom {
+public:
+    static constexpr uint16_t DefaultPort = 110;
+    static constexpr int32_t DefaultMaxCapturedLines = 1000;
+    static constexpr std::chrono::milliseconds DefaultSessionTimeLimit{40000};
+
+    TIdPOP3();
+    ~TIdPOP3() override;
+
+    TIdPOP3AuthenticationType AuthType() const { return authType_; }
+    void SetAuthType(TIdPOP3AuthenticationType type) { authType_ = type; }
+    // Whether ConnectAndLogIn also signs in.
+    bool AutoLogin() const { return autoLogin_; }
+    void SetAutoLogin(bool on) { autoLogin_ = on; }
+    const std::u16string& Username() const { return username_; }
+    void SetUsername(std::u16string name) { username_ = std::move(name); }
+    const std::u16string& Password() const { return password_; }
+    void SetPassword(std::u16string password) { password_ = std::move(password); }
+    // The most capability lines, and the most lines of one reply, taken from the server before
+    // the read fails with EIdMaxCaptureLineExceeded.
+    int32_t MaxCapturedLines() const { return maxCapturedLines_; }
+    void SetMaxCapturedLines(int32_t lines);
+    // How long one session may last, from the start of ConnectAndLogIn to its close.
+    std::chrono::milliseconds SessionTimeLimit() const { return sessionTimeLimit_; }
+    void SetSessionTimeLimit(std::chrono::milliseconds limit) { sessionTimeLimit_ = limit; }
+
+    // --- What the session learnt from the server (reset by every ConnectAndLogIn) ---
+
+    // The greeting's time stamp with its angle brackets; empty when it had none.
+    const std::u16string& ApopTimestamp() const { return apopTimestamp_; }
+    bool ServerOffersApop() const { return !apopTimestamp_.empty(); }
+    // The lines of the last "CAPA" list.
+    const std::vector<std::u16string>& ServerCapabilityList() const { return capabilities_; }
+    bool ServerAnsweredCapa() const { return !capabilities_.empty(); }
+
+    // The last reply read, as the POP3 record it is.
+    TIdReplyPOP3& LastReply() { return static_cast<TIdReplyPOP3&>(TIdTCPConnection::LastReply()); }
+
+    // --- The session ---
+
+    // Opens the connection, reads the greeting (which must be "+OK"), sends "CAPA" and, with
+    // AutoLogin, signs in. Raises what OpenTcpConnection raises (nothing exchanged); after the
+    // connect, every failure closes the connection without "QUIT" and is passed on:
+    // EIdReplyPOP3Error for a refused greeting or sign-in, EIdReadTimeout "Read timed out." for
+    // a silent server or once SessionTimeLimit has passed, EIdConnClosedGracefully,
+    // EIdReadLnMaxLineLengthExceeded, EIdMaxCaptureLineExceeded, EIdCommandHasLineBreak, and
+    // what SignIn raises.
+    virtual void ConnectAndLogIn();
+    // "STAT": the message count, the first word of the reply's text ("+OK" alone gives 0).
+    // Raises EIdReplyPOP3Error when refused, EConvertError "''<word>'' is not a valid integer
+    // value" when the word is no integer, and the read errors; the connection stays open.
+    virtual int32_t QueryMessageCount();
+    // With notifyPeer and an open connection sends "QUIT" first; the connection is closed in
+    // any case, and a failure of the "QUIT" (EIdReplyPOP3Error, EIdReadTimeout...) is raised
+    // after the close. Ends the session's time limit.
+    virtual void CloseSession(bool notifyPeer);
+    // "CAPA": fills ServerCapabilityList when the server answers "+OK" and returns whether it
+    // did; any other answer is accepted and leaves the list empty. Raises the read errors and
+    // EIdMaxCaptureLineExceeded beyond MaxCapturedLines lines.
+    bool QueryServerCapabilities();
+    // Signs in by AuthType: "USER" and "PASS" (patUserPass), or "APOP" with the MD5 proof of
+    // the greeting's time stamp and the password (patAPOP; EIdDoesNotSupportAPOP when the
+    // greeting had none). patSASL raises EIdSASLMechNeeded: no mechanism is available. A
+    // refusal raises EIdReplyPOP3Error; a user name or password with a line break raises
+    // EIdCommandHasLineBreak before the command is sent.
+    virtual void SignIn();
+    // "QUIT", expecting "+OK" (EIdReplyPOP3Error otherwise).
+    void SendQuit();
+
+protected:
+    std::unique_ptr<TIdReply> CreateReplyRecord() const override;
+    void NotifyPeerBeforeClose() override { SendQuit(); }
+
+private:
+    void ResetSessionFields();
+    void ReadGreeting();
+    void SignInWithUserAndPass();
+    void SignInWithApop();
+
+    TIdPOP3AuthenticationType authType_ = patUserPass;
+    bool autoLogin_ = true;
+    std::u16string username_;
+    std::u16string password_;
+    int32_t maxCapturedLines_ = DefaultMaxCapturedLines;
+    std::chrono::milliseconds sessionTimeLimit_ = DefaultSessionTimeLimit;
+    std::u16string apopTimestamp_;
+    std::vector<std::u16string> capabilities_;
+};

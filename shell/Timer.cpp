@@ -1,0 +1,48 @@
+#include "shell/Timer.h"
+
+#include <QTimer>
+
+#include "shell/Forms.h"
+
+struct TTimer::Impl {
+    QTimer timer;
+};
+
+TTimer::TTimer() : impl_(std::make_unique<Impl>()) {
+    // Whole-second precision lets the system bundle the wake-up with others.
+    impl_->timer.setTimerType(Qt::VeryCoarseTimer);
+    QObject::connect(&impl_->timer, &QTimer::timeout, [this] { Tick(); });
+}
+
+TTimer::~TTimer() = default;
+
+void TTimer::SetInterval(uint32_t milliseconds) {
+    interval_ = milliseconds;
+    Restart();
+}
+
+void TTimer::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    Restart();
+}
+
+void TTimer::SetOnTimer(TNotifyEvent handler) {
+    onTimer_ = std::move(handler);
+    Restart();
+}
+
+bool TTimer::Active() const {
+    return impl_->timer.isActive();
+}
+
+void TTimer::Tick() {
+    if (onTimer_)
+        Application->Guarded([this] { onTimer_(this); });
+}
+
+// Any change of the three settings starts the count from the beginning.
+void TTimer::Restart() {
+    impl_->timer.stop();
+    if (enabled_ && interval_ > 0 && onTimer_)
+        impl_->timer.start(static_cast<int>(interval_));
+}

@@ -1,0 +1,115 @@
+#include "transport/SocketIO.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include "transport/ConnectThread.h"
+#include "transport/Messages.h"
+#include "transport/SocketStack.h"
+#include "transport/TransportErrors.h"
+
+namespace {
+
+constexpr int32_t kPollSlice = 125;
+// Stands for "no limit": it keeps the slice loop going and is never counted down.
+constexpr int32_t kUnlimitedRemaining = kPollSlice + 1;
+
+} // namespace
+
+TIdIOHandlerSocket::TIdIOHandlerSocket() = default;
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+    if (binding_)
+        binding_->CloseSocket();
+}
+
+void TIdIOHandlerSocket::Open() {
+    TIdIOHandler::Open();
+    PrepareBinding();
+    if (!Host().empty() && Port() > 0)
+        ConnectStep();
+}
+
+void TIdIOHandlerSocket::PrepareBinding() {
+    if (binding_)
+        binding_->Reset(true);
+    else
+        binding_ = std::make_unique<TIdSocketHandle>();
+    binding_->SetClientPortRange(boundPortMin_, boundPortMax_);
+}
+
+void TIdIOHandlerSocket::Close() {
+    if (binding_)
+        binding_->CloseSocket();
+    TIdIOHandler::Close();
+}
+
+bool TIdIOHandlerSocket::IsStillConnected() {
+    return (SocketIsOpen() && TIdIOHandler::IsStillConnected()) || InputQueue().Size() > 0;
+}
+
+bool TIdIOHandlerSocket::SocketIsOpen() const {
+    return binding_ && binding_->HandleAllocated();
+}
+
+void TIdIOHandlerSocket::SetBoundPortRange(uint16_t minimum, uint16_t maximum) {
+    boundPortMin_ = minimum;
+    boundPortMax_ = maximum;
+}
+
+void TIdIOHandlerSocket::ConnectStep() {
+    binding_->SetIPVersion(ipVersion_);
+    binding_->Allocate(SOCK_STREAM, 0);
+    if (!boundIP_.empty())
+        binding_->SetIP(boundIP_);
+    binding_->SetPort(boundPort_);
+    binding_->SetClientPortRange(boundPortMin_, boundPortMax_);
+    if (reuseSocket_ == rsTrue)
+        binding_->SetSocketOption(SOL_SOCKET, SO_REUSEADDR, 1);
+    binding_->Bind();
+    binding_->SetSocketOption(IPPROTO_TCP, TCP_NODELAY, useNagle_ ? 0 : 1);
+    binding_->SetPeer(DestinationAddress(), static_cast<uint16_t>(Port()), ipVersion_);
+    if (ConnectTimeout() != 0)
+        WaitForConnect(ConnectTimeout());
+    else
+        binding_->Connect();
+}
+
+// Resolved on the calling thread, before any time-out runs.
+std::u16string TIdIOHandlerSocket::DestinationAddress() const {
+    if (ipVersion_ == Id_IPv4 && TIdStack::IsIPv4Literal(Host()))
+        return Host();
+    return GStack()->ResolveHostAddress(Host(), ipVersion_);
+}
+
+void TIdIOHandlerSocket::WaitForConnect(int32_t timeout) {
+    // A server that answers within the connect call itself needs no watcher.
+    if (binding_->BeginConnect())
+        return;
+    const bool unlimited = timeout < 0;
+    TIdConnectThread watcher(*binding_);
+    int32_t remaining = unlimited ? kUnlimitedRemaining : timeout;
+    while (kPollSlice < remaining) {
+        // The watcher's stop flag wakes this wait, so a quick connect is noticed at once.
+        if (watcher.WaitTerminated(std::chrono::milliseconds(kPollSlice))) {
+            remaining = 0;
+            break;
+        }
+        if (!unlimited)
+            remaining -= kPollSlice;
+    }
+    if (!watcher.WaitTerminated(std::chrono::milliseconds(remaining))) {
+        // Stop the pending connect and let the watcher end before the socket is closed, so it
+        // never touches a descriptor number that has been handed out again.
+        watcher.Terminate();
+        watcher.WaitFor();
+        Close();
+        throw EIdConnectTimeout(RSConnectTimeout);
+    }
+    if (watcher.ErrorMessage().empty())
+        return;
+    if (watcher.ErrorCode() != 0)
+        throw EIdSocketError(watcher.ErrorCode(), watcher.ErrorMessage());
+    throw EIdConnectException(watcher.ErrorMessage());
+}

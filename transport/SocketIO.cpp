@@ -36,7 +36,7 @@ void TIdIOHandlerSocket::PrepareBinding() {
         binding_->Reset(true);
     else
         binding_ = std::make_unique<TIdSocketHandle>();
-    binding_->SetClientPortRange(boundPortMin_, boundPortMax_);
+    binding_->SetClientPortRange(BoundPortMin(), BoundPortMax());
 }
 
 void TIdIOHandlerSocket::Close() {
@@ -53,23 +53,18 @@ bool TIdIOHandlerSocket::SocketIsOpen() const {
     return binding_ && binding_->HandleAllocated();
 }
 
-void TIdIOHandlerSocket::SetBoundPortRange(uint16_t minimum, uint16_t maximum) {
-    boundPortMin_ = minimum;
-    boundPortMax_ = maximum;
-}
-
 void TIdIOHandlerSocket::ConnectStep() {
-    binding_->SetIPVersion(ipVersion_);
+    binding_->SetIPVersion(IPVersion());
     binding_->Allocate(SOCK_STREAM, 0);
-    if (!boundIP_.empty())
-        binding_->SetIP(boundIP_);
-    binding_->SetPort(boundPort_);
-    binding_->SetClientPortRange(boundPortMin_, boundPortMax_);
-    if (reuseSocket_ == rsTrue)
+    if (!BoundIP().empty())
+        binding_->SetIP(BoundIP());
+    binding_->SetPort(BoundPort());
+    binding_->SetClientPortRange(BoundPortMin(), BoundPortMax());
+    if (ReuseSocket() == rsTrue)
         binding_->SetSocketOption(SOL_SOCKET, SO_REUSEADDR, 1);
     binding_->Bind();
     binding_->SetSocketOption(IPPROTO_TCP, TCP_NODELAY, useNagle_ ? 0 : 1);
-    binding_->SetPeer(DestinationAddress(), static_cast<uint16_t>(Port()), ipVersion_);
+    binding_->SetPeer(DestinationAddress(), static_cast<uint16_t>(Port()), IPVersion());
     if (ConnectTimeout() != 0)
         WaitForConnect(ConnectTimeout());
     else
@@ -78,9 +73,9 @@ void TIdIOHandlerSocket::ConnectStep() {
 
 // Resolved on the calling thread, before any time-out runs.
 std::u16string TIdIOHandlerSocket::DestinationAddress() const {
-    if (ipVersion_ == Id_IPv4 && TIdStack::IsIPv4Literal(Host()))
+    if (IPVersion() == Id_IPv4 && TIdStack::IsIPv4Literal(Host()))
         return Host();
-    return GStack()->ResolveHostAddress(Host(), ipVersion_);
+    return GStack()->ResolveHostAddress(Host(), IPVersion());
 }
 
 void TIdIOHandlerSocket::WaitForConnect(int32_t timeout) {

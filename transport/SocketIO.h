@@ -6,12 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "transport/ConnectionSettings.h"
 #include "transport/LineIO.h"
 #include "transport/SocketHandle.h"
 
-enum TIdReuseSocket : uint8_t { rsOSDependent = 0, rsTrue = 1, rsFalse = 2 };
-
-class TIdIOHandlerSocket : public TIdIOHandler {
+class TIdIOHandlerSocket : public TIdIOHandler, public TIdBindingProperties {
 public:
     TIdIOHandlerSocket();
     ~TIdIOHandlerSocket() override;
@@ -27,17 +26,6 @@ public:
     // The socket handle; none before the first Open.
     TIdSocketHandle* Binding() const { return binding_.get(); }
 
-    TIdIPVersion IPVersion() const { return ipVersion_; }
-    void SetIPVersion(TIdIPVersion version) { ipVersion_ = version; }
-    const std::u16string& BoundIP() const { return boundIP_; }
-    void SetBoundIP(std::u16string ip) { boundIP_ = std::move(ip); }
-    uint16_t BoundPort() const { return boundPort_; }
-    void SetBoundPort(uint16_t port) { boundPort_ = port; }
-    uint16_t BoundPortMin() const { return boundPortMin_; }
-    uint16_t BoundPortMax() const { return boundPortMax_; }
-    void SetBoundPortRange(uint16_t minimum, uint16_t maximum);
-    TIdReuseSocket ReuseSocket() const { return reuseSocket_; }
-    void SetReuseSocket(TIdReuseSocket reuse) { reuseSocket_ = reuse; }
     bool UseNagle() const { return useNagle_; }
     void SetUseNagle(bool useNagle) { useNagle_ = useNagle; }
 
@@ -59,11 +47,5 @@ private:
     std::u16string DestinationAddress() const;
 
     std::unique_ptr<TIdSocketHandle> binding_;
-    TIdIPVersion ipVersion_ = Id_IPv4;
-    std::u16string boundIP_;
-    uint16_t boundPort_ = 0;
-    uint16_t boundPortMin_ = 0;
-    uint16_t boundPortMax_ = 0;
-    TIdReuseSocket reuseSocket_ = rsOSDependent;
     bool useNagle_ = true;
 };

@@ -27,11 +27,7 @@ void TIdTCPClientCustom::CopySettingsTo(TIdIOHandlerStack& handler) const {
     handler.SetHost(host_);
     handler.SetConnectTimeout(connectTimeout_);
     handler.SetReadTimeout(readTimeout_);
-    handler.SetBoundIP(boundIP_);
-    handler.SetBoundPort(boundPort_);
-    handler.SetBoundPortRange(boundPortMin_, boundPortMax_);
-    handler.SetIPVersion(ipVersion_);
-    handler.SetReuseSocket(reuseSocket_);
+    handler.SetBindingSettings(BindingSettings());
     if (deadline_)
         handler.SetDeadline(*deadline_);
     else
@@ -76,9 +72,4 @@ void TIdTCPClientCustom::ClearDeadline() {
     deadline_.reset();
     if (IOHandler())
         IOHandler()->ClearDeadline();
-}
-
-void TIdTCPClientCustom::SetBoundPortRange(uint16_t minimum, uint16_t maximum) {
-    boundPortMin_ = minimum;
-    boundPortMax_ = maximum;
 }

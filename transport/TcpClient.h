@@ -6,9 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "transport/ConnectionSettings.h"
 #include "transport/TcpConnection.h"
 
-class TIdTCPClientCustom : public TIdTCPConnection {
+class TIdTCPClientCustom : public TIdTCPConnection, public TIdBindingProperties {
 public:
     TIdTCPClientCustom();
 
@@ -35,16 +36,6 @@ public:
     void SetDeadline(std::chrono::steady_clock::time_point deadline);
     void ClearDeadline();
 
-    TIdIPVersion IPVersion() const { return ipVersion_; }
-    void SetIPVersion(TIdIPVersion version) { ipVersion_ = version; }
-    const std::u16string& BoundIP() const { return boundIP_; }
-    void SetBoundIP(std::u16string ip) { boundIP_ = std::move(ip); }
-    uint16_t BoundPort() const { return boundPort_; }
-    void SetBoundPort(uint16_t port) { boundPort_ = port; }
-    void SetBoundPortRange(uint16_t minimum, uint16_t maximum);
-    TIdReuseSocket ReuseSocket() const { return reuseSocket_; }
-    void SetReuseSocket(TIdReuseSocket reuse) { reuseSocket_ = reuse; }
-
 private:
     void CopySettingsTo(TIdIOHandlerStack& handler) const;
 
@@ -53,10 +44,4 @@ private:
     int32_t connectTimeout_ = 0;
     int32_t readTimeout_ = DEFAULT_WAIT;
     std::optional<std::chrono::steady_clock::time_point> deadline_;
-    TIdIPVersion ipVersion_ = Id_IPv4;
-    std::u16string boundIP_;
-    uint16_t boundPort_ = 0;
-    uint16_t boundPortMin_ = 0;
-    uint16_t boundPortMax_ = 0;
-    TIdReuseSocket reuseSocket_ = rsOSDependent;
 };

@@ -6,13 +6,14 @@
 #include <string>
 
 #include "pop3/Pop3Client.h"
+#include "shell/Application.h"
 #include "shell/Controls.h"
 #include "shell/Dialogs.h"
-#include "shell/Forms.h"
 #include "shell/ImageList.h"
 #include "shell/Menus.h"
 #include "shell/Timer.h"
 #include "shell/TrayIcon.h"
+#include "shell/Window.h"
 
 class TfrmMain : public TForm {
 public:

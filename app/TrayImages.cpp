@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "app/PixelArt.h"
+
 namespace {
 
 using PixelRows = std::string_view[8];
@@ -9,31 +11,13 @@ using PixelRows = std::string_view[8];
 // The upper half of both images: the top of the slot with its opening.
 constexpr PixelRows SlotTop = {
     "................", "................", "................", "................",
-    "KKKKKKKKKKKKKKKK", "KWWWWWWWWWWWWWWK", "KWLLLLLLLLLLLLDK", "KWLKKKKKKKKKKLDK",
+    "KKKKKKKKKKKKKKKK", "KWWWWWWWWWWWWWWK", "KWSSSSSSSSSSSSDK", "KWSKKKKKKKKKKSDK",
 };
 
-uint32_t PixelColour(char pixel) {
-    switch (pixel) {
-    case 'K':
-        return 0xFF000000;
-    case 'D':
-        return 0xFF808080;
-    case 'L':
-        return 0xFFC0C0C0;
-    case 'W':
-        return 0xFFFFFFFF;
-    default:
-        return 0x00000000;
-    }
-}
-
-// One character per pixel: '.' transparent, 'K' black, 'D' dark grey, 'L' light grey, 'W' white.
 std::vector<uint32_t> FromPixelArt(const PixelRows& upper, const PixelRows& lower) {
     std::vector<uint32_t> pixels;
-    for (const PixelRows* half : {&upper, &lower})
-        for (std::string_view row : *half)
-            for (char pixel : row)
-                pixels.push_back(PixelColour(pixel));
+    AppendPixelArt(pixels, upper, 0x00000000);
+    AppendPixelArt(pixels, lower, 0x00000000);
     return pixels;
 }
 
@@ -41,7 +25,7 @@ std::vector<uint32_t> FromPixelArt(const PixelRows& upper, const PixelRows& lowe
 
 std::vector<uint32_t> EmptyMailSlotImage() {
     static constexpr PixelRows slotBottom = {
-        "KWLLLLLLLLLLLLDK", "KDDDDDDDDDDDDDDK", "KKKKKKKKKKKKKKKK", "................",
+        "KWSSSSSSSSSSSSDK", "KDDDDDDDDDDDDDDK", "KKKKKKKKKKKKKKKK", "................",
         "................", "................", "................", "................",
     };
     return FromPixelArt(SlotTop, slotBottom);
@@ -49,7 +33,7 @@ std::vector<uint32_t> EmptyMailSlotImage() {
 
 std::vector<uint32_t> LetterInMailSlotImage() {
     static constexpr PixelRows slotBottomWithSheet = {
-        "KWLLKWWWWWWKLLDK", "KDDDKWWWWWWKDDDK", "KKKKKWWWWWWKKKKK", "....KWKKKKWK....",
+        "KWSSKWWWWWWKSSDK", "KDDDKWWWWWWKDDDK", "KKKKKWWWWWWKKKKK", "....KWKKKKWK....",
         "....KWWWWWWK....", "....KWKKKKWK....", "....KWWWWWWK....", "....KWKKKWWK....",
     };
     return FromPixelArt(SlotTop, slotBottomWithSheet);

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "shell/Forms.h"
+#include "shell/Application.h"
+#include "shell/Window.h"
 
 namespace {
 

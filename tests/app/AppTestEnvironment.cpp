@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "shell/Forms.h"
+#include "shell/Application.h"
+#include "shell/Window.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QStringList>
 
-#include "shell/QtBridge.h"
+#include "shell/qt/QtBridge.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <vector>
 #include <xcb/xcb.h>
 
-#include "shell/Forms.h"
+#include "shell/Application.h"
+#include "shell/Window.h"
 
 // ---- Atoms ----------------------------------------------------------------------------------
 

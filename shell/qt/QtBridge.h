@@ -12,10 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "shell/Application.h"
 #include "shell/Controls.h"
-#include "shell/Forms.h"
 #include "shell/ImageList.h"
 #include "shell/Menus.h"
+#include "shell/Window.h"
 
 class QPainter;
 

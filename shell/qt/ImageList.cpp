@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <stdexcept>
 
-#include "shell/QtBridge.h"
+#include "shell/qt/QtBridge.h"
 
 TImageList::TImageList(int width, int height)
     : impl_(std::make_unique<Impl>()), width_(width), height_(height) {}

@@ -2,7 +2,8 @@
 
 #include <QTimer>
 
-#include "shell/Forms.h"
+#include "shell/Application.h"
+#include "shell/Window.h"
 
 struct TTimer::Impl {
     QTimer timer;

@@ -9,7 +9,7 @@
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 
-#include "shell/QtBridge.h"
+#include "shell/qt/QtBridge.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <xcb/xcb.h>
 
 #include "base/Exceptions.h"
-#include "shell/QtBridge.h"
+#include "shell/qt/QtBridge.h"
 
 namespace {
 

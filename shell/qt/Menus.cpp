@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#include "shell/QtBridge.h"
+#include "shell/qt/QtBridge.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int32_t kHostNotFound = 11001;
+constexpr int32_t HostNotFound = 11001;
 
 struct CodeText {
     int32_t code;
@@ -73,7 +73,7 @@ constexpr std::array<std::pair<int, int32_t>, 43> kErrnoCodes{{
 }};
 
 std::u16string TextOfCode(int32_t code) {
-    if (code == kHostNotFound)
+    if (code == HostNotFound)
         return AsciiToText("Host not found.");
     for (const auto& entry : kSocketErrorTexts)
         if (entry.code == code)

@@ -24,7 +24,7 @@ std::mutex gStackLock;
 std::unique_ptr<TIdStack> gStack;
 int32_t gStackUsageCount = 0;
 
-constexpr int32_t kInterruptedCall = 10004;
+constexpr int32_t InterruptedCall = 10004;
 
 // Cuts the next "."-separated part off text and reads it as an address byte (-1 if invalid).
 int32_t TakeAddressPart(std::u16string_view& text) {
@@ -241,7 +241,7 @@ bool TIdStack::BeginConnect(int handle, const std::u16string& ip, TIdIPVersion v
 void TIdStack::EndConnect(int handle, int cancelFd) {
     BlockingRestorer restorer(handle);
     if (!WaitConnectFinished(handle, cancelFd))
-        ThrowSocketError(kInterruptedCall);
+        ThrowSocketError(InterruptedCall);
     CheckConnectOutcome(handle);
 }
 

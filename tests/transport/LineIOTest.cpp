@@ -116,8 +116,10 @@ TEST(LineIO, PeerResettingTheConnectionRaisesConnectionResetOnce) {
 
 // Writing into a connection the peer has reset must raise, not end the process by a signal.
 TEST(LineIO, WritingAfterAResetRaisesInsteadOfEndingTheProcess) {
-    ConnectedClient connected({ResetConnection()});
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The pause lets the client's connect finish first: a reset arriving before the connect has
+    // checked its result fails the connect instead.
+    ConnectedClient connected({ServerStaysSilent(50ms), ResetConnection()});
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     // The first write meets the reset itself; later ones a connection that is gone.
     EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);
     EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);

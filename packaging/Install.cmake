@@ -3,6 +3,7 @@
 # The PNG icons are the SVG rendered at each size (rsvg-convert -w N -h N data/brevgluggen.svg).
 include(GNUInstallDirs)
 install(TARGETS brevgluggen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES data/brevgluggen.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES data/brevgluggen.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES data/io.github.brevgluggen.Brevgluggen.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

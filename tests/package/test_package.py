@@ -30,7 +30,8 @@ METAINFO = "usr/share/metainfo/io.github.brevgluggen.Brevgluggen.metainfo.xml"
 DESKTOP_ENTRY = "usr/share/applications/brevgluggen.desktop"
 PACKAGED_FILES = ["usr/bin/brevgluggen", DESKTOP_ENTRY, METAINFO,
                   "usr/share/icons/hicolor/scalable/apps/brevgluggen.svg",
-                  "usr/share/doc/brevgluggen/copyright", "usr/share/doc/brevgluggen/changelog.Debian.gz"] + [
+                  "usr/share/man/man1/brevgluggen.1.gz", "usr/share/doc/brevgluggen/copyright",
+                  "usr/share/doc/brevgluggen/changelog.Debian.gz"] + [
                   f"usr/share/icons/hicolor/{size}x{size}/apps/brevgluggen.png" for size in (16, 32, 48)]
 APT_GET = ["apt-get", "-o", "DPkg::Lock::Timeout=600", "-y", "-q"]
 BUILD_DIR = {}
@@ -38,6 +39,11 @@ BUILD_DIR = {}
 
 def run(*argv, **options):
     return subprocess.run(argv, check=True, text=True, capture_output=True, **options).stdout
+
+
+def read_text(path):
+    with open(path) as file:
+        return file.read()
 
 
 def installed_packages():
@@ -77,6 +83,7 @@ class PackageTest(DesktopTestCase):
         for path in PACKAGED_FILES:
             self.assertTrue(os.path.isfile(os.path.join(self.tree, path)), path)
         run("appstreamcli", "validate", "--no-net", os.path.join(self.tree, METAINFO))
+        run("appstreamcli", "validate-tree", "--no-net", self.tree)  # entry, icon and metadata agree
         run("desktop-file-validate", os.path.join(self.tree, DESKTOP_ENTRY))
         lintian = subprocess.run(["lintian", "--fail-on", "error", self.deb], text=True, capture_output=True)
         print(f"lintian:\n{lintian.stdout}{lintian.stderr}", file=sys.stderr)
@@ -100,7 +107,7 @@ class PackageTest(DesktopTestCase):
         fill_in(desktop, window, "txtPOP3Server", "pop.example.org")
         desktop.press_keys("Return")
         settings = os.path.join(desktop.home, ".config", "brevgluggen", "brevgluggen.INI")
-        wait_for(lambda: os.path.exists(settings) and "POP3Server=pop.example.org" in open(settings).read(),
+        wait_for(lambda: os.path.exists(settings) and "POP3Server=pop.example.org" in read_text(settings),
                  10, f"Save to write {settings}")
         desktop.press_keys("ctrl+q", window=window)
         self.assertEqual(program.wait_exit(), 0)

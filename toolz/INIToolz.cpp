@@ -18,6 +18,11 @@ constexpr size_t LongestValue = 2047;
 constexpr std::u16string_view IniExtension = u".INI";
 constexpr std::string_view ConfigSubfolder = "brevgluggen";
 constexpr std::string_view DeletedSuffix = " (deleted)";
+#ifdef BREVGLUGGEN_INSTALLED_LAYOUT
+constexpr TSettingsLayout ProgramLayout = slInstalled;
+#else
+constexpr TSettingsLayout ProgramLayout = slBuildFolder;
+#endif
 
 // ---- Names and values -----------------------------------------------------------------------
 
@@ -90,11 +95,13 @@ std::u16string IniPathBesideExecutable(std::u16string_view executablePath) {
            std::u16string(IniExtension);
 }
 
-std::u16string SettingsFilePathFor(std::u16string_view executablePath) {
+std::u16string SettingsFilePathFor(std::u16string_view executablePath, TSettingsLayout layout) {
     const std::u16string beside = IniPathBesideExecutable(executablePath);
     const std::string besideUtf8 = TextToUtf8(beside);
     struct stat info {};
-    if (lstat(besideUtf8.c_str(), &info) == 0 || access(FolderOf(besideUtf8).c_str(), W_OK) == 0)
+    if (lstat(besideUtf8.c_str(), &info) == 0)
+        return beside;
+    if (layout == slBuildFolder && access(FolderOf(besideUtf8).c_str(), W_OK) == 0)
         return beside;
     const std::string config = ConfigFolder();
     if (config.empty())
@@ -104,7 +111,8 @@ std::u16string SettingsFilePathFor(std::u16string_view executablePath) {
 
 std::u16string SettingsFilePath() {
     const std::string executable = ExecutablePath();
-    return SettingsFilePathFor(Utf8ToText(executable.empty() ? std::string("brevgluggen") : executable));
+    return SettingsFilePathFor(Utf8ToText(executable.empty() ? std::string("brevgluggen") : executable),
+                               ProgramLayout);
 }
 
 // ---- Private-profile layer ------------------------------------------------------------------

@@ -1,11 +1,14 @@
 #include "tests/support/Pop3ScriptedServer.h"
 
 #include "tests/support/LoopbackSockets.h"
+#include "tests/support/TestCertificates.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,10 +25,24 @@ using std::chrono::milliseconds;
 constexpr milliseconds kSlice{50};
 constexpr milliseconds kAwaitLineLimit = std::chrono::seconds(30);
 constexpr milliseconds kDrainLimit = std::chrono::seconds(60);
+constexpr milliseconds kHandshakeLimit = std::chrono::seconds(10);
 
 milliseconds SliceUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
     return std::max(milliseconds(0), std::min(left, kSlice));
+}
+
+// The server context with the test certificate for localhost and 127.0.0.1.
+SSL_CTX* ServerContext() {
+    static SSL_CTX* const context = [] {
+        const TestCertificate& certificate = TestCertificates::Get().good;
+        SSL_CTX* made = SSL_CTX_new(TLS_server_method());
+        if (SSL_CTX_use_certificate_chain_file(made, certificate.chain.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(made, certificate.key.c_str(), SSL_FILETYPE_PEM) != 1)
+            throw std::runtime_error("the scripted server cannot load its certificate");
+        return made;
+    }();
+    return context;
 }
 
 } // namespace
@@ -50,6 +67,9 @@ Pop3Step CloseConnection() {
 }
 Pop3Step ServerSendsForever(std::string line) {
     return {Pop3Step::kSendForever, line + "\r\n", {}};
+}
+Pop3Step ServerStartsTls() {
+    return {Pop3Step::kStartTls, {}, {}};
 }
 
 std::string ClientBytes(const Pop3Script& script) {
@@ -115,6 +135,8 @@ void ScriptedPop3Server::Run() {
             ++accepted_;
         }
         Serve(client, index, scripts_[index]);
+        SSL_free(tls_);
+        tls_ = nullptr;
         close(client);
         MarkDone(index);
     }
@@ -156,20 +178,56 @@ bool ScriptedPop3Server::RunStep(int socket, size_t index, const Pop3Step& step,
                 return false;
         }
         return false;
+    case Pop3Step::kStartTls:
+        return StartTls(socket);
     }
     return false;
+}
+
+// The socket stays blocking, with a short receive time-out so that no read outlasts a slice.
+bool ScriptedPop3Server::StartTls(int socket) {
+    signal(SIGPIPE, SIG_IGN); // TLS writes to a client that has gone must fail, not end the test
+    const timeval slice{0, static_cast<suseconds_t>(kSlice.count() * 1000)};
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
+    tls_ = SSL_new(ServerContext());
+    SSL_set_fd(tls_, socket);
+    const auto deadline = Clock::now() + kHandshakeLimit;
+    while (!stopping_ && Clock::now() < deadline) {
+        const int result = SSL_accept(tls_);
+        if (result == 1)
+            return true;
+        const int error = SSL_get_error(tls_, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+            return false;
+    }
+    return false;
+}
+
+ssize_t ScriptedPop3Server::Receive(int socket, char* buffer, size_t size) {
+    if (tls_ == nullptr) {
+        const ssize_t count = recv(socket, buffer, size, 0);
+        return count > 0 ? count : -1;
+    }
+    const int count = SSL_read(tls_, buffer, static_cast<int>(size));
+    if (count > 0)
+        return count;
+    const int error = SSL_get_error(tls_, count);
+    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? 0 : -1;
 }
 
 ScriptedPop3Server::ReadResult ScriptedPop3Server::ReadOnce(int socket, size_t index, milliseconds timeout) {
     if (stopping_)
         return ReadResult::kClosed;
     pollfd waiting{socket, POLLIN, 0};
-    if (poll(&waiting, 1, static_cast<int>(timeout.count())) <= 0)
+    const bool decrypted = tls_ != nullptr && SSL_pending(tls_) > 0;
+    if (!decrypted && poll(&waiting, 1, static_cast<int>(timeout.count())) <= 0)
         return ReadResult::kIdle;
     char buffer[4096];
-    const ssize_t count = recv(socket, buffer, sizeof buffer, 0);
-    if (count <= 0)
+    const ssize_t count = Receive(socket, buffer, sizeof buffer);
+    if (count < 0)
         return ReadResult::kClosed;
+    if (count == 0)
+        return ReadResult::kIdle;
     std::lock_guard lock(mutex_);
     connections_[index].received.append(buffer, static_cast<size_t>(count));
     return ReadResult::kData;
@@ -201,6 +259,8 @@ bool ScriptedPop3Server::AwaitLine(int socket, size_t index, size_t& lineStart) 
 }
 
 bool ScriptedPop3Server::SendAll(int socket, std::string_view bytes) {
+    if (tls_ != nullptr)
+        return bytes.empty() || SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0;
     while (!bytes.empty()) {
         if (stopping_)
             return false;

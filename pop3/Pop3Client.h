@@ -102,8 +102,8 @@ public:
     void SendQuit();
     // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be answered
     // "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list it, or
-    // "Server refused STLS: " and the reply's text), the handshake (EIdTLSCertificateRejected, EIdTLSError, EIdReadTimeout),
-    // and "CAPA" again. Nothing happens otherwise.
+    // "Server refused STLS: " and the reply's text), the handshake (EIdTLSCertificateRejected, EIdTLSError,
+    // EIdReadTimeout), and "CAPA" again. Nothing happens otherwise.
     void StartTLSByCommand();
 
 protected:

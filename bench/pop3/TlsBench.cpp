@@ -44,9 +44,8 @@ void WriteTlsPeerConfigs(const DovecotServer& server, const fs::path& folder, co
     const std::string port = std::to_string(server.TlsPort());
     const std::string user = server.UserName(), password = server.Password();
 
-    // fetchmail checks a numeric address as a name: it polls localhost, which the certificate names.
     std::string fetchmail = "set no syslog\n";
-    fetchmail += "poll localhost service " + port + " protocol pop3 auth password\n";
+    fetchmail += "poll 127.0.0.1 service " + port + " protocol pop3 auth password\n";
     fetchmail += "  user \"" + user + "\" password \"" + password + "\" is root here ssl sslproto 'tls1.2+'" +
                  " sslcertck sslcertfile \"" + ca + "\"\n";
     WritePrivateFile(folder / "fetchmailrc", fetchmail);

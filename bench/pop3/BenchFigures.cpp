@@ -85,8 +85,8 @@ double MicrosecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-void TimeRounds(const std::vector<std::function<double()>>& contenders, std::vector<Series>& table, int rounds,
-                int warmUpRounds) {
+void TimeRounds(const std::vector<std::function<double()>>& contenders, std::vector<Series>& table,
+                int rounds, int warmUpRounds) {
     const size_t count = contenders.size();
     for (int round = -warmUpRounds; round < rounds; ++round) {
         for (size_t k = 0; k < count; ++k) {
@@ -126,7 +126,8 @@ void WritePrivateFile(const fs::path& path, const std::string& contents) {
 std::vector<std::string> PeerEnvironment(const fs::path& folder, const std::vector<std::string>& extra) {
     const char* path = std::getenv("PATH");
     std::vector<std::string> environment = {"HOME=" + folder.string(), "FETCHMAILHOME=" + folder.string(),
-                                            std::string("PATH=") + (path ? path : "/usr/bin:/bin"), "LC_ALL=C"};
+                                            std::string("PATH=") + (path ? path : "/usr/bin:/bin"),
+                                            "LC_ALL=C"};
     environment.insert(environment.end(), extra.begin(), extra.end());
     return environment;
 }
@@ -145,8 +146,8 @@ std::vector<ProcessPeer> WorkingPeers(const std::vector<ProcessPeer>& peers, con
     return working;
 }
 
-std::vector<Series> TimeProcesses(const std::vector<ProcessPeer>& peers, const std::vector<std::string>& environment,
-                                  int rounds) {
+std::vector<Series> TimeProcesses(const std::vector<ProcessPeer>& peers,
+                                  const std::vector<std::string>& environment, int rounds) {
     std::vector<Series> table;
     std::vector<std::function<double()>> contenders;
     for (const ProcessPeer& peer : peers) {

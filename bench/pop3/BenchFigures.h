@@ -35,8 +35,8 @@ double MicrosecondsSince(std::chrono::steady_clock::time_point start);
 
 // Runs round after round, each contender once per round, into its row of `table`; the order
 // turns every round, so that no contender always follows the same one.
-void TimeRounds(const std::vector<std::function<double()>>& contenders, std::vector<Series>& table, int rounds,
-                int warmUpRounds);
+void TimeRounds(const std::vector<std::function<double()>>& contenders, std::vector<Series>& table,
+                int rounds, int warmUpRounds);
 
 // ---- In process ----
 
@@ -68,7 +68,7 @@ std::vector<std::string> PeerEnvironment(const std::filesystem::path& folder,
 std::vector<ProcessPeer> WorkingPeers(const std::vector<ProcessPeer>& peers, const std::string& ourProgram,
                                       const std::vector<std::string>& environment);
 // The peers' runs timed in interleaved rounds.
-std::vector<Series> TimeProcesses(const std::vector<ProcessPeer>& peers, const std::vector<std::string>& environment,
-                                  int rounds);
+std::vector<Series> TimeProcesses(const std::vector<ProcessPeer>& peers,
+                                  const std::vector<std::string>& environment, int rounds);
 // The table (the first row ours) and how ours compares with the fastest peer.
 void PrintWholeProcessFigures(const std::vector<Series>& table, const std::string& title, int rounds);

@@ -136,7 +136,8 @@ void RunWholeProcess(const DovecotServer& server, int rounds) {
     const std::vector<std::string> environment = PeerEnvironment(folder.Path());
     const std::vector<ProcessPeer> peers =
         WorkingPeers(ProcessPeers(server, folder.Path()), BG_POP3_COUNT_PROGRAM, environment);
-    PrintWholeProcessFigures(TimeProcesses(peers, environment, rounds), "One check as a whole process", rounds);
+    PrintWholeProcessFigures(TimeProcesses(peers, environment, rounds), "One check as a whole process",
+                             rounds);
 }
 
 Settings ParseArguments(int argc, char** argv) {
@@ -162,9 +163,10 @@ int main(int argc, char** argv) {
             Fail("Dovecot is not installed, or this is not root");
         DovecotServer server(DovecotServer::Options{.keepLoginProcesses = true, .tls = true});
         server.FillMailbox(kBenchMessages);
-        std::printf("POP3 check against a private Dovecot on 127.0.0.1:%u, POP3S on %u (kept login processes, "
-                    "%d messages)\n",
-                    server.Port(), server.TlsPort(), kBenchMessages);
+        std::printf(
+            "POP3 check against a private Dovecot on 127.0.0.1:%u, POP3S on %u (kept login processes, "
+            "%d messages)\n",
+            server.Port(), server.TlsPort(), kBenchMessages);
         RunInProcess(server, settings.rounds);
         RunWholeProcess(server, settings.processRounds);
         RunTlsInProcess(server, settings.rounds);

@@ -43,8 +43,9 @@ TIdUseTLS TakeTlsOption(int& argc, char**& argv) {
     if (argc < 2)
         return utNoTLSSupport;
     const std::string_view option = argv[1];
-    const TIdUseTLS useTLS =
-        option == "--tls" ? utUseImplicitTLS : option == "--stls" ? utUseRequireTLS : utNoTLSSupport;
+    const TIdUseTLS useTLS = option == "--tls"    ? utUseImplicitTLS
+                             : option == "--stls" ? utUseRequireTLS
+                                                  : utNoTLSSupport;
     if (useTLS != utNoTLSSupport) {
         argv[1] = argv[0];
         --argc;

@@ -24,20 +24,9 @@ public:
     }
 
     std::string ReadLine() {
-        size_t end = buffered_.find('\n');
-        while (end == std::string::npos) {
-            char chunk[4096];
-            const int count = SSL_read(ssl_, chunk, sizeof chunk);
-            if (count <= 0)
-                throw RawPop3Failure("TLS read failed");
-            buffered_.append(chunk, static_cast<size_t>(count));
-            end = buffered_.find('\n');
-        }
-        std::string line = buffered_.substr(0, end);
-        buffered_.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        return line;
+        return ReadBufferedLine(buffered_, [this](char* chunk, size_t size) {
+            return SSL_read(ssl_, chunk, static_cast<int>(size));
+        });
     }
 
     void RequireOk(const std::string& reply, const std::string& what) {
@@ -77,7 +66,8 @@ RawTlsChecker::~RawTlsChecker() {
     SSL_CTX_free(context_);
 }
 
-int32_t RawTlsChecker::Check(uint16_t port, const std::string& user, const std::string& password, bool resume) {
+int32_t RawTlsChecker::Check(uint16_t port, const std::string& user, const std::string& password,
+                             bool resume) {
     const int socket = ConnectedSocket(port);
     SSL* ssl = SSL_new(context_);
     SSL_set_fd(ssl, socket);

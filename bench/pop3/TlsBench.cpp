@@ -61,7 +61,8 @@ std::vector<ProcessPeer> TlsProcessPeers(const DovecotServer& server, const fs::
     const std::string ca = TestCertificates::Get().authority.string();
     WriteTlsPeerConfigs(server, folder, ca);
     const std::string port = std::to_string(server.TlsPort());
-    const std::string url = "pop3s://" + server.UserName() + ":" + server.Password() + "@127.0.0.1:" + port + "/";
+    const std::string url =
+        "pop3s://" + server.UserName() + ":" + server.Password() + "@127.0.0.1:" + port + "/";
     const std::string fetchmailrc = (folder / "fetchmailrc").string();
     const std::string mpoprc = (folder / "mpoprc").string();
     return {
@@ -93,14 +94,17 @@ void RunTlsInProcess(const DovecotServer& server, int rounds) {
                               {"raw OpenSSL, resumed (floor)", {}},
                               {"TIdPOP3 implicit TLS, resumed", {}},
                               {"TIdPOP3 plain, for scale", {}}};
-    TimeRounds({[&] { return TimedRawTlsCheck(raw, server, false); }, [&] { return TimedTlsClientCheck(full, false); },
-                [&] { return TimedRawTlsCheck(raw, server, true); }, [&] { return TimedTlsClientCheck(resumed, true); },
-                [&] { return TimedClientCheck(plain); }},
+    TimeRounds({[&] { return TimedRawTlsCheck(raw, server, false); },
+                [&] { return TimedTlsClientCheck(full, false); },
+                [&] { return TimedRawTlsCheck(raw, server, true); },
+                [&] { return TimedTlsClientCheck(resumed, true); }, [&] { return TimedClientCheck(plain); }},
                table, rounds, kWarmUpRounds);
     std::printf("\nOne check over implicit TLS in process, connect to QUIT, %d rounds interleaved\n", rounds);
     PrintTable(table, Median(table[0]), "/ full floor");
-    std::printf("  TIdPOP3 / floor, full handshake: %.2fx (aim: at most 1.10x)\n", Median(table[1]) / Median(table[0]));
-    std::printf("  TIdPOP3 / floor, resumed:        %.2fx (aim: at most 1.10x)\n", Median(table[3]) / Median(table[2]));
+    std::printf("  TIdPOP3 / floor, full handshake: %.2fx (aim: at most 1.10x)\n",
+                Median(table[1]) / Median(table[0]));
+    std::printf("  TIdPOP3 / floor, resumed:        %.2fx (aim: at most 1.10x)\n",
+                Median(table[3]) / Median(table[2]));
     std::printf("  TIdPOP3 resumed / full:          %.2fx\n", Median(table[3]) / Median(table[1]));
 }
 
@@ -111,6 +115,6 @@ void RunTlsWholeProcess(const DovecotServer& server, int rounds) {
                                         std::string("SSL_CERT_DIR=") + std::getenv("SSL_CERT_DIR")});
     const std::vector<ProcessPeer> peers =
         WorkingPeers(TlsProcessPeers(server, folder.Path()), BG_POP3_COUNT_PROGRAM, environment);
-    PrintWholeProcessFigures(TimeProcesses(peers, environment, rounds), "One check over POP3S as a whole process",
-                             rounds);
+    PrintWholeProcessFigures(TimeProcesses(peers, environment, rounds),
+                             "One check over POP3S as a whole process", rounds);
 }

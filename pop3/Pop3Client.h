@@ -91,19 +91,19 @@ public:
     // did; any other answer is accepted and leaves the list empty. Raises the read errors and
     // EIdMaxCaptureLineExceeded beyond MaxCapturedLines lines.
     bool QueryServerCapabilities();
-    // Negotiates TLS first when it is due (see StartTLSByCommand), then signs in by AuthType:
-    // "USER" and "PASS" (patUserPass), or "APOP" with the MD5 proof of
-    // the greeting's time stamp and the password (patAPOP; EIdDoesNotSupportAPOP when the
-    // greeting had none). patSASL raises EIdSASLMechNeeded: no mechanism is available. A
+    // Negotiates TLS first when it is due (StartTLSByCommand), then signs in by AuthType: "USER"
+    // and "PASS" (patUserPass), or "APOP" with the MD5 proof of the greeting's time stamp and
+    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none). patSASL raises EIdSASLMechNeeded: no mechanism is available. A
     // refusal raises EIdReplyPOP3Error; a user name or password with a line break raises
     // EIdCommandHasLineBreak before the command is sent.
     virtual void SignIn();
     // "QUIT", expecting "+OK" (EIdReplyPOP3Error otherwise).
     void SendQuit();
-    // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be answered
-    // "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list it, or
-    // "Server refused STLS: " and the reply's text), the handshake (EIdTLSCertificateRejected, EIdTLSError,
-    // EIdReadTimeout), and "CAPA" again. Nothing happens otherwise.
+    // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be
+    // answered "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list
+    // it, or "Server refused STLS: " and the reply's text), the handshake
+    // (EIdTLSCertificateRejected, EIdTLSError, EIdReadTimeout), and "CAPA" again. Nothing
+    // happens otherwise.
     void StartTLSByCommand();
 
 protected:

@@ -214,22 +214,17 @@ std::vector<std::string> DovecotServer::Configure() {
     return {kDovecotBinary, "-F", "-c", folder + "/dovecot.conf"};
 }
 
-// Certificates by the address the client connected to, and by the name it sent (none for an
-// address).
+// Certificates by the address the client connected to.
 std::string DovecotServer::TlsSettings() const {
     if (!options_.tls)
         return "ssl = no\n";
     const TestCertificates& certificates = TestCertificates::Get();
     auto use = [](const TestCertificate& certificate) {
-        return "  ssl_cert = <" + certificate.chain.string() + "\n  ssl_key = <" + certificate.key.string() +
+        return "ssl_cert = <" + certificate.chain.string() + "\nssl_key = <" + certificate.key.string() +
                "\n";
     };
-    return "ssl = yes\n"
-           "ssl_cert = <" +
-           certificates.good.chain.string() + "\n" + "ssl_key = <" + certificates.good.key.string() + "\n" +
-           "local_name localhost {\n" + use(certificates.wrongHost) + "}\n" + "local 127.0.0.2 {\n" +
-           use(certificates.expired) + "}\n" + "local 127.0.0.3 {\n" + use(certificates.unknownAuthority) +
-           "}\n";
+    return "ssl = yes\n" + use(certificates.good) + "local 127.0.0.2 {\n" + use(certificates.expired) +
+           "}\n" + "local 127.0.0.3 {\n" + use(certificates.unknownAuthority) + "}\n";
 }
 
 // With TLS the server also listens on the addresses of the faulty certificates.

@@ -74,8 +74,8 @@ public:
         // for TLS resumption, which needs the same login process to see the client again).
         bool keepLoginProcesses = false;
         // TLS with the test certificates: STLS on Port(), implicit TLS on TlsPort(), both on
-        // 127.0.0.1 (the good certificate, or the wrong-host one for the name localhost),
-        // 127.0.0.2 (the expired one) and 127.0.0.3 (the one of an unknown authority).
+        // 127.0.0.1 (the good certificate, for the address only), 127.0.0.2 (the expired one)
+        // and 127.0.0.3 (the one of an unknown authority).
         bool tls = false;
     };
     DovecotServer() : DovecotServer(Options{}) {}

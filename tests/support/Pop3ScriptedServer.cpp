@@ -32,7 +32,7 @@ milliseconds SliceUntil(Clock::time_point deadline) {
     return std::max(milliseconds(0), std::min(left, kSlice));
 }
 
-// The server context with the test certificate for localhost and 127.0.0.1.
+// The server context with the test certificate for 127.0.0.1.
 SSL_CTX* ServerContext() {
     static SSL_CTX* const context = [] {
         const TestCertificate& certificate = TestCertificates::Get().good;

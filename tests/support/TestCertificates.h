@@ -22,10 +22,9 @@ public:
     static const TestCertificates& Get();
 
     std::filesystem::path authority; // the trusted authority's certificate
-    // For localhost, 127.0.0.1 and ::1.
+    // For the addresses 127.0.0.1 and ::1, not for any host name: a check of the name
+    // localhost finds a certificate for another host.
     TestCertificate good;
-    // For mail.example.org and 127.0.0.1: right for the address, wrong for the name localhost.
-    TestCertificate wrongHost;
     // For 127.0.0.2, valid for one day in 2020.
     TestCertificate expired;
     // For 127.0.0.3, issued by an authority nobody trusts.

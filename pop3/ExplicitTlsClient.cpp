@@ -1,6 +1,9 @@
 #include "pop3/ExplicitTlsClient.h"
 
 #include "base/Integers.h"
+#include "base/Text.h"
+#include "transport/Messages.h"
+#include "transport/TransportErrors.h"
 
 TIdExplicitTLSClient::TIdExplicitTLSClient(uint16_t regularPort, uint16_t implicitTLSPort)
     : regularPort_(regularPort), implicitTLSPort_(implicitTLSPort) {
@@ -42,11 +45,12 @@ void TIdExplicitTLSClient::PrepareTLS() {
     const bool wantsTls = useTLS_ != utNoTLSSupport;
     if (IOHandler() != nullptr && ImplicitIOHandler() && wantsTls != (TlsHandler() != nullptr))
         DiscardIOHandler();
-    TIdTLSIOHandler* handler = TlsHandler();
-    if (handler == nullptr)
-        handler = static_cast<TIdTLSIOHandler*>(wantsTls ? &EnsureIOHandler() : nullptr);
-    if (handler == nullptr)
+    if (!wantsTls)
         return;
+    auto* handler = dynamic_cast<TIdTLSIOHandler*>(&EnsureIOHandler());
+    // TLS was asked for: no plain connection in its place.
+    if (handler == nullptr)
+        throw EIdTLSError(AsciiToText(RSTlsNotAvailable) + u"the connection's handler cannot do TLS");
     handler->SetPassThrough(useTLS_ != utUseImplicitTLS);
     handler->SetSessionToResume(keptSessionServer_ == ServerKey() ? keptSession_ : nullptr);
 }

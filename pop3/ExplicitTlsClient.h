@@ -40,7 +40,8 @@ protected:
     // The TLS-capable handler when UseTLS asks for TLS, else the plain one.
     std::unique_ptr<TIdIOHandlerStack> CreateIOHandler() const override;
     // Before the connect: a handler that fits UseTLS, passing through unless UseTLS is
-    // utUseImplicitTLS, and offering the session kept for this Host and Port.
+    // utUseImplicitTLS, and offering the session kept for this Host and Port. Raises EIdTLSError
+    // when TLS is asked for and the handler the connection has been given cannot do it.
     void PrepareTLS();
     // Whether the protocol's TLS command is due after its capability query: always with
     // utUseRequireTLS, with utUseExplicitTLS when SupportsTLS.

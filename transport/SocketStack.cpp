@@ -126,7 +126,7 @@ void CheckConnectOutcome(int handle) {
 }
 
 // FIONBIO switches the one flag in a single call, where fcntl() needs a read and a write.
-int SetNonBlocking(int handle, bool nonBlocking) {
+int SwitchNonBlocking(int handle, bool nonBlocking) {
     int value = nonBlocking ? 1 : 0;
     return ioctl(handle, FIONBIO, &value);
 }
@@ -137,7 +137,7 @@ public:
     explicit BlockingRestorer(int handle) : handle_(handle) {}
     ~BlockingRestorer() {
         if (handle_ != -1)
-            SetNonBlocking(handle_, false);
+            SwitchNonBlocking(handle_, false);
     }
     void Keep() { handle_ = -1; }
 
@@ -222,7 +222,7 @@ void TIdStack::ConnectSocket(int handle, const std::u16string& ip, TIdIPVersion 
 bool TIdStack::BeginConnect(int handle, const std::u16string& ip, TIdIPVersion version, uint16_t port) {
     sockaddr_storage address;
     const socklen_t length = BuildAddress(ip, version, port, address);
-    CheckSocketResult(SetNonBlocking(handle, true));
+    CheckSocketResult(SwitchNonBlocking(handle, true));
     BlockingRestorer restorer(handle);
     if (connect(handle, reinterpret_cast<const sockaddr*>(&address), length) == 0)
         return true;
@@ -290,6 +290,20 @@ TIdSocketAddress TIdStack::PeerAddress(int handle) {
 
 void TIdStack::SetSocketOption(int handle, int level, int option, int32_t value) {
     CheckSocketResult(setsockopt(handle, level, option, &value, sizeof value));
+}
+
+void TIdStack::SetNonBlocking(int handle, bool nonBlocking) {
+    CheckSocketResult(SwitchNonBlocking(handle, nonBlocking));
+}
+
+bool TIdStack::WaitWritable(int handle, int32_t ms) {
+    pollfd wait{handle, POLLOUT, 0};
+    int ready;
+    // A signal restarts the wait with its whole time: the callers bound it by their deadline.
+    while ((ready = poll(&wait, 1, ms < 0 ? -1 : ms)) == -1)
+        if (errno != EINTR)
+            ThrowSocketError(SocketErrorFromErrno(errno));
+    return ready > 0;
 }
 
 TIdStack* GStack() {

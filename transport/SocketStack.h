@@ -76,6 +76,13 @@ public:
 
     // setsockopt() with a 4-byte value. Raises EIdSocketError.
     virtual void SetSocketOption(int handle, int level, int option, int32_t value);
+
+    // Switches the socket between blocking and non-blocking mode. Raises EIdSocketError.
+    virtual void SetNonBlocking(int handle, bool nonBlocking);
+
+    // Waits until the socket can take more bytes: true, or false once ms have passed (negative:
+    // no limit; 0 only polls). Raises EIdSocketError.
+    virtual bool WaitWritable(int handle, int32_t ms);
 };
 
 // The current stack; only valid while the usage count is above 0.

@@ -1,10 +1,13 @@
 #include "tests/support/ScriptedServer.h"
 
 #include "tests/support/LoopbackSockets.h"
+#include "tests/support/TestCertificates.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,10 +23,24 @@ using std::chrono::milliseconds;
 constexpr milliseconds kSlice{50};
 constexpr milliseconds kAwaitLineLimit = std::chrono::seconds(30);
 constexpr milliseconds kDrainLimit = std::chrono::seconds(60);
+constexpr milliseconds kHandshakeLimit = std::chrono::seconds(10);
 
 milliseconds SliceUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
     return std::max(milliseconds(0), std::min(left, kSlice));
+}
+
+// The server context with the test certificate for 127.0.0.1.
+SSL_CTX* ServerContext() {
+    static SSL_CTX* const context = [] {
+        const TestCertificate& certificate = TestCertificates::Get().good;
+        SSL_CTX* made = SSL_CTX_new(TLS_server_method());
+        if (SSL_CTX_use_certificate_chain_file(made, certificate.chain.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(made, certificate.key.c_str(), SSL_FILETYPE_PEM) != 1)
+            throw std::runtime_error("the scripted server cannot load its certificate");
+        return made;
+    }();
+    return context;
 }
 
 } // namespace
@@ -51,6 +68,9 @@ ScriptStep ResetConnection() {
 }
 ScriptStep ServerSendsForever(std::string line) {
     return {ScriptStep::kSendForever, line + "\r\n", {}};
+}
+ScriptStep ServerStartsTls() {
+    return {ScriptStep::kStartTls, {}, {}};
 }
 
 std::string ClientBytes(const Script& script) {
@@ -112,6 +132,8 @@ void ScriptedServer::Run() {
             connections_.emplace_back();
         }
         Serve(client, index, everyConnection_ ? scripts_.front() : scripts_[index]);
+        SSL_free(tls_);
+        tls_ = nullptr;
         close(client);
         MarkDone(index);
     }
@@ -173,20 +195,56 @@ bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, s
                 return false;
         }
         return false;
+    case ScriptStep::kStartTls:
+        return StartTls(socket);
     }
     return false;
+}
+
+// The socket stays blocking, with a short receive time-out so that no read outlasts a slice.
+bool ScriptedServer::StartTls(int socket) {
+    signal(SIGPIPE, SIG_IGN); // TLS writes to a client that has gone must fail, not end the test
+    const timeval slice{0, static_cast<suseconds_t>(kSlice.count() * 1000)};
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
+    tls_ = SSL_new(ServerContext());
+    SSL_set_fd(tls_, socket);
+    const auto deadline = Clock::now() + kHandshakeLimit;
+    while (!stopping_ && Clock::now() < deadline) {
+        const int result = SSL_accept(tls_);
+        if (result == 1)
+            return true;
+        const int error = SSL_get_error(tls_, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+            return false;
+    }
+    return false;
+}
+
+ssize_t ScriptedServer::Receive(int socket, char* buffer, size_t size) {
+    if (tls_ == nullptr) {
+        const ssize_t count = recv(socket, buffer, size, 0);
+        return count > 0 ? count : -1;
+    }
+    const int count = SSL_read(tls_, buffer, static_cast<int>(size));
+    if (count > 0)
+        return count;
+    const int error = SSL_get_error(tls_, count);
+    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? 0 : -1;
 }
 
 ScriptedServer::ReadResult ScriptedServer::ReadOnce(int socket, size_t index, milliseconds timeout) {
     if (stopping_)
         return ReadResult::kClosed;
     pollfd waiting{socket, POLLIN, 0};
-    if (poll(&waiting, 1, static_cast<int>(timeout.count())) <= 0)
+    const bool decrypted = tls_ != nullptr && SSL_pending(tls_) > 0;
+    if (!decrypted && poll(&waiting, 1, static_cast<int>(timeout.count())) <= 0)
         return ReadResult::kIdle;
     char buffer[4096];
-    const ssize_t count = recv(socket, buffer, sizeof buffer, 0);
-    if (count <= 0)
+    const ssize_t count = Receive(socket, buffer, sizeof buffer);
+    if (count < 0)
         return ReadResult::kClosed;
+    if (count == 0)
+        return ReadResult::kIdle;
     std::lock_guard lock(mutex_);
     connections_[index].received.append(buffer, static_cast<size_t>(count));
     return ReadResult::kData;
@@ -218,6 +276,8 @@ bool ScriptedServer::AwaitLine(int socket, size_t index, size_t& lineStart) {
 }
 
 bool ScriptedServer::SendAll(int socket, std::string_view bytes) {
+    if (tls_ != nullptr)
+        return bytes.empty() || SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0;
     while (!bytes.empty()) {
         if (stopping_)
             return false;

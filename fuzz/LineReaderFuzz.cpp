@@ -3,7 +3,8 @@
 // peer's close. Whatever the chunking, every read must give what the model cuts from the whole
 // byte stream: the same lines, the same line-length failures, the close only once no line is
 // left, and the same position in the stream; a stall may only make a read time out and must not
-// lose or move a byte.
+// lose or move a byte. Writes in between, direct or through the write cache and taken by the
+// peer a few bytes at a time, must arrive whole and in order, or not at all once it has closed.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -32,6 +33,8 @@ public:
     }
     size_t Delivered() const { return delivered_; }
     int StallsTaken() const { return stallsTaken_; }
+    const std::string& Sent() const { return sent_; }
+    bool Disconnected() const { return PeerClosed() || !socketOpen_; }
 
 protected:
     bool SocketIsOpen() const override { return socketOpen_; }
@@ -55,14 +58,18 @@ protected:
         delivered_ += count;
         return static_cast<int32_t>(count);
     }
+    // Takes at most 3 bytes at a time, so that every write needs its loop.
     int32_t SendToSocket(const TIdBytes& bytes, int32_t offset) override {
-        return static_cast<int32_t>(bytes.size()) - offset;
+        const size_t count = std::min<size_t>(3, bytes.size() - static_cast<size_t>(offset));
+        sent_.append(bytes.begin() + offset, bytes.begin() + offset + static_cast<std::ptrdiff_t>(count));
+        return static_cast<int32_t>(count);
     }
 
 private:
     std::string_view stream_;
     std::deque<size_t> events_;
     size_t delivered_ = 0;
+    std::string sent_;
     int stallsTaken_ = 0;
     bool socketOpen_ = false;
 };
@@ -120,13 +127,16 @@ public:
         handler_.SetMaxLineAction(action);
         handler_.SetRecvBufferSize(input.ConsumeIntegralInRange<int32_t>(1, 64));
         handler_.SetMaxCapturedLines(input.ConsumeIntegralInRange<int32_t>(0, 4));
+        handler_.SetReadTimeout(5000); // as the program sets it: each stall is such a wait running out
+        if (input.ConsumeBool())       // far away: only the waits' own path changes
+            handler_.SetDeadline(TIdIOHandler::Clock::now() + std::chrono::hours(1));
         handler_.Open();
     }
 
     void Step() {
         const size_t before = Position();
         stallsBefore_ = handler_.StallsTaken();
-        switch (input_.ConsumeIntegralInRange(0, 4)) {
+        switch (input_.ConsumeIntegralInRange(0, 6)) {
         case 0:
             ReadOneLine(before, "\n", [this] { return handler_.ReadLine(); });
             break;
@@ -143,6 +153,12 @@ public:
             FUZZ_CHECK(handler_.IsStillConnected() || handler_.InputQueue().Size() == 0,
                        "queued but not connected");
             FUZZ_CHECK(Position() == before, "a connected test moved the position");
+            break;
+        case 5:
+            Write([this](std::u16string_view text) { handler_.WriteLine(text); }, u"\r\n");
+            break;
+        case 6:
+            WriteThroughCache();
             break;
         }
     }
@@ -257,6 +273,44 @@ private:
         for (size_t i = 0; i < kept; ++i)
             FUZZ_CHECK(lines[i] != u".", "a block read past its end " + At(pos));
         FUZZ_CHECK(block == Unstuffed(lines, kept), At(pos));
+    }
+
+    // A write sends the text's bytes (and the line end it adds) whole, or nothing once the peer is
+    // gone; it is refused only then. The bytes it is to send; nothing when it was refused.
+    template <typename TWrite>
+    std::optional<std::string> Write(TWrite write, std::u16string_view lineEnd = {}) {
+        const std::u16string text = AsciiToText(input_.ConsumeRandomLengthString(12));
+        const TIdBytes encoded = TextToBytes(text + std::u16string(lineEnd), handler_.LineEncoding());
+        const std::string bytes(encoded.begin(), encoded.end());
+        const size_t sentBefore = handler_.Sent().size();
+        const bool gone = handler_.Disconnected();
+        try {
+            write(text);
+            // Only bytes that go out now meet the closed connection: not an empty text, nor
+            // one that waits in the cache.
+            FUZZ_CHECK(!gone || bytes.empty() || handler_.WriteBufferOpened(), "written after the close");
+        } catch (const EIdConnClosedGracefully&) {
+            FUZZ_CHECK(gone, "refused to write " + Quoted(text));
+            handler_.WriteBufferCancel();
+            return std::nullopt;
+        }
+        if (!handler_.WriteBufferOpened())
+            FUZZ_CHECK(handler_.Sent().substr(sentBefore).ends_with(bytes),
+                       Quoted(text) + " sent as " + Quoted(handler_.Sent().substr(sentBefore)));
+        return bytes;
+    }
+
+    // Two texts through the write cache, flushed at a threshold or when it closes.
+    void WriteThroughCache() {
+        const size_t sentBefore = handler_.Sent().size();
+        handler_.WriteBufferOpen(input_.ConsumeIntegralInRange(-1, 8));
+        const auto first = Write([this](std::u16string_view text) { handler_.WriteText(text); });
+        const auto second = Write([this](std::u16string_view text) {
+            handler_.WriteText(text);
+            handler_.WriteBufferClose();
+        });
+        if (first && second)
+            FUZZ_CHECK(handler_.Sent().substr(sentBefore) == *first + *second, Quoted(*first + *second));
     }
 
     bool Stalled() const { return handler_.StallsTaken() > stallsBefore_; }

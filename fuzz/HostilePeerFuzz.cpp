@@ -131,6 +131,8 @@ private:
                 repeated += piece;
             Send(repeated);
         } else if (directive.starts_with('!')) {
+            close(connection_);
+            connection_ = -1;
             closedFirst_ = true;
             alive_ = false;
         }

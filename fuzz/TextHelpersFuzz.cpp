@@ -56,14 +56,11 @@ std::u16string WithoutUnpairedSurrogates(std::u16string units) {
     return units;
 }
 
+// The digit's value in base 16, or 99 for a character that is no digit.
 int DigitValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return 99;
+    constexpr std::u16string_view digits = u"0123456789abcdef";
+    const size_t at = digits.find(c >= u'A' && c <= u'F' ? static_cast<char16_t>(c + 32) : c);
+    return at == std::u16string_view::npos ? 99 : static_cast<int>(at);
 }
 
 // The conversion rules, followed step by step: significant digits are counted first, so no

@@ -10,9 +10,12 @@ TEST_PKGS=(xvfb xauth x11-xkb-utils xdotool x11-utils imagemagick trayer dbus
   libglib2.0-bin python3-gi gir1.2-glib-2.0 pulseaudio pulseaudio-utils sox
   python3-xlib openssl dovecot-core dovecot-pop3d mailutils-pop3d iproute2 procps psmisc
   lintian appstream desktop-file-utils)
+# The fuzz harnesses (scripts/fuzz): clang with libFuzzer and the sanitizers, llvm-cov.
+FUZZ_PKGS=(clang-14 libclang-rt-14-dev llvm-14)
 
 want=("${BUILD_PKGS[@]}")
-if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}"); fi
+if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}" "${FUZZ_PKGS[@]}"); fi
+if [ "${1:-}" = "--fuzz" ]; then want+=("${FUZZ_PKGS[@]}"); fi
 
 missing=()
 for p in "${want[@]}"; do

@@ -9,9 +9,14 @@ BUILD_PKGS=(cmake g++ pkg-config make qt6-base-dev libcanberra-dev libcanberra-p
 TEST_PKGS=(xvfb xauth x11-xkb-utils xdotool x11-utils imagemagick trayer dbus
   libglib2.0-bin python3-gi gir1.2-glib-2.0 pulseaudio pulseaudio-utils sox
   python3-xlib dovecot-core dovecot-pop3d mailutils-pop3d iproute2 procps psmisc)
+# The Windows cross-build and Wine to run it (Wine's TLS needs libgnutls30 but only recommends it).
+WINDOWS_PKGS=(cmake googletest g++-mingw-w64-x86-64-posix wine wine64 libgnutls30 fonts-wine)
 
 want=("${BUILD_PKGS[@]}")
-if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}"); fi
+case "${1:-}" in
+  --test) want+=("${TEST_PKGS[@]}") ;;
+  --windows) want=("${WINDOWS_PKGS[@]}") ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do

@@ -149,15 +149,15 @@ TEST(StackLifetime, CreatedOnFirstUserAndDestroyedWithTheLast) {
 }
 
 TEST(SocketList, SixtyFifthHandleExceedsTheSet) {
-    TIdSocketList set;
+    const auto set = TIdSocketList::CreateSocketList();
     for (int handle = 0; handle < TIdSocketList::MaxCount; ++handle)
-        set.Add(handle + 100);
-    EXPECT_THROW(set.Add(999), EIdStackSetSizeExceeded);
-    set.Remove(100);
-    set.Remove(12345);
-    EXPECT_EQ(set.Count(), 63);
-    EXPECT_FALSE(set.Contains(100));
-    EXPECT_TRUE(set.Contains(163));
+        set->Add(handle + 100);
+    EXPECT_THROW(set->Add(999), EIdStackSetSizeExceeded);
+    set->Remove(100);
+    set->Remove(12345);
+    EXPECT_EQ(set->Count(), 63);
+    EXPECT_FALSE(set->Contains(100));
+    EXPECT_TRUE(set->Contains(163));
 }
 
 TEST_F(StackUser, SocketsAreCloseOnExecAndOpenUntilClosedOnce) {

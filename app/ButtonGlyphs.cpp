@@ -11,12 +11,6 @@ using GlyphRows = std::string_view[16];
 // Drawn on magenta, which is left transparent.
 constexpr uint32_t TransparentMagenta = 0x00FF00FF;
 
-std::vector<uint32_t> FromPixelArt(const GlyphRows& rows) {
-    std::vector<uint32_t> pixels;
-    AppendPixelArt(pixels, rows, TransparentMagenta);
-    return pixels;
-}
-
 } // namespace
 
 std::vector<uint32_t> OpenFolderGlyph() {
@@ -26,7 +20,7 @@ std::vector<uint32_t> OpenFolderGlyph() {
         ".KYYYKKKKKKKKKKK", ".KYYKOOOOOOOOOK.", ".KYKOOOOOOOOOK..", ".KYKOOOOOOOOOK..",
         ".KKOOOOOOOOOK...", ".KKKKKKKKKKKK...", "................", "................",
     };
-    return FromPixelArt(rows);
+    return DecodePixelArt({rows}, TransparentMagenta);
 }
 
 std::vector<uint32_t> FloppyDiskGlyph() {
@@ -36,5 +30,5 @@ std::vector<uint32_t> FloppyDiskGlyph() {
         ".KBBBBBBBBBBBBK.", ".KBBSSSSSSSSBBK.", ".KBBSSKKSSSSBBK.", ".KBBSSKKSSSSBBK.",
         ".KBBSSKKSSSSBBK.", ".KBBSSSSSSSSBBK.", "..KKKKKKKKKKKKK.", "................",
     };
-    return FromPixelArt(rows);
+    return DecodePixelArt({rows}, TransparentMagenta);
 }

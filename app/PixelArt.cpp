@@ -25,9 +25,12 @@ uint32_t PaletteColour(char pixel, uint32_t background) {
 
 } // namespace
 
-void AppendPixelArt(std::vector<uint32_t>& pixels, std::span<const std::string_view> rows,
-                    uint32_t background) {
-    for (std::string_view row : rows)
-        for (char pixel : row)
-            pixels.push_back(PaletteColour(pixel, background));
+std::vector<uint32_t> DecodePixelArt(std::initializer_list<std::span<const std::string_view>> blocks,
+                                     uint32_t background) {
+    std::vector<uint32_t> pixels;
+    for (std::span<const std::string_view> rows : blocks)
+        for (std::string_view row : rows)
+            for (char pixel : row)
+                pixels.push_back(PaletteColour(pixel, background));
+    return pixels;
 }

@@ -14,12 +14,7 @@ constexpr PixelRows SlotTop = {
     "KKKKKKKKKKKKKKKK", "KWWWWWWWWWWWWWWK", "KWSSSSSSSSSSSSDK", "KWSKKKKKKKKKKSDK",
 };
 
-std::vector<uint32_t> FromPixelArt(const PixelRows& upper, const PixelRows& lower) {
-    std::vector<uint32_t> pixels;
-    AppendPixelArt(pixels, upper, 0x00000000);
-    AppendPixelArt(pixels, lower, 0x00000000);
-    return pixels;
-}
+constexpr uint32_t Transparent = 0x00000000;
 
 } // namespace
 
@@ -28,7 +23,7 @@ std::vector<uint32_t> EmptyMailSlotImage() {
         "KWSSSSSSSSSSSSDK", "KDDDDDDDDDDDDDDK", "KKKKKKKKKKKKKKKK", "................",
         "................", "................", "................", "................",
     };
-    return FromPixelArt(SlotTop, slotBottom);
+    return DecodePixelArt({SlotTop, slotBottom}, Transparent);
 }
 
 std::vector<uint32_t> LetterInMailSlotImage() {
@@ -36,5 +31,5 @@ std::vector<uint32_t> LetterInMailSlotImage() {
         "KWSSKWWWWWWKSSDK", "KDDDKWWWWWWKDDDK", "KKKKKWWWWWWKKKKK", "....KWKKKKWK....",
         "....KWWWWWWK....", "....KWKKKKWK....", "....KWWWWWWK....", "....KWKKKWWK....",
     };
-    return FromPixelArt(SlotTop, slotBottomWithSheet);
+    return DecodePixelArt({SlotTop, slotBottomWithSheet}, Transparent);
 }

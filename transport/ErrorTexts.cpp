@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int32_t kHostNotFound = 11001;
+constexpr int32_t HostNotFound = 11001;
 
 struct CodeText {
     int32_t code;
@@ -56,7 +56,7 @@ constexpr std::array<CodeText, 38> kSocketErrorTexts{{
 }};
 
 std::u16string TextOfCode(int32_t code) {
-    if (code == kHostNotFound)
+    if (code == HostNotFound)
         return AsciiToText("Host not found.");
     for (const auto& entry : kSocketErrorTexts)
         if (entry.code == code)

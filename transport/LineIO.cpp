@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr uint8_t kCR = 13;
+constexpr uint8_t CR = 13;
 
 bool IsLineFeed(const TIdBytes& terminator) {
     return terminator.size() == 1 && terminator[0] == 10;
@@ -102,7 +102,7 @@ std::u16string TIdIOHandler::ReadLineFull(std::u16string_view terminator, int32_
 std::u16string TIdIOHandler::TakeLine(int32_t found, const TIdBytes& terminator, WireEncoding encoding) {
     const TIdBytes taken = inputQueue_.Take(found + static_cast<int32_t>(terminator.size()));
     size_t length = found;
-    if (IsLineFeed(terminator) && length > 0 && taken[length - 1] == kCR)
+    if (IsLineFeed(terminator) && length > 0 && taken[length - 1] == CR)
         --length;
     return BytesToText(taken.data(), length, encoding);
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int32_t kInvalidArgument = 10022;
+constexpr int32_t InvalidArgument = 10022;
 
 TIdSocketLength BuildIPv4Address(const std::u16string& ip, uint16_t port, sockaddr_storage& storage) {
     auto& address = reinterpret_cast<sockaddr_in&>(storage);
@@ -29,7 +29,7 @@ TIdSocketLength BuildIPv6Address(const std::u16string& ip, uint16_t port, sockad
     address.sin6_family = AF_INET6;
     address.sin6_port = htons(port);
     if (!ip.empty() && inet_pton(AF_INET6, TextToUtf8(ip).c_str(), &address.sin6_addr) != 1)
-        ThrowSocketError(kInvalidArgument);
+        ThrowSocketError(InvalidArgument);
     return sizeof(sockaddr_in6);
 }
 

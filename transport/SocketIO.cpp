@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int32_t kPollSlice = 125;
+constexpr int32_t PollSlice = 125;
 // Stands for "no limit": it keeps the slice loop going and is never counted down.
-constexpr int32_t kUnlimitedRemaining = kPollSlice + 1;
+constexpr int32_t UnlimitedRemaining = PollSlice + 1;
 
 } // namespace
 
@@ -81,15 +81,15 @@ void TIdIOHandlerSocket::WaitForConnect(int32_t timeout) {
         return;
     const bool unlimited = timeout < 0;
     TIdConnectThread watcher(*binding_);
-    int32_t remaining = unlimited ? kUnlimitedRemaining : timeout;
-    while (kPollSlice < remaining) {
+    int32_t remaining = unlimited ? UnlimitedRemaining : timeout;
+    while (PollSlice < remaining) {
         // The watcher's stop flag wakes this wait, so a quick connect is noticed at once.
-        if (watcher.WaitTerminated(std::chrono::milliseconds(kPollSlice))) {
+        if (watcher.WaitTerminated(std::chrono::milliseconds(PollSlice))) {
             remaining = 0;
             break;
         }
         if (!unlimited)
-            remaining -= kPollSlice;
+            remaining -= PollSlice;
     }
     if (!watcher.WaitTerminated(std::chrono::milliseconds(remaining))) {
         // Stop the pending connect and let the watcher end before the socket is closed, so it

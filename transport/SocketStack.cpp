@@ -15,13 +15,13 @@ std::mutex gStackLock;
 std::unique_ptr<TIdStack> gStack;
 int32_t gStackUsageCount = 0;
 
-constexpr int32_t kInterruptedCall = 10004;
-constexpr int32_t kWouldBlock = 10035;
-constexpr int32_t kInProgress = 10036;
+constexpr int32_t InterruptedCall = 10004;
+constexpr int32_t WouldBlock = 10035;
+constexpr int32_t InProgress = 10036;
 
 // A non-blocking connect that has started and not yet finished reports one of these.
 bool IsConnectPending(int32_t code) {
-    return code == kInProgress || code == kWouldBlock || code == kInterruptedCall;
+    return code == InProgress || code == WouldBlock || code == InterruptedCall;
 }
 
 } // namespace
@@ -71,7 +71,7 @@ void TIdStack::ConnectSocket(TIdStackSocketHandle handle, const std::u16string& 
         return;
     // A signal does not abort the attempt: the connect goes on, and its end is waited for.
     const int32_t error = LastSocketError();
-    if (error != kInterruptedCall)
+    if (error != InterruptedCall)
         ThrowSocketError(error);
     WaitConnectFinished(handle, nullptr);
     CheckConnectOutcome(handle);
@@ -113,7 +113,7 @@ bool TIdStack::BeginConnect(TIdStackSocketHandle handle, const std::u16string& i
 void TIdStack::EndConnect(TIdStackSocketHandle handle, const TIdWakeSignal& cancel) {
     BlockingRestorer restorer(*this, handle);
     if (!WaitConnectFinished(handle, &cancel))
-        ThrowSocketError(kInterruptedCall);
+        ThrowSocketError(InterruptedCall);
     CheckConnectOutcome(handle);
 }
 

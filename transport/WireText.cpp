@@ -6,19 +6,19 @@
 
 namespace {
 
-constexpr uint8_t kAsciiReplacement = '?';
+constexpr uint8_t AsciiReplacement = '?';
 
 TIdBytes TextToAscii(std::u16string_view text) {
     TIdBytes bytes(text.size());
     for (size_t i = 0; i < text.size(); ++i)
-        bytes[i] = text[i] < 0x80 ? static_cast<uint8_t>(text[i]) : kAsciiReplacement;
+        bytes[i] = text[i] < 0x80 ? static_cast<uint8_t>(text[i]) : AsciiReplacement;
     return bytes;
 }
 
 std::u16string AsciiBytesToText(const uint8_t* bytes, size_t count) {
     std::u16string text(count, u'\0');
     for (size_t i = 0; i < count; ++i)
-        text[i] = bytes[i] < 0x80 ? bytes[i] : kAsciiReplacement;
+        text[i] = bytes[i] < 0x80 ? bytes[i] : AsciiReplacement;
     return text;
 }
 

@@ -9,7 +9,7 @@
 #include "pop3/Pop3Client.h"
 #include "pop3/Pop3Errors.h"
 #include "tests/support/Pop3CheckRun.h"
-#include "tests/support/Pop3ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ using Lines = std::vector<std::u16string>;
 
 // A POP3 client with its TCP connection open to the scripted server, nothing exchanged yet.
 struct OpenConnection {
-    explicit OpenConnection(Pop3Script script, int32_t readTimeout = 500) : server(std::move(script)) {
+    explicit OpenConnection(Script script, int32_t readTimeout = 500) : server(std::move(script)) {
         AimClient(client, server.Port(), readTimeout);
         client.OpenTcpConnection();
     }
@@ -28,7 +28,7 @@ struct OpenConnection {
         return server.ReceivedBytes();
     }
 
-    ScriptedPop3Server server;
+    ScriptedServer server;
     TIdPOP3 client;
 };
 

@@ -13,28 +13,27 @@
 
 #include "pop3/Pop3Client.h"
 #include "pop3/Pop3Errors.h"
+#include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3CheckRun.h"
-#include "tests/support/Pop3ScriptedServer.h"
-#include "tests/support/TransportPeer.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-Pop3Script Join(std::initializer_list<Pop3Script> parts) {
-    Pop3Script joined;
-    for (const Pop3Script& part : parts)
+Script Join(std::initializer_list<Script> parts) {
+    Script joined;
+    for (const Script& part : parts)
         joined.insert(joined.end(), part.begin(), part.end());
     return joined;
 }
 
-const Pop3Script kGreeting = {ServerSays("+OK ready")};
-const Pop3Script kCapaRefused = {ClientSends("CAPA"), ServerSays("-ERR unknown command")};
-const Pop3Script kSignIn = {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
-                            ServerSays("+OK")};
-const Pop3Script kQuit = {ClientSends("QUIT"), ServerSays("+OK bye")};
+const Script kGreeting = {ServerSays("+OK ready")};
+const Script kCapaRefused = {ClientSends("CAPA"), ServerSays("-ERR unknown command")};
+const Script kSignIn = {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"), ServerSays("+OK")};
+const Script kQuit = {ClientSends("QUIT"), ServerSays("+OK bye")};
 
-Pop3Script Stat(const std::string& reply) {
+Script Stat(const std::string& reply) {
     return {ClientSends("STAT"), ServerSays(reply)};
 }
 
@@ -47,8 +46,8 @@ struct ScriptedRun {
     std::string sent;
 };
 
-ScriptedRun RunScripted(const Pop3Script& script, int32_t readTimeout = 5000) {
-    ScriptedPop3Server server(script);
+ScriptedRun RunScripted(const Script& script, int32_t readTimeout = 5000) {
+    ScriptedServer server(script);
     TIdPOP3 client;
     AimClient(client, server.Port(), readTimeout);
     ScriptedRun run{RunCheck(client), {}};
@@ -59,13 +58,13 @@ ScriptedRun RunScripted(const Pop3Script& script, int32_t readTimeout = 5000) {
 // ---- Checks that succeed ----
 
 TEST(Pop3Session, WholeCheckSendsExactlyTheFiveCommandsAndCloses) {
-    const Pop3Script script =
+    const Script script =
         Join({{ServerSays("+OK POP3 ready <1896.697170952@host>"), ClientSends("CAPA"),
                ServerSays("+OK list"), ServerSays("USER"), ServerSays("..dotted"), ServerSays(".")},
               kSignIn,
               Stat("+OK 3 1200"),
               kQuit});
-    ScriptedPop3Server server(script);
+    ScriptedServer server(script);
     TIdPOP3 client;
     AimClient(client, server.Port());
     const Pop3CheckOutcome outcome = RunCheck(client);
@@ -81,8 +80,8 @@ TEST(Pop3Session, WholeCheckSendsExactlyTheFiveCommandsAndCloses) {
 }
 
 TEST(Pop3Session, CapaRefusedStillSignsIn) {
-    const Pop3Script script = Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 2 10"), kQuit});
-    ScriptedPop3Server server(script);
+    const Script script = Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 2 10"), kQuit});
+    ScriptedServer server(script);
     TIdPOP3 client;
     AimClient(client, server.Port());
     const Pop3CheckOutcome outcome = RunCheck(client);
@@ -99,8 +98,8 @@ TEST(Pop3Session, GreetingTimeStampIsTheFirstBracketedText) {
         {"+OK <>", u"<>"},
     };
     for (const auto& [greeting, timestamp] : cases) {
-        const Pop3Script script = Join({{ServerSays(greeting)}, kCapaRefused, kSignIn});
-        ScriptedPop3Server server(script);
+        const Script script = Join({{ServerSays(greeting)}, kCapaRefused, kSignIn});
+        ScriptedServer server(script);
         TIdPOP3 client;
         AimClient(client, server.Port());
         client.ConnectAndLogIn();
@@ -112,14 +111,14 @@ TEST(Pop3Session, GreetingTimeStampIsTheFirstBracketedText) {
 }
 
 TEST(Pop3Session, ServersThatWriteRepliesOddlyAreUnderstood) {
-    const std::pair<const char*, Pop3Script> cases[] = {
+    const std::pair<const char*, Script> cases[] = {
         {"blank lines before the greeting", {ServerSendsBytes("\r\n   \r\n\n\t\r\n+OK ready\r\n")}},
         {"a greeting of two lines", {ServerSays("+OK-first"), ServerSays("+OK second")}},
         {"bare LF line ends and trailing blanks", {ServerSendsBytes("+ok ready  \n")}},
         {"a greeting dripped byte by byte", {ServerDripFeeds("+OK slow\r\n", 30ms)}},
     };
     for (const auto& [what, greeting] : cases) {
-        const Pop3Script script = Join({greeting, kCapaRefused, kSignIn, Stat("+OK 1 5"), kQuit});
+        const Script script = Join({greeting, kCapaRefused, kSignIn, Stat("+OK 1 5"), kQuit});
         const ScriptedRun run = RunScripted(script);
         EXPECT_EQ(run.outcome.count, 1) << what << ": " << run.outcome.Describe();
         EXPECT_EQ(run.sent, ClientBytes(script)) << what;
@@ -127,11 +126,11 @@ TEST(Pop3Session, ServersThatWriteRepliesOddlyAreUnderstood) {
 }
 
 TEST(Pop3Session, CapabilityListOfTheLimitIsAccepted) {
-    Pop3Script list = {ClientSends("CAPA"), ServerSays("+OK")};
+    Script list = {ClientSends("CAPA"), ServerSays("+OK")};
     for (int i = 0; i < TIdPOP3::DefaultMaxCapturedLines; ++i)
         list.push_back(ServerSays("X-CAP-" + std::to_string(i)));
     list.push_back(ServerSays("."));
-    ScriptedPop3Server server(Join({kGreeting, list, kSignIn, kQuit}));
+    ScriptedServer server(Join({kGreeting, list, kSignIn, kQuit}));
     TIdPOP3 client;
     AimClient(client, server.Port());
     client.ConnectAndLogIn();
@@ -176,7 +175,7 @@ TEST(Pop3Session, StatReplies) {
     };
     for (const StatCase& c : cases) {
         // Whatever the reply, the connection stays open and the check ends it with "QUIT".
-        const Pop3Script script = Join({kGreeting, kCapaRefused, kSignIn, Stat(c.reply), kQuit});
+        const Script script = Join({kGreeting, kCapaRefused, kSignIn, Stat(c.reply), kQuit});
         const ScriptedRun run = RunScripted(script);
         EXPECT_EQ(run.outcome.count, c.count) << c.reply << ": " << run.outcome.Describe();
         EXPECT_TRUE(c.endedAsExpected(run.outcome)) << c.reply << ": " << run.outcome.Describe();
@@ -191,7 +190,7 @@ TEST(Pop3Session, StatReplies) {
 
 struct FailureCase {
     const char* what;
-    Pop3Script script; // everything the client must send, and nothing more
+    Script script; // everything the client must send, and nothing more
     OutcomeTest failedAsExpected;
     std::u16string message;
 };
@@ -254,11 +253,11 @@ TEST(Pop3Session, FailuresBeforeTheCountCloseWithoutQuit) {
 }
 
 TEST(Pop3Session, RefusedPasswordRaisesTheReplyWithItsCodes) {
-    const Pop3Script script = Join({kGreeting,
-                                    kCapaRefused,
-                                    {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
-                                     ServerSays("-ERR [AUTH] Invalid login")}});
-    ScriptedPop3Server server(script);
+    const Script script = Join({kGreeting,
+                                kCapaRefused,
+                                {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
+                                 ServerSays("-ERR [AUTH] Invalid login")}});
+    ScriptedServer server(script);
     TIdPOP3 client;
     AimClient(client, server.Port());
     try {
@@ -275,7 +274,7 @@ TEST(Pop3Session, RefusedPasswordRaisesTheReplyWithItsCodes) {
 }
 
 TEST(Pop3Session, SilentGreetingTimesOutAfterTheReadTimeOut) {
-    const Pop3Script script = {ServerStaysSilent(20s)};
+    const Script script = {ServerStaysSilent(20s)};
     const ScriptedRun run = RunScripted(script, 5000);
     EXPECT_TRUE(run.outcome.FailedWith<EIdReadTimeout>()) << run.outcome.Describe();
     EXPECT_EQ(run.outcome.FailureMessage(), kReadTimedOut);
@@ -287,7 +286,7 @@ TEST(Pop3Session, SilentGreetingTimesOutAfterTheReadTimeOut) {
 
 TEST(Pop3Session, RefusedConnectionExchangesNothing) {
     TIdPOP3 client;
-    AimClient(client, TransportRefusingPort());
+    AimClient(client, FreeLoopbackPort());
     const Pop3CheckOutcome outcome = RunCheck(client);
     ASSERT_TRUE(outcome.FailedWith<EIdSocketError>()) << outcome.Describe();
     try {
@@ -303,12 +302,12 @@ TEST(Pop3Session, RefusedConnectionExchangesNothing) {
 // the waits of a connection opened later without ConnectAndLogIn.
 TEST(Pop3Session, FailedConnectLeavesNoSessionLimitBehind) {
     TIdPOP3 client;
-    AimClient(client, TransportRefusingPort());
+    AimClient(client, FreeLoopbackPort());
     client.SetSessionTimeLimit(100ms);
     EXPECT_THROW(client.ConnectAndLogIn(), EIdSocketError);
     std::this_thread::sleep_for(200ms);
 
-    ScriptedPop3Server server({ServerStaysSilent(300ms), ServerSays("+OK late")});
+    ScriptedServer server({ServerStaysSilent(300ms), ServerSays("+OK late")});
     client.SetPort(server.Port());
     client.OpenTcpConnection();
     EXPECT_EQ(client.AwaitReply(u"+OK"), u"+OK");
@@ -318,13 +317,13 @@ TEST(Pop3Session, FailedConnectLeavesNoSessionLimitBehind) {
 // ---- "QUIT" ----
 
 TEST(Pop3Session, QuitRefusedOrUnansweredStillCloses) {
-    const std::tuple<const char*, Pop3Step, OutcomeTest> cases[] = {
+    const std::tuple<const char*, ScriptStep, OutcomeTest> cases[] = {
         {"refused", ServerSays("-ERR not now"), &Is<EIdReplyPOP3Error>},
         {"unanswered", ServerStaysSilent(3s), &Is<EIdReadTimeout>},
         {"cut by a close", CloseConnection(), &Is<EIdConnClosedGracefully>},
     };
     for (const auto& [what, answer, failedAsExpected] : cases) {
-        const Pop3Script script =
+        const Script script =
             Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 4 100"), {ClientSends("QUIT"), answer}});
         const ScriptedRun run = RunScripted(script, kShortReadTimeout);
         // The count arrived: the failure to say goodbye does not make it stale.
@@ -338,7 +337,7 @@ TEST(Pop3Session, QuitRefusedOrUnansweredStillCloses) {
 // ---- Servers that never stop talking: every check ends within the session's limit ----
 
 TEST(Pop3Session, EndlessCapabilityListIsCutAtTheLineLimit) {
-    const Pop3Script script =
+    const Script script =
         Join({kGreeting, {ClientSends("CAPA"), ServerSays("+OK"), ServerSendsForever("X-MORE")}});
     const ScriptedRun run = RunScripted(script);
     EXPECT_TRUE(run.outcome.FailedWith<EIdMaxCaptureLineExceeded>()) << run.outcome.Describe();
@@ -348,7 +347,7 @@ TEST(Pop3Session, EndlessCapabilityListIsCutAtTheLineLimit) {
 }
 
 TEST(Pop3Session, EndlessReplyOfContinuedLinesIsCutAtTheLineLimit) {
-    const Pop3Script script = Join({kGreeting, {ClientSends("CAPA"), ServerSendsForever("+OK-more")}});
+    const Script script = Join({kGreeting, {ClientSends("CAPA"), ServerSendsForever("+OK-more")}});
     const ScriptedRun run = RunScripted(script);
     EXPECT_TRUE(run.outcome.FailedWith<EIdMaxCaptureLineExceeded>()) << run.outcome.Describe();
     EXPECT_EQ(run.sent, ClientBytes(script));
@@ -357,7 +356,7 @@ TEST(Pop3Session, EndlessReplyOfContinuedLinesIsCutAtTheLineLimit) {
 // Servers that keep every single wait short; the session's limit, shortened to a second here,
 // ends the check, as the read time-out alone never would.
 TEST(Pop3Session, ServersThatNeverFinishAreCutAtTheSessionLimit) {
-    const std::pair<const char*, Pop3Script> cases[] = {
+    const std::pair<const char*, Script> cases[] = {
         {"greeting dripped without end", {ServerDripFeeds("+OK " + std::string(400, 'z') + "\r\n", 50ms)}},
         {"blank lines without end", {ServerSendsForever("")}},
         {"capability list dripped without end",
@@ -371,7 +370,7 @@ TEST(Pop3Session, ServersThatNeverFinishAreCutAtTheSessionLimit) {
                {ClientSends("QUIT")}})},
     };
     for (const auto& [what, script] : cases) {
-        ScriptedPop3Server server(script);
+        ScriptedServer server(script);
         TIdPOP3 client;
         AimClient(client, server.Port(), 5000);
         client.SetSessionTimeLimit(1s);
@@ -386,13 +385,13 @@ TEST(Pop3Session, ServersThatNeverFinishAreCutAtTheSessionLimit) {
 }
 
 TEST(Pop3Session, EachCheckStartsWithAFreshLimitAndFreshSessionFields) {
-    const Pop3Script first = Join({{ServerSays("+OK ready <1.2@h>"), ClientSends("CAPA"), ServerSays("+OK"),
-                                    ServerSays("USER"), ServerSays(".")},
-                                   kSignIn,
-                                   Stat("+OK 1 10"),
-                                   kQuit});
-    const Pop3Script second = Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 2 20"), kQuit});
-    ScriptedPop3Server server(std::vector<Pop3Script>{first, second});
+    const Script first = Join({{ServerSays("+OK ready <1.2@h>"), ClientSends("CAPA"), ServerSays("+OK"),
+                                ServerSays("USER"), ServerSays(".")},
+                               kSignIn,
+                               Stat("+OK 1 10"),
+                               kQuit});
+    const Script second = Join({kGreeting, kCapaRefused, kSignIn, Stat("+OK 2 20"), kQuit});
+    ScriptedServer server(std::vector<Script>{first, second});
     TIdPOP3 client;
     AimClient(client, server.Port());
     client.SetSessionTimeLimit(1s);
@@ -411,7 +410,7 @@ TEST(Pop3Session, EachCheckStartsWithAFreshLimitAndFreshSessionFields) {
 TEST(Pop3Session, LineBreakInTheCredentialsIsNeverSent) {
     struct Case {
         std::u16string user, password;
-        Pop3Script script;
+        Script script;
     };
     const Case cases[] = {
         {u"u\r\nDELE 1", u"p", Join({kGreeting, kCapaRefused})},
@@ -419,7 +418,7 @@ TEST(Pop3Session, LineBreakInTheCredentialsIsNeverSent) {
         {u"u", u"p\rDELE 1", Join({kGreeting, kCapaRefused, {ClientSends("USER u"), ServerSays("+OK")}})},
     };
     for (const Case& c : cases) {
-        ScriptedPop3Server server(c.script);
+        ScriptedServer server(c.script);
         TIdPOP3 client;
         AimClient(client, server.Port());
         client.SetUsername(c.user);
@@ -435,16 +434,16 @@ TEST(Pop3Session, LineBreakInTheCredentialsIsNeverSent) {
 
 TEST(Pop3Session, ApopSendsTheDigestOfTimeStampAndPassword) {
     // The example of RFC 1939.
-    const Pop3Script script = {ServerSays("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"),
-                               ClientSends("CAPA"),
-                               ServerSays("-ERR"),
-                               ClientSends("APOP mrose c4c9334bac560ecc979e58001b3e22fb"),
-                               ServerSays("+OK maildrop has 1 message (369 octets)"),
-                               ClientSends("STAT"),
-                               ServerSays("+OK 1 369"),
-                               ClientSends("QUIT"),
-                               ServerSays("+OK")};
-    ScriptedPop3Server server(script);
+    const Script script = {ServerSays("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"),
+                           ClientSends("CAPA"),
+                           ServerSays("-ERR"),
+                           ClientSends("APOP mrose c4c9334bac560ecc979e58001b3e22fb"),
+                           ServerSays("+OK maildrop has 1 message (369 octets)"),
+                           ClientSends("STAT"),
+                           ServerSays("+OK 1 369"),
+                           ClientSends("QUIT"),
+                           ServerSays("+OK")};
+    ScriptedServer server(script);
     TIdPOP3 client;
     AimClient(client, server.Port());
     client.SetAuthType(patAPOP);
@@ -460,8 +459,8 @@ TEST(Pop3Session, SignInsThatCannotRunFailBeforeSendingAnything) {
         {patSASL, u"Need SASL mechanisms to login with it!!"},
     };
     for (const auto& [type, message] : cases) {
-        const Pop3Script script = Join({kGreeting, kCapaRefused});
-        ScriptedPop3Server server(script);
+        const Script script = Join({kGreeting, kCapaRefused});
+        ScriptedServer server(script);
         TIdPOP3 client;
         AimClient(client, server.Port());
         client.SetAuthType(type);

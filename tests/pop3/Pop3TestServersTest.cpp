@@ -8,7 +8,7 @@
 
 #include "tests/support/Pop3RawSession.h"
 #include "tests/support/Pop3RealServers.h"
-#include "tests/support/Pop3ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 
 // ---- Scripted server ----
 
-const Pop3Script kWholeCheck = {
+const Script kWholeCheck = {
     ServerSays("+OK ready <1.2@host>"),
     ClientSends("CAPA"),
     ServerSays("+OK"),
@@ -34,23 +34,23 @@ const Pop3Script kWholeCheck = {
     ServerSays("+OK bye"),
 };
 
-TEST(ScriptedPop3Server, RunsAWholeCheckAndRecordsTheClientsBytes) {
-    ScriptedPop3Server server(kWholeCheck);
+TEST(ScriptedServer, RunsAWholeCheckAndRecordsTheClientsBytes) {
+    ScriptedServer server(kWholeCheck);
     EXPECT_EQ(RawPop3MessageCount(server.Port(), "u", "secret"), 3);
     EXPECT_EQ(server.ReceivedBytes(), "CAPA\r\nUSER u\r\nPASS secret\r\nSTAT\r\nQUIT\r\n");
     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(kWholeCheck));
 }
 
-TEST(ScriptedPop3Server, DotListUndoesDotStuffing) {
-    ScriptedPop3Server server(kWholeCheck);
+TEST(ScriptedServer, DotListUndoesDotStuffing) {
+    ScriptedServer server(kWholeCheck);
     RawPop3Session session(server.Port());
     session.ReadLine();
     EXPECT_EQ(session.Command("CAPA"), "+OK");
     EXPECT_EQ(session.ReadDotList(), (std::vector<std::string>{"USER", ".dotted"}));
 }
 
-TEST(ScriptedPop3Server, RecordsBytesSentAfterTheScriptEndedUntilTheClientCloses) {
-    ScriptedPop3Server server({ServerSays("-ERR go away")});
+TEST(ScriptedServer, RecordsBytesSentAfterTheScriptEndedUntilTheClientCloses) {
+    ScriptedServer server({ServerSays("-ERR go away")});
     {
         RawPop3Session session(server.Port());
         EXPECT_EQ(session.ReadLine(), "-ERR go away");
@@ -59,8 +59,8 @@ TEST(ScriptedPop3Server, RecordsBytesSentAfterTheScriptEndedUntilTheClientCloses
     EXPECT_EQ(server.ReceivedBytes(), "QUIT\r\n");
 }
 
-TEST(ScriptedPop3Server, SendsRawBytesAndClosesInMidLine) {
-    ScriptedPop3Server server({ServerSendsBytes("\r\n  \r\n+OK hi\n+OK hal"), CloseConnection()});
+TEST(ScriptedServer, SendsRawBytesAndClosesInMidLine) {
+    ScriptedServer server({ServerSendsBytes("\r\n  \r\n+OK hi\n+OK hal"), CloseConnection()});
     RawPop3Session session(server.Port());
     EXPECT_EQ(session.ReadLine(), "");
     EXPECT_EQ(session.ReadLine(), "  ");
@@ -68,8 +68,8 @@ TEST(ScriptedPop3Server, SendsRawBytesAndClosesInMidLine) {
     EXPECT_THROW(session.ReadLine(), RawPop3Failure);
 }
 
-TEST(ScriptedPop3Server, DripFeedsByteByByte) {
-    ScriptedPop3Server server({ServerDripFeeds("+OK slow\r\n", 20ms)});
+TEST(ScriptedServer, DripFeedsByteByByte) {
+    ScriptedServer server({ServerDripFeeds("+OK slow\r\n", 20ms)});
     RawPop3Session session(server.Port());
     const auto start = Clock::now();
     EXPECT_EQ(session.ReadLine(), "+OK slow");
@@ -77,8 +77,8 @@ TEST(ScriptedPop3Server, DripFeedsByteByByte) {
     EXPECT_GE(Clock::now() - start, 150ms);
 }
 
-TEST(ScriptedPop3Server, StaysSilentWhileStillRecording) {
-    ScriptedPop3Server server({ServerStaysSilent(300ms), ServerSays("+OK late")});
+TEST(ScriptedServer, StaysSilentWhileStillRecording) {
+    ScriptedServer server({ServerStaysSilent(300ms), ServerSays("+OK late")});
     {
         RawPop3Session session(server.Port());
         const auto start = Clock::now();
@@ -89,8 +89,8 @@ TEST(ScriptedPop3Server, StaysSilentWhileStillRecording) {
     EXPECT_EQ(server.ReceivedBytes(), "NOOP\r\n");
 }
 
-TEST(ScriptedPop3Server, SendsWithoutEndUntilTheClientCloses) {
-    ScriptedPop3Server server({ServerSays("+OK"), ServerSendsForever("ENDLESS-CAPABILITY")});
+TEST(ScriptedServer, SendsWithoutEndUntilTheClientCloses) {
+    ScriptedServer server({ServerSays("+OK"), ServerSendsForever("ENDLESS-CAPABILITY")});
     {
         RawPop3Session session(server.Port());
         EXPECT_EQ(session.ReadLine(), "+OK");
@@ -100,8 +100,8 @@ TEST(ScriptedPop3Server, SendsWithoutEndUntilTheClientCloses) {
     EXPECT_TRUE(server.WaitUntilDone(10s));
 }
 
-TEST(ScriptedPop3Server, ServesOneScriptPerConnectionInTurn) {
-    ScriptedPop3Server server(std::vector<Pop3Script>{{ServerSays("+OK first")}, {ServerSays("+OK second")}});
+TEST(ScriptedServer, ServesOneScriptPerConnectionInTurn) {
+    ScriptedServer server(std::vector<Script>{{ServerSays("+OK first")}, {ServerSays("+OK second")}});
     {
         RawPop3Session first(server.Port());
         EXPECT_EQ(first.ReadLine(), "+OK first");
@@ -110,10 +110,10 @@ TEST(ScriptedPop3Server, ServesOneScriptPerConnectionInTurn) {
     EXPECT_EQ(second.ReadLine(), "+OK second");
 }
 
-TEST(ScriptedPop3Server, StopsPromptlyWhileAClientHoldsTheConnection) {
+TEST(ScriptedServer, StopsPromptlyWhileAClientHoldsTheConnection) {
     const auto start = Clock::now();
     {
-        ScriptedPop3Server server({ServerStaysSilent(60s)});
+        ScriptedServer server({ServerStaysSilent(60s)});
         RawPop3Session session(server.Port());
         EXPECT_FALSE(server.WaitUntilDone(100ms));
     }

@@ -1,9 +1,8 @@
-// Buffered line I/O against a scripted peer: line ends, chunking, time-outs, closes by the
+// Buffered line I/O against a scripted server: line ends, chunking, time-outs, closes by the
 // peer, the line-length limit, dot-terminated blocks, writing and the overall deadline.
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -12,31 +11,13 @@
 
 using Clock = std::chrono::steady_clock;
 
-namespace {
+using namespace std::chrono_literals;
 
-// Sends every piece separately, with a pause between them, then waits for the client to close.
-TransportScriptedPeer::Script SendsInPieces(std::vector<std::string> pieces, int pauseMs = 30) {
-    return [pieces = std::move(pieces), pauseMs](TransportPeerConnection& connection) {
-        for (const auto& piece : pieces) {
-            connection.Send(piece);
-            connection.Pause(pauseMs);
-        }
-        connection.ReadUntilClosed();
-    };
-}
-
-// Sends everything and closes.
-TransportScriptedPeer::Script SendsAndCloses(std::string bytes) {
-    return [bytes = std::move(bytes)](TransportPeerConnection& connection) {
-        connection.Send(bytes);
-        connection.Close();
-    };
-}
-
-} // namespace
+// Serves no bytes at all, only records what the client sends until it closes.
+const Script kSilentServer = {};
 
 TEST(LineIO, LinesEndWithCrLfOrLfAlone) {
-    ConnectedClient connected(SendsInPieces({"+OK 2 320\r\n+OK 2 320\n\r\n"}));
+    ConnectedClient connected({ServerSendsBytes("+OK 2 320\r\n+OK 2 320\n\r\n")});
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK 2 320");
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK 2 320");
     EXPECT_EQ(connected.IO().ReadLine(), u"");
@@ -44,19 +25,21 @@ TEST(LineIO, LinesEndWithCrLfOrLfAlone) {
 }
 
 TEST(LineIO, LineSplitOverChunksComesBackWhole) {
-    ConnectedClient connected(SendsInPieces({"+OK dov", "ecot re", "ady.\r", "\n"}, 100));
+    ConnectedClient connected({ServerSendsBytes("+OK dov"), ServerStaysSilent(100ms),
+                               ServerSendsBytes("ecot re"), ServerStaysSilent(100ms),
+                               ServerSendsBytes("ady.\r"), ServerStaysSilent(100ms), ServerSendsBytes("\n")});
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK dovecot ready.");
 }
 
 TEST(LineIO, TwoLinesInOneChunkNeedOneReceive) {
-    ConnectedClient connected(SendsInPieces({"first\r\nsecond\r\n"}));
+    ConnectedClient connected({ServerSendsBytes("first\r\nsecond\r\n")});
     EXPECT_EQ(connected.IO().ReadLine(), u"first");
     EXPECT_EQ(connected.IO().InputQueue().Size(), 8);
     EXPECT_EQ(connected.IO().ReadLineFull(u"\n", 0), u"second");
 }
 
 TEST(LineIO, SilentPeerTimesOutEachRead) {
-    ConnectedClient connected(SendsInPieces({}));
+    ConnectedClient connected(kSilentServer);
     auto start = Clock::now();
     EXPECT_EQ(connected.IO().ReadLine(), u"");
     EXPECT_TRUE(connected.IO().LineTimedOut());
@@ -71,18 +54,18 @@ TEST(LineIO, SilentPeerTimesOutEachRead) {
 }
 
 TEST(LineIO, NonEmptyLineSkipsBlankLinesAndTrims) {
-    ConnectedClient connected(SendsInPieces({"\r\n   \r\n\t+OK ready \r\n"}));
+    ConnectedClient connected({ServerSendsBytes("\r\n   \r\n\t+OK ready \r\n")});
     EXPECT_EQ(connected.IO().ReadNonEmptyLine(), u"+OK ready");
 }
 
 TEST(LineIO, TooManyBlankLinesExceedTheAttempts) {
-    ConnectedClient connected(SendsInPieces({"\r\n\r\n\r\n+OK\r\n"}));
+    ConnectedClient connected({ServerSendsBytes("\r\n\r\n\r\n+OK\r\n")});
     EXPECT_THROW(connected.IO().ReadNonEmptyLine(3), EIdReadLnWaitMaxAttemptsExceeded);
     EXPECT_EQ(connected.IO().ReadNonEmptyLine(3), u"+OK");
 }
 
 TEST(LineIO, PeerClosingAfterALineLeavesTheLineReadable) {
-    ConnectedClient connected(SendsAndCloses("+OK\r\n"));
+    ConnectedClient connected({ServerSays("+OK"), CloseConnection()});
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK");
     try {
         connected.IO().ReadLine();
@@ -95,14 +78,14 @@ TEST(LineIO, PeerClosingAfterALineLeavesTheLineReadable) {
 }
 
 TEST(LineIO, PeerClosingInMidLineRaisesWithoutThePartialLine) {
-    ConnectedClient connected(SendsAndCloses("+OK 1\r\n+OK par"));
+    ConnectedClient connected({ServerSendsBytes("+OK 1\r\n+OK par"), CloseConnection()});
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK 1");
     EXPECT_THROW(connected.IO().ReadLine(), EIdConnClosedGracefully);
     EXPECT_THROW(connected.IO().WriteLine(u"QUIT"), EIdConnClosedGracefully);
 }
 
 TEST(LineIO, QueuedBytesKeepTheConnectionOpenAfterThePeerClosed) {
-    ConnectedClient connected(SendsAndCloses("+OK a\r\n+OK b\r\n"));
+    ConnectedClient connected({ServerSendsBytes("+OK a\r\n+OK b\r\n"), CloseConnection()});
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK a");
     // Give the close time to arrive behind the queued line.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -116,10 +99,7 @@ TEST(LineIO, QueuedBytesKeepTheConnectionOpenAfterThePeerClosed) {
 // A reset is a socket failure, raised once; afterwards the connection counts as closed, so
 // the check after a failure does not raise again and the next connect starts afresh.
 TEST(LineIO, PeerResettingTheConnectionRaisesConnectionResetOnce) {
-    ConnectedClient connected([](TransportPeerConnection& connection) {
-        connection.ReadLine();
-        connection.Abort();
-    });
+    ConnectedClient connected({ClientSends("STAT"), ResetConnection()});
     connected.IO().WriteLine(u"STAT");
     try {
         connected.IO().ReadLine();
@@ -136,8 +116,10 @@ TEST(LineIO, PeerResettingTheConnectionRaisesConnectionResetOnce) {
 
 // Writing into a connection the peer has reset must raise, not end the process by a signal.
 TEST(LineIO, WritingAfterAResetRaisesInsteadOfEndingTheProcess) {
-    ConnectedClient connected([](TransportPeerConnection& connection) { connection.Abort(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The pause lets the client's connect finish first: a reset arriving before the connect has
+    // checked its result fails the connect instead.
+    ConnectedClient connected({ServerStaysSilent(50ms), ResetConnection()});
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     // The first write meets the reset itself; later ones a connection that is gone.
     EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);
     EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);
@@ -145,7 +127,7 @@ TEST(LineIO, WritingAfterAResetRaisesInsteadOfEndingTheProcess) {
 
 TEST(LineIO, LongestLineIsAcceptedAndOneMoreByteIsTooLong) {
     const std::string longest(16384, 'a');
-    ConnectedClient connected(SendsInPieces({longest + "\n" + longest + "b\n"}));
+    ConnectedClient connected({ServerSendsBytes(longest + "\n" + longest + "b\n")});
     EXPECT_EQ(connected.IO().ReadLine().size(), 16384u);
     try {
         connected.IO().ReadLine();
@@ -162,25 +144,25 @@ TEST(LineIO, LongestLineIsAcceptedAndOneMoreByteIsTooLong) {
 }
 
 TEST(LineIO, CrCountsAgainstTheLineLength) {
-    ConnectedClient connected(SendsInPieces({std::string(16384, 'a') + "\r\n"}));
+    ConnectedClient connected({ServerSays(std::string(16384, 'a'))});
     EXPECT_THROW(connected.IO().ReadLine(), EIdReadLnMaxLineLengthExceeded);
 }
 
 TEST(LineIO, TooManyBytesWithoutLineFeedRaiseOnceQueued) {
-    ConnectedClient connected(SendsInPieces({std::string(20000, 'a')}), 5000);
+    ConnectedClient connected({ServerSendsBytes(std::string(20000, 'a'))}, 5000);
     const auto start = Clock::now();
     EXPECT_THROW(connected.IO().ReadLine(), EIdReadLnMaxLineLengthExceeded);
     EXPECT_LT(MillisecondsSince(start), 4000);
 }
 
 TEST(LineIO, Utf8LineIsCutAtTheLineFeedNotAtACharacterCount) {
-    ConnectedClient connected(SendsInPieces({"r\xc3\xa4ksm\xc3\xb6rg\xc3\xa5s\r\nnext\n"}));
+    ConnectedClient connected({ServerSendsBytes("r\xc3\xa4ksm\xc3\xb6rg\xc3\xa5s\r\nnext\n")});
     EXPECT_EQ(connected.IO().ReadLine(weUtf8), u"r\u00e4ksm\u00f6rg\u00e5s");
     EXPECT_EQ(connected.IO().ReadLine(weUtf8), u"next");
 }
 
 TEST(LineIO, DotTerminatedBlockUndoesDotStuffing) {
-    ConnectedClient connected(SendsInPieces({"a\r\n..b\r\n..\r\n.\r\nafter\r\n"}));
+    ConnectedClient connected({ServerSendsBytes("a\r\n..b\r\n..\r\n.\r\nafter\r\n")});
     std::vector<std::u16string> lines;
     EXPECT_EQ(connected.IO().ReadDotTerminatedBlock(lines), 3);
     EXPECT_EQ(lines, (std::vector<std::u16string>{u"a", u".b", u"."}));
@@ -188,7 +170,7 @@ TEST(LineIO, DotTerminatedBlockUndoesDotStuffing) {
 }
 
 TEST(LineIO, DotTerminatedBlockRaisesOnTimeOutAndOnTooManyLines) {
-    ConnectedClient connected(SendsInPieces({"a\r\nb\r\nc\r\nd\r\n.\r\nx\r\n"}));
+    ConnectedClient connected({ServerSendsBytes("a\r\nb\r\nc\r\nd\r\n.\r\nx\r\n")});
     std::vector<std::u16string> lines;
     connected.IO().SetMaxCapturedLines(3);
     EXPECT_THROW(connected.IO().ReadDotTerminatedBlock(lines), EIdMaxCaptureLineExceeded);
@@ -201,51 +183,38 @@ TEST(LineIO, DotTerminatedBlockRaisesOnTimeOutAndOnTooManyLines) {
 }
 
 TEST(LineIO, WriteLineSendsTheTextAndCrLfAsAscii) {
-    std::string received;
-    {
-        ConnectedClient connected(
-            [&](TransportPeerConnection& connection) { received = connection.ReadUntilClosed(); });
-        connected.IO().WriteLine(u"USER \u00e5sa");
-        connected.IO().WriteText(u"");
-        connected.IO().WriteLine(u"PASS x", weUtf8);
-        connected.client.CloseTcpConnection();
-    }
-    EXPECT_EQ(received, "USER ?sa\r\nPASS x\r\n");
+    const Script script = {ClientSends("USER ?sa"), ClientSends("PASS x")};
+    ConnectedClient connected(script);
+    connected.IO().WriteLine(u"USER \u00e5sa");
+    connected.IO().WriteText(u"");
+    connected.IO().WriteLine(u"PASS x", weUtf8);
+    connected.client.CloseTcpConnection();
+    EXPECT_EQ(connected.server.ReceivedBytes(), ClientBytes(script));
 }
 
 TEST(LineIO, EmptyTextIsNotSentAndDoesNotCheckTheConnection) {
-    ConnectedClient connected(SendsAndCloses(""));
+    ConnectedClient connected({CloseConnection()});
     connected.client.CloseTcpConnection(false);
     EXPECT_NO_THROW(connected.IO().WriteText(u""));
     EXPECT_THROW(connected.IO().WriteText(u"x"), EIdConnClosedGracefully);
 }
 
 TEST(LineIO, WriteCacheHoldsBytesUntilFlushed) {
-    std::string received;
-    {
-        ConnectedClient connected(
-            [&](TransportPeerConnection& connection) { received = connection.ReadUntilClosed(); });
-        connected.IO().WriteBufferOpen();
-        connected.IO().WriteLine(u"CAPA");
-        connected.IO().WriteLine(u"STAT");
-        EXPECT_THROW(connected.IO().WriteBufferFlush(100), EIdNotEnoughDataInBuffer);
-        connected.IO().WriteBufferClose();
-        EXPECT_FALSE(connected.IO().WriteBufferOpened());
-        connected.client.CloseTcpConnection();
-    }
-    EXPECT_EQ(received, "CAPA\r\nSTAT\r\n");
+    const Script script = {ClientSends("CAPA"), ClientSends("STAT")};
+    ConnectedClient connected(script);
+    connected.IO().WriteBufferOpen();
+    connected.IO().WriteLine(u"CAPA");
+    connected.IO().WriteLine(u"STAT");
+    EXPECT_THROW(connected.IO().WriteBufferFlush(100), EIdNotEnoughDataInBuffer);
+    connected.IO().WriteBufferClose();
+    EXPECT_FALSE(connected.IO().WriteBufferOpened());
+    connected.client.CloseTcpConnection();
+    EXPECT_EQ(connected.server.ReceivedBytes(), ClientBytes(script));
 }
 
 TEST(LineIO, DripFeedingPeerIsCutOffByTheDeadline) {
-    std::atomic<bool> stop = false;
-    ConnectedClient connected(
-        [&](TransportPeerConnection& connection) {
-            while (!stop) {
-                connection.Send("x");
-                connection.Pause(100);
-            }
-        },
-        5000);
+    // Ten seconds of one byte every 100 ms, far longer than the test.
+    ConnectedClient connected({ServerDripFeeds(std::string(100, 'x'), 100ms)}, 5000);
     connected.IO().SetDeadline(Clock::now() + std::chrono::milliseconds(700));
     const auto start = Clock::now();
     try {
@@ -254,7 +223,6 @@ TEST(LineIO, DripFeedingPeerIsCutOffByTheDeadline) {
     } catch (const EIdReadTimeout& error) {
         EXPECT_EQ(error.Message(), u"Read timed out.");
     }
-    stop = true;
     EXPECT_GE(MillisecondsSince(start), 600);
     EXPECT_LT(MillisecondsSince(start), 3000);
     // A poll that does not wait is not cut off: the connection can still be checked and closed.
@@ -264,7 +232,7 @@ TEST(LineIO, DripFeedingPeerIsCutOffByTheDeadline) {
 }
 
 TEST(LineIO, SilentPeerWaitIsShortenedByTheDeadline) {
-    ConnectedClient connected(SendsInPieces({}), 5000);
+    ConnectedClient connected(kSilentServer, 5000);
     connected.client.SetDeadline(Clock::now() + std::chrono::milliseconds(300));
     const auto start = Clock::now();
     EXPECT_THROW(connected.IO().ReadLine(), EIdReadTimeout);
@@ -273,7 +241,7 @@ TEST(LineIO, SilentPeerWaitIsShortenedByTheDeadline) {
 }
 
 TEST(LineIO, WholeLineTimeOutCountsFromTheStartOfTheCall) {
-    ConnectedClient connected(SendsInPieces({"a", "b", "c", "d", "e", "f", "g", "h"}, 100));
+    ConnectedClient connected({ServerDripFeeds("abcdefgh", 100ms)});
     EXPECT_EQ(connected.IO().ReadLineFull(u"\n", 350), u"");
     EXPECT_TRUE(connected.IO().LineTimedOut());
 }

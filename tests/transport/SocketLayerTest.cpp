@@ -9,7 +9,8 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
-#include "tests/support/TransportPeer.h"
+#include "tests/support/LoopbackSockets.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/TransportResources.h"
 #include "transport/ErrorTexts.h"
 #include "transport/SocketHandle.h"
@@ -19,6 +20,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 int64_t MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -36,7 +38,7 @@ protected:
     ~StackUser() override { ReleaseStack(); }
 };
 
-// A handle connected to a scripted peer.
+// A handle connected to a scripted server.
 void ConnectTo(TIdSocketHandle& handle, uint16_t port) {
     handle.Allocate(SOCK_STREAM, 0);
     handle.Bind();
@@ -176,11 +178,11 @@ TEST_F(StackUser, SocketsAreCloseOnExecAndOpenUntilClosedOnce) {
 }
 
 TEST_F(StackUser, BindOnAPortInUseRaisesCouldNotBind) {
-    TransportScriptedPeer peer([](TransportPeerConnection&) {});
+    ScriptedServer server(Script{});
     TIdSocketHandle handle;
     handle.Allocate(SOCK_STREAM, 0);
     handle.SetIP(u"127.0.0.1");
-    handle.SetPort(peer.Port());
+    handle.SetPort(server.Port());
     try {
         handle.Bind();
         FAIL();
@@ -190,11 +192,11 @@ TEST_F(StackUser, BindOnAPortInUseRaisesCouldNotBind) {
 }
 
 TEST_F(StackUser, ConnectReadsBothAddressesBack) {
-    TransportScriptedPeer peer([](TransportPeerConnection& connection) { connection.ReadUntilClosed(); });
+    ScriptedServer server(Script{});
     TIdSocketHandle handle;
-    ConnectTo(handle, peer.Port());
+    ConnectTo(handle, server.Port());
     EXPECT_EQ(handle.PeerIP(), u"127.0.0.1");
-    EXPECT_EQ(handle.PeerPort(), peer.Port());
+    EXPECT_EQ(handle.PeerPort(), server.Port());
     EXPECT_EQ(handle.IP(), u"127.0.0.1");
     EXPECT_NE(handle.Port(), 0);
 }
@@ -202,7 +204,7 @@ TEST_F(StackUser, ConnectReadsBothAddressesBack) {
 TEST_F(StackUser, RefusedConnectRaises10061AndKeepsTheSocket) {
     TIdSocketHandle handle;
     handle.Allocate(SOCK_STREAM, 0);
-    handle.SetPeer(u"127.0.0.1", TransportRefusingPort(), Id_IPv4);
+    handle.SetPeer(u"127.0.0.1", FreeLoopbackPort(), Id_IPv4);
     try {
         handle.Connect();
         FAIL();
@@ -214,13 +216,9 @@ TEST_F(StackUser, RefusedConnectRaises10061AndKeepsTheSocket) {
 }
 
 TEST_F(StackUser, WaitReadableHonoursItsLimits) {
-    TransportScriptedPeer peer([](TransportPeerConnection& connection) {
-        connection.Pause(600);
-        connection.Send("x");
-        connection.ReadUntilClosed();
-    });
+    ScriptedServer server({ServerStaysSilent(600ms), ServerSendsBytes("x")});
     TIdSocketHandle handle;
-    ConnectTo(handle, peer.Port());
+    ConnectTo(handle, server.Port());
 
     auto start = Clock::now();
     EXPECT_FALSE(handle.WaitReadable(0));
@@ -246,9 +244,9 @@ TEST_F(StackUser, SendWithTheOffsetAtTheEndSendsNothing) {
 }
 
 TEST_F(StackUser, SendWithAnOffsetOutsideTheBufferReadsNothingBeforeIt) {
-    TransportScriptedPeer peer([](TransportPeerConnection& connection) { connection.ReadUntilClosed(); });
+    ScriptedServer server(Script{});
     TIdSocketHandle handle;
-    ConnectTo(handle, peer.Port());
+    ConnectTo(handle, server.Port());
     const TIdBytes bytes{1, 2, 3};
     EXPECT_EQ(handle.Send(bytes, -1, -2), 0);
     EXPECT_EQ(handle.Send(bytes, 2, -1), 0);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "TransportTestClient.h"
+#include "tests/support/LoopbackSockets.h"
 #include "tests/support/TransportResources.h"
 #include "transport/TransportErrors.h"
 
@@ -13,12 +14,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-TransportScriptedPeer::Script Greets() {
-    return [](TransportPeerConnection& connection) {
-        connection.Send("+OK hello\r\n");
-        connection.ReadUntilClosed();
-    };
-}
+const Script kGreets = {ServerSays("+OK hello")};
 
 void Aim(TIdTCPClientCustom& client, std::u16string host, int32_t port, int32_t connectTimeout = 5000) {
     client.SetHost(std::move(host));
@@ -72,9 +68,9 @@ TEST(TCPClient, HostAndPortAreRequiredBeforeAnySocket) {
 }
 
 TEST(TCPClient, QuickServerIsConnectedWithoutWaitingOutAPollSlice) {
-    TransportScriptedPeer peer([](TransportPeerConnection& connection) { connection.ReadUntilClosed(); });
+    ScriptedServer server(Script{});
     TIdTCPClientCustom client;
-    Aim(client, u"localhost", peer.Port());
+    Aim(client, u"localhost", server.Port());
     const auto start = Clock::now();
     for (int i = 0; i < 20; ++i) {
         client.OpenTcpConnection();
@@ -86,7 +82,7 @@ TEST(TCPClient, QuickServerIsConnectedWithoutWaitingOutAPollSlice) {
 
 TEST(TCPClient, RefusedConnectRaisesSocketErrorAtOnce) {
     TIdTCPClientCustom client;
-    Aim(client, u"127.0.0.1", TransportRefusingPort());
+    Aim(client, u"127.0.0.1", FreeLoopbackPort());
     const auto start = Clock::now();
     try {
         client.OpenTcpConnection();
@@ -114,7 +110,7 @@ TEST(TCPClient, UnresolvableHostRaisesHostNotFoundAndLeavesNoHandler) {
 }
 
 TEST(TCPClient, HangingConnectTimesOutAfterTheConnectTimeout) {
-    TransportFullListener listener;
+    FullLoopbackListener listener;
     TIdTCPClientCustom client;
     Aim(client, u"127.0.0.1", listener.Port());
     const int threads = TransportThreadCount();
@@ -136,7 +132,7 @@ TEST(TCPClient, HangingConnectTimesOutAfterTheConnectTimeout) {
 }
 
 TEST(TCPClient, ConnectWithoutTimeOutRunsOnTheCallingThread) {
-    ConnectedClient connected(Greets());
+    ConnectedClient connected(kGreets);
     connected.client.CloseTcpConnection();
     connected.client.SetConnectTimeout(0);
     connected.client.OpenTcpConnection();
@@ -144,7 +140,7 @@ TEST(TCPClient, ConnectWithoutTimeOutRunsOnTheCallingThread) {
 }
 
 TEST(TCPClient, ReconnectReusesTheHandlerAndSocketHandleWithANewSocket) {
-    ConnectedClient connected(Greets());
+    ConnectedClient connected(kGreets);
     TIdIOHandlerStack* handler = connected.client.IOHandler();
     TIdSocketHandle* binding = handler->Binding();
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK hello");
@@ -158,12 +154,12 @@ TEST(TCPClient, ReconnectReusesTheHandlerAndSocketHandleWithANewSocket) {
     EXPECT_EQ(handler->Binding(), binding);
     EXPECT_TRUE(binding->HandleAllocated());
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK hello");
-    EXPECT_EQ(connected.peer.AcceptedCount(), 2);
+    EXPECT_EQ(connected.server.AcceptedConnections(), 2u);
     EXPECT_THROW(connected.client.OpenTcpConnection(), EIdAlreadyConnected);
 }
 
 TEST(TCPClient, SettingsReachAnExistingHandler) {
-    ConnectedClient connected(Greets());
+    ConnectedClient connected(kGreets);
     connected.client.SetReadTimeout(1234);
     EXPECT_EQ(connected.IO().ReadTimeout(), 1234);
     connected.IO().SetReadTimeout(77);
@@ -171,24 +167,24 @@ TEST(TCPClient, SettingsReachAnExistingHandler) {
 }
 
 TEST(TCPClient, CloseNotifiesThePeerFirst) {
-    std::string received;
-    {
-        TransportScriptedPeer peer(
-            [&](TransportPeerConnection& connection) { received += connection.ReadUntilClosed() + "|"; });
-        ClientSayingGoodbye client;
-        Aim(client, u"127.0.0.1", peer.Port());
-        client.OpenTcpConnection();
-        client.CloseTcpConnection(true);
-        client.OpenTcpConnection();
-        client.CloseTcpConnection(false);
-    }
-    EXPECT_EQ(received, "QUIT\r\n||");
+    const Script notified = {ClientSends("QUIT")};
+    const Script closedWithoutAWord = {};
+    ScriptedServer server(std::vector<Script>{notified, closedWithoutAWord});
+    ClientSayingGoodbye client;
+    Aim(client, u"127.0.0.1", server.Port());
+    client.OpenTcpConnection();
+    client.CloseTcpConnection(true);
+    client.OpenTcpConnection();
+    client.CloseTcpConnection(false);
+    EXPECT_TRUE(server.WaitUntilDone());
+    EXPECT_EQ(server.ReceivedBytes(0), ClientBytes(notified));
+    EXPECT_EQ(server.ReceivedBytes(1), ClientBytes(closedWithoutAWord));
 }
 
 TEST(TCPClient, FailingNotificationStillClosesTheSocket) {
-    ConnectedClient connected(Greets());
+    ConnectedClient connected(kGreets);
     ClientSayingGoodbye client;
-    Aim(client, u"127.0.0.1", connected.peer.Port());
+    Aim(client, u"127.0.0.1", connected.server.Port());
     connected.client.CloseTcpConnection();
     client.OpenTcpConnection();
     client.peerGone = true;
@@ -198,19 +194,19 @@ TEST(TCPClient, FailingNotificationStillClosesTheSocket) {
 }
 
 TEST(TCPClient, LocalPortInUseRaisesCouldNotBind) {
-    TransportScriptedPeer peer(Greets());
+    ScriptedServer server(kGreets);
     TIdTCPClientCustom client;
-    Aim(client, u"127.0.0.1", peer.Port());
+    Aim(client, u"127.0.0.1", server.Port());
     client.SetBoundIP(u"127.0.0.1");
-    client.SetBoundPort(peer.Port());
+    client.SetBoundPort(server.Port());
     EXPECT_THROW(client.OpenTcpConnection(), EIdCouldNotBindSocket);
     EXPECT_EQ(client.IOHandler(), nullptr);
 }
 
 TEST(TCPClient, NoDescriptorOrThreadLeftAfterManyMixedConnects) {
-    TransportScriptedPeer peer([](TransportPeerConnection&) {});
-    TransportFullListener hanging;
-    const uint16_t refusing = TransportRefusingPort();
+    ScriptedServer server({CloseConnection()});
+    FullLoopbackListener hanging;
+    const uint16_t refusing = FreeLoopbackPort();
     const int threads = TransportThreadCount();
     const int descriptors = TransportOpenDescriptorCount();
     int timedOut = 0;
@@ -227,7 +223,7 @@ TEST(TCPClient, NoDescriptorOrThreadLeftAfterManyMixedConnects) {
                 EXPECT_THROW(client.OpenTcpConnection(), EIdSocketError);
                 ++refused;
             } else {
-                Aim(client, u"127.0.0.1", peer.Port());
+                Aim(client, u"127.0.0.1", server.Port());
                 client.OpenTcpConnection();
                 client.CloseTcpConnection();
             }
@@ -240,7 +236,7 @@ TEST(TCPClient, NoDescriptorOrThreadLeftAfterManyMixedConnects) {
 }
 
 TEST(TCPClient, BytesLeftUnreadDoNotBlockTheNextConnect) {
-    ConnectedClient connected(Greets());
+    ConnectedClient connected(kGreets);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     // The check takes the greeting in; nobody reads it before the close.
     EXPECT_TRUE(connected.client.TcpConnectionIsOpen());
@@ -252,7 +248,7 @@ TEST(TCPClient, BytesLeftUnreadDoNotBlockTheNextConnect) {
 }
 
 TEST(TCPClient, RefusalNoticedByTheWatcherIsRaisedWithItsCode) {
-    TransportFullListener listener;
+    FullLoopbackListener listener;
     TIdTCPClientCustom client;
     Aim(client, u"127.0.0.1", listener.Port());
     // The connect is left waiting; once nobody listens, its next attempt is refused.

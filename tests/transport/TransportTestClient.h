@@ -1,25 +1,25 @@
 #pragma once
-// A TCP client connected to a scripted loopback peer, for the line I/O and connection tests.
+// A TCP client connected to a scripted loopback server, for the line I/O and connection tests.
 
 #include <chrono>
 #include <memory>
 
-#include "tests/support/TransportPeer.h"
+#include "tests/support/ScriptedServer.h"
 #include "transport/TcpClient.h"
 
 struct ConnectedClient {
-    // Short read time-out: a silent peer ends a wait in 300 ms instead of the program's 5000.
-    explicit ConnectedClient(TransportScriptedPeer::Script script, int32_t readTimeout = 300)
-        : peer(std::move(script)) {
+    // Short read time-out: a silent server ends a wait in 300 ms instead of the program's 5000.
+    // The server runs the script on every connection the client opens.
+    explicit ConnectedClient(Script script, int32_t readTimeout = 300) : server(std::move(script)) {
         client.SetHost(u"127.0.0.1");
-        client.SetPort(peer.Port());
+        client.SetPort(server.Port());
         client.SetConnectTimeout(5000);
         client.SetReadTimeout(readTimeout);
         client.OpenTcpConnection();
     }
     TIdIOHandlerStack& IO() { return *client.IOHandler(); }
 
-    TransportScriptedPeer peer;
+    ScriptedServer server;
     TIdTCPClientCustom client;
 };
 

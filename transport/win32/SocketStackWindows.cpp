@@ -18,7 +18,7 @@
 namespace {
 
 // How often a wait for a connect in progress looks at its cancel signal.
-constexpr int kConnectWaitSliceMs = 20;
+constexpr int ConnectWaitSliceMs = 20;
 
 // Winsock is started once per process, by the first stack, and cleaned up at process end.
 void StartSocketLibrary() {
@@ -112,7 +112,7 @@ protected:
     // cancel signal between them, so a cancelled wait ends within one slice.
     bool WaitConnectFinished(TIdStackSocketHandle handle, const TIdWakeSignal* cancel) override {
         while (!(cancel && cancel->Raised()))
-            if (SelectConnectEnd(handle, kConnectWaitSliceMs) > 0)
+            if (SelectConnectEnd(handle, ConnectWaitSliceMs) > 0)
                 return true;
         return false;
     }

@@ -1,8 +1,7 @@
-#include "tests/support/Pop3ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
 
 #include "tests/support/LoopbackSockets.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <stdexcept>
 
 namespace {
 
@@ -30,99 +28,112 @@ milliseconds SliceUntil(Clock::time_point deadline) {
 
 } // namespace
 
-Pop3Step ServerSays(std::string line) {
-    return {Pop3Step::kSend, line + "\r\n", {}};
+ScriptStep ServerSays(std::string line) {
+    return {ScriptStep::kSend, line + "\r\n", {}};
 }
-Pop3Step ServerSendsBytes(std::string bytes) {
-    return {Pop3Step::kSend, std::move(bytes), {}};
+ScriptStep ServerSendsBytes(std::string bytes) {
+    return {ScriptStep::kSend, std::move(bytes), {}};
 }
-Pop3Step ServerDripFeeds(std::string bytes, milliseconds perByte) {
-    return {Pop3Step::kDripFeed, std::move(bytes), perByte};
+ScriptStep ServerDripFeeds(std::string bytes, milliseconds perByte) {
+    return {ScriptStep::kDripFeed, std::move(bytes), perByte};
 }
-Pop3Step ClientSends(std::string line) {
-    return {Pop3Step::kAwaitLine, std::move(line), {}};
+ScriptStep ClientSends(std::string line) {
+    return {ScriptStep::kAwaitLine, std::move(line), {}};
 }
-Pop3Step ServerStaysSilent(milliseconds duration) {
-    return {Pop3Step::kStaySilent, {}, duration};
+ScriptStep ServerStaysSilent(milliseconds duration) {
+    return {ScriptStep::kStaySilent, {}, duration};
 }
-Pop3Step CloseConnection() {
-    return {Pop3Step::kClose, {}, {}};
+ScriptStep CloseConnection() {
+    return {ScriptStep::kClose, {}, {}};
 }
-Pop3Step ServerSendsForever(std::string line) {
-    return {Pop3Step::kSendForever, line + "\r\n", {}};
+ScriptStep ResetConnection() {
+    return {ScriptStep::kReset, {}, {}};
+}
+ScriptStep ServerSendsForever(std::string line) {
+    return {ScriptStep::kSendForever, line + "\r\n", {}};
 }
 
-std::string ClientBytes(const Pop3Script& script) {
+std::string ClientBytes(const Script& script) {
     std::string bytes;
-    for (const Pop3Step& step : script) {
-        if (step.kind == Pop3Step::kAwaitLine)
+    for (const ScriptStep& step : script) {
+        if (step.kind == ScriptStep::kAwaitLine)
             bytes += step.bytes + "\r\n";
     }
     return bytes;
 }
 
-ScriptedPop3Server::ScriptedPop3Server(Pop3Script script)
-    : ScriptedPop3Server(std::vector<Pop3Script>{std::move(script)}) {}
-
-ScriptedPop3Server::ScriptedPop3Server(std::vector<Pop3Script> scriptPerConnection)
-    : scripts_(std::move(scriptPerConnection)), connections_(scripts_.size()) {
-    listener_ = OpenLoopbackListener(8, port_);
+ScriptedServer::ScriptedServer(Script script) : scripts_{std::move(script)}, everyConnection_(true) {
+    listener_ = OpenLoopbackListener(16, port_);
     thread_ = std::thread([this] { Run(); });
 }
 
-ScriptedPop3Server::~ScriptedPop3Server() {
+ScriptedServer::ScriptedServer(std::vector<Script> scriptPerConnection)
+    : scripts_(std::move(scriptPerConnection)), everyConnection_(false) {
+    listener_ = OpenLoopbackListener(16, port_);
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
     stopping_ = true;
     thread_.join();
     close(listener_);
 }
 
-std::string ScriptedPop3Server::ReceivedBytes(size_t connection, milliseconds limit) const {
+std::string ScriptedServer::ReceivedBytes(size_t connection, milliseconds limit) const {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, limit, [&] { return connections_.at(connection).done; });
-    return connections_.at(connection).received;
+    changed_.wait_for(lock, limit,
+                      [&] { return connection < connections_.size() && connections_[connection].done; });
+    return connection < connections_.size() ? connections_[connection].received : std::string();
 }
 
-bool ScriptedPop3Server::WaitUntilDone(milliseconds limit) const {
+bool ScriptedServer::WaitUntilDone(milliseconds limit) const {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, limit, [&] {
-        for (const Connection& c : connections_) {
-            if (!c.done)
-                return false;
-        }
-        return true;
+        const size_t expected = everyConnection_ ? 1 : scripts_.size();
+        if (connections_.size() < expected)
+            return false;
+        return std::all_of(connections_.begin(), connections_.end(),
+                           [](const Connection& c) { return c.done; });
     });
 }
 
-size_t ScriptedPop3Server::AcceptedConnections() const {
+size_t ScriptedServer::AcceptedConnections() const {
     std::lock_guard lock(mutex_);
-    return accepted_;
+    return connections_.size();
 }
 
-void ScriptedPop3Server::Run() {
-    for (size_t index = 0; index < scripts_.size(); ++index) {
-        int client = -1;
-        while (client < 0) {
-            if (stopping_)
-                return;
-            pollfd waiting{listener_, POLLIN, 0};
-            if (poll(&waiting, 1, static_cast<int>(kSlice.count())) > 0)
-                client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        }
-        const int on = 1;
-        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+void ScriptedServer::Run() {
+    for (size_t index = 0; everyConnection_ || index < scripts_.size(); ++index) {
+        const int client = Accept();
+        if (client == -1)
+            return;
         {
             std::lock_guard lock(mutex_);
-            ++accepted_;
+            connections_.emplace_back();
         }
-        Serve(client, index, scripts_[index]);
+        Serve(client, index, everyConnection_ ? scripts_.front() : scripts_[index]);
         close(client);
         MarkDone(index);
     }
 }
 
-void ScriptedPop3Server::Serve(int socket, size_t index, const Pop3Script& script) {
+int ScriptedServer::Accept() {
+    int client = -1;
+    while (client == -1) {
+        if (stopping_)
+            return -1;
+        pollfd waiting{listener_, POLLIN, 0};
+        if (poll(&waiting, 1, static_cast<int>(kSlice.count())) > 0)
+            client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    const int on = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return client;
+}
+
+void ScriptedServer::Serve(int socket, size_t index, const Script& script) {
     size_t lineStart = 0; // where the next awaited client line begins in `received`
-    for (const Pop3Step& step : script) {
+    for (const ScriptStep& step : script) {
         if (!RunStep(socket, index, step, lineStart))
             return;
     }
@@ -130,27 +141,33 @@ void ScriptedPop3Server::Serve(int socket, size_t index, const Pop3Script& scrip
 }
 
 // False once the connection is over (the client closed, or the step closed it).
-bool ScriptedPop3Server::RunStep(int socket, size_t index, const Pop3Step& step, size_t& lineStart) {
+bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, size_t& lineStart) {
     switch (step.kind) {
-    case Pop3Step::kSend:
+    case ScriptStep::kSend:
         return SendAll(socket, step.bytes);
-    case Pop3Step::kDripFeed:
+    case ScriptStep::kDripFeed:
         for (char byte : step.bytes) {
             if (!SendAll(socket, std::string_view(&byte, 1)) ||
                 !RecordUntil(socket, index, Clock::now() + step.delay))
                 return false;
         }
         return true;
-    case Pop3Step::kAwaitLine:
+    case ScriptStep::kAwaitLine:
         return AwaitLine(socket, index, lineStart);
-    case Pop3Step::kStaySilent:
+    case ScriptStep::kStaySilent:
         return RecordUntil(socket, index, Clock::now() + step.delay);
-    case Pop3Step::kClose:
+    case ScriptStep::kClose:
         // Take in what already arrived, so that closing sends FIN rather than a reset.
         RecordUntil(socket, index, Clock::now());
         shutdown(socket, SHUT_WR);
         return false;
-    case Pop3Step::kSendForever:
+    case ScriptStep::kReset: {
+        // Closing with a zero linger time sends RST instead of FIN.
+        const linger resetOnClose{1, 0};
+        setsockopt(socket, SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof resetOnClose);
+        return false;
+    }
+    case ScriptStep::kSendForever:
         while (SendAll(socket, step.bytes)) {
             if (!RecordUntil(socket, index, Clock::now()))
                 return false;
@@ -160,7 +177,7 @@ bool ScriptedPop3Server::RunStep(int socket, size_t index, const Pop3Step& step,
     return false;
 }
 
-ScriptedPop3Server::ReadResult ScriptedPop3Server::ReadOnce(int socket, size_t index, milliseconds timeout) {
+ScriptedServer::ReadResult ScriptedServer::ReadOnce(int socket, size_t index, milliseconds timeout) {
     if (stopping_)
         return ReadResult::kClosed;
     pollfd waiting{socket, POLLIN, 0};
@@ -175,7 +192,7 @@ ScriptedPop3Server::ReadResult ScriptedPop3Server::ReadOnce(int socket, size_t i
     return ReadResult::kData;
 }
 
-bool ScriptedPop3Server::RecordUntil(int socket, size_t index, Clock::time_point deadline) {
+bool ScriptedServer::RecordUntil(int socket, size_t index, Clock::time_point deadline) {
     do {
         if (ReadOnce(socket, index, SliceUntil(deadline)) == ReadResult::kClosed)
             return false;
@@ -183,7 +200,7 @@ bool ScriptedPop3Server::RecordUntil(int socket, size_t index, Clock::time_point
     return true;
 }
 
-bool ScriptedPop3Server::AwaitLine(int socket, size_t index, size_t& lineStart) {
+bool ScriptedServer::AwaitLine(int socket, size_t index, size_t& lineStart) {
     const auto deadline = Clock::now() + kAwaitLineLimit;
     while (Clock::now() < deadline) {
         {
@@ -200,7 +217,7 @@ bool ScriptedPop3Server::AwaitLine(int socket, size_t index, size_t& lineStart) 
     return false;
 }
 
-bool ScriptedPop3Server::SendAll(int socket, std::string_view bytes) {
+bool ScriptedServer::SendAll(int socket, std::string_view bytes) {
     while (!bytes.empty()) {
         if (stopping_)
             return false;
@@ -217,13 +234,13 @@ bool ScriptedPop3Server::SendAll(int socket, std::string_view bytes) {
     return true;
 }
 
-void ScriptedPop3Server::DrainUntilClosed(int socket, size_t index) {
+void ScriptedServer::DrainUntilClosed(int socket, size_t index) {
     const auto deadline = Clock::now() + kDrainLimit;
     while (Clock::now() < deadline && RecordUntil(socket, index, Clock::now() + kSlice)) {
     }
 }
 
-void ScriptedPop3Server::MarkDone(size_t index) {
+void ScriptedServer::MarkDone(size_t index) {
     {
         std::lock_guard lock(mutex_);
         connections_[index].done = true;

@@ -1,20 +1,20 @@
 #pragma once
-// A misbehaving POP3 server for protocol tests. It listens on 127.0.0.1 (port chosen by the
-// system), accepts one connection per script in turn, runs each script's steps on its own thread
-// and records every byte the client sent. A script reads like a transcript:
+// A scripted TCP server for protocol and transport tests. It listens on 127.0.0.1 (port chosen
+// by the system), accepts one connection at a time, runs a script of steps on it on its own
+// thread and records every byte the client sent. A script reads like a transcript:
 //
-//     const Pop3Script script = {
+//     const Script script = {
 //         ServerSays("+OK ready"),
 //         ClientSends("CAPA"),   ServerSays("-ERR"),
 //         ClientSends("USER u"), ServerSays("+OK"),
 //     };
-//     ScriptedPop3Server server(script);
+//     ScriptedServer server(script);
 //     ... run the client against server.Port() ...
 //     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
 //
-// When a script runs out without a `CloseConnection` step the server keeps reading (and
-// recording) until the client closes, so a command sent where none was expected shows up in
-// ReceivedBytes.
+// When a script runs out without a `CloseConnection` or `ResetConnection` step the server keeps
+// reading (and recording) until the client closes, so a command sent where none was expected
+// shows up in ReceivedBytes.
 
 #include <atomic>
 #include <chrono>
@@ -25,42 +25,45 @@
 #include <thread>
 #include <vector>
 
-struct Pop3Step {
-    enum Kind { kSend, kDripFeed, kAwaitLine, kStaySilent, kClose, kSendForever };
+struct ScriptStep {
+    enum Kind { kSend, kDripFeed, kAwaitLine, kStaySilent, kClose, kReset, kSendForever };
     Kind kind = kSend;
     std::string bytes;                 // what to send, or the line the client is expected to send
     std::chrono::milliseconds delay{}; // per byte (drip-feed), or how long to stay silent
 };
-using Pop3Script = std::vector<Pop3Step>;
+using Script = std::vector<ScriptStep>;
 
 // Sends the line followed by CR LF.
-Pop3Step ServerSays(std::string line);
+ScriptStep ServerSays(std::string line);
 // Sends the bytes exactly as given (no CR LF added): partial lines, bare LF, blank lines.
-Pop3Step ServerSendsBytes(std::string bytes);
-// Sends the bytes one at a time with a pause after each.
-Pop3Step ServerDripFeeds(std::string bytes, std::chrono::milliseconds perByte);
+ScriptStep ServerSendsBytes(std::string bytes);
+// Sends the bytes one at a time with a pause after each, still recording what the client sends.
+ScriptStep ServerDripFeeds(std::string bytes, std::chrono::milliseconds perByte);
 // Waits (up to 30 s) for one line from the client; `line` is what the client is expected to
 // send, without CR LF. It is not checked here: compare ReceivedBytes with ClientBytes.
-Pop3Step ClientSends(std::string line);
+ScriptStep ClientSends(std::string line);
 // Sends nothing for the given time, still recording what the client sends.
-Pop3Step ServerStaysSilent(std::chrono::milliseconds duration);
-// Closes the connection at once.
-Pop3Step CloseConnection();
+ScriptStep ServerStaysSilent(std::chrono::milliseconds duration);
+// Closes the connection at once, in an orderly way (FIN).
+ScriptStep CloseConnection();
+// Closes the connection at once with a reset (RST).
+ScriptStep ResetConnection();
 // Sends the line followed by CR LF over and over until the client closes the connection.
-Pop3Step ServerSendsForever(std::string line);
+ScriptStep ServerSendsForever(std::string line);
 
 // The exact bytes a correct client sends for the script: each ClientSends line with CR LF.
-std::string ClientBytes(const Pop3Script& script);
+std::string ClientBytes(const Script& script);
 
-class ScriptedPop3Server {
+class ScriptedServer {
 public:
-    explicit ScriptedPop3Server(Pop3Script script);
-    // One script per connection, accepted in this order.
-    explicit ScriptedPop3Server(std::vector<Pop3Script> scriptPerConnection);
+    // Runs the script on every connection, one connection after another.
+    explicit ScriptedServer(Script script);
+    // Runs the scripts once each, one per connection in the order accepted; accepts no more.
+    explicit ScriptedServer(std::vector<Script> scriptPerConnection);
     // Stops every step at once and closes every socket.
-    ~ScriptedPop3Server();
-    ScriptedPop3Server(const ScriptedPop3Server&) = delete;
-    ScriptedPop3Server& operator=(const ScriptedPop3Server&) = delete;
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     uint16_t Port() const { return port_; }
 
@@ -68,7 +71,8 @@ public:
     // closed, then returns every byte the client sent on it (empty when it never connected).
     std::string ReceivedBytes(size_t connection = 0,
                               std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
-    // Whether every connection's script has run to its end within `limit`.
+    // Whether, within `limit`, every script has run to its end: with one script per connection,
+    // each on its connection; with one script for all, on every connection accepted (at least one).
     bool WaitUntilDone(std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
     // How many connections were accepted so far.
     size_t AcceptedConnections() const;
@@ -82,8 +86,10 @@ private:
     enum class ReadResult { kData, kIdle, kClosed };
 
     void Run();
-    void Serve(int socket, size_t index, const Pop3Script& script);
-    bool RunStep(int socket, size_t index, const Pop3Step& step, size_t& lineStart);
+    // The next connection, or -1 once the server is stopping.
+    int Accept();
+    void Serve(int socket, size_t index, const Script& script);
+    bool RunStep(int socket, size_t index, const ScriptStep& step, size_t& lineStart);
     // Waits up to `timeout` for bytes from the client and records them.
     ReadResult ReadOnce(int socket, size_t index, std::chrono::milliseconds timeout);
     // Reads what the client sent until `deadline`; false once the client has closed.
@@ -93,13 +99,13 @@ private:
     void DrainUntilClosed(int socket, size_t index);
     void MarkDone(size_t index);
 
-    std::vector<Pop3Script> scripts_;
+    std::vector<Script> scripts_;
+    bool everyConnection_; // the one script runs on every connection
     int listener_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::vector<Connection> connections_;
-    size_t accepted_ = 0;
+    std::vector<Connection> connections_; // one per connection accepted, in order
     std::thread thread_;
 };

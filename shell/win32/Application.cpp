@@ -45,6 +45,8 @@ TApplication::TApplication(int&, char**) : impl_(std::make_unique<Impl>()) {
     impl_->window = std::make_unique<THiddenWindow>(
         [this](UINT message, WPARAM wParam, LPARAM) -> std::optional<LRESULT> {
             if (message == WM_SETTINGCHANGE || message == impl_->taskbarCreated) {
+                // The thread keeps the locale it started with until told to take the user's own.
+                SetThreadLocale(LOCALE_USER_DEFAULT);
                 LocaleChanged();
             } else if (message == WM_QUERYENDSESSION) {
                 return TRUE;

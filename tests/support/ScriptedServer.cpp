@@ -2,14 +2,7 @@
 
 #include "tests/support/LoopbackSockets.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace {
 
@@ -76,7 +69,7 @@ ScriptedServer::ScriptedServer(std::vector<Script> scriptPerConnection)
 ScriptedServer::~ScriptedServer() {
     stopping_ = true;
     thread_.join();
-    close(listener_);
+    CloseTestSocket(listener_);
 }
 
 std::string ScriptedServer::ReceivedBytes(size_t connection, milliseconds limit) const {
@@ -104,34 +97,31 @@ size_t ScriptedServer::AcceptedConnections() const {
 
 void ScriptedServer::Run() {
     for (size_t index = 0; everyConnection_ || index < scripts_.size(); ++index) {
-        const int client = Accept();
-        if (client == -1)
+        const TestSocket client = Accept();
+        if (client == NoTestSocket)
             return;
         {
             std::lock_guard lock(mutex_);
             connections_.emplace_back();
         }
         Serve(client, index, everyConnection_ ? scripts_.front() : scripts_[index]);
-        close(client);
+        CloseTestSocket(client);
         MarkDone(index);
     }
 }
 
-int ScriptedServer::Accept() {
-    int client = -1;
-    while (client == -1) {
+TestSocket ScriptedServer::Accept() {
+    TestSocket client = NoTestSocket;
+    while (client == NoTestSocket) {
         if (stopping_)
-            return -1;
-        pollfd waiting{listener_, POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(kSlice.count())) > 0)
-            client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            return NoTestSocket;
+        if (WaitTestSocket(listener_, false, static_cast<int>(kSlice.count())))
+            client = AcceptTestClient(listener_);
     }
-    const int on = 1;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return client;
 }
 
-void ScriptedServer::Serve(int socket, size_t index, const Script& script) {
+void ScriptedServer::Serve(TestSocket socket, size_t index, const Script& script) {
     size_t lineStart = 0; // where the next awaited client line begins in `received`
     for (const ScriptStep& step : script) {
         if (!RunStep(socket, index, step, lineStart))
@@ -141,7 +131,7 @@ void ScriptedServer::Serve(int socket, size_t index, const Script& script) {
 }
 
 // False once the connection is over (the client closed, or the step closed it).
-bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, size_t& lineStart) {
+bool ScriptedServer::RunStep(TestSocket socket, size_t index, const ScriptStep& step, size_t& lineStart) {
     switch (step.kind) {
     case ScriptStep::kSend:
         return SendAll(socket, step.bytes);
@@ -159,14 +149,11 @@ bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, s
     case ScriptStep::kClose:
         // Take in what already arrived, so that closing sends FIN rather than a reset.
         RecordUntil(socket, index, Clock::now());
-        shutdown(socket, SHUT_WR);
+        ShutdownSending(socket);
         return false;
-    case ScriptStep::kReset: {
-        // Closing with a zero linger time sends RST instead of FIN.
-        const linger resetOnClose{1, 0};
-        setsockopt(socket, SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof resetOnClose);
+    case ScriptStep::kReset:
+        ResetOnClose(socket);
         return false;
-    }
     case ScriptStep::kSendForever:
         while (SendAll(socket, step.bytes)) {
             if (!RecordUntil(socket, index, Clock::now()))
@@ -177,14 +164,13 @@ bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, s
     return false;
 }
 
-ScriptedServer::ReadResult ScriptedServer::ReadOnce(int socket, size_t index, milliseconds timeout) {
+ScriptedServer::ReadResult ScriptedServer::ReadOnce(TestSocket socket, size_t index, milliseconds timeout) {
     if (stopping_)
         return ReadResult::kClosed;
-    pollfd waiting{socket, POLLIN, 0};
-    if (poll(&waiting, 1, static_cast<int>(timeout.count())) <= 0)
+    if (!WaitTestSocket(socket, false, static_cast<int>(timeout.count())))
         return ReadResult::kIdle;
     char buffer[4096];
-    const ssize_t count = recv(socket, buffer, sizeof buffer, 0);
+    const int count = ReceiveSome(socket, buffer, sizeof buffer);
     if (count <= 0)
         return ReadResult::kClosed;
     std::lock_guard lock(mutex_);
@@ -192,7 +178,7 @@ ScriptedServer::ReadResult ScriptedServer::ReadOnce(int socket, size_t index, mi
     return ReadResult::kData;
 }
 
-bool ScriptedServer::RecordUntil(int socket, size_t index, Clock::time_point deadline) {
+bool ScriptedServer::RecordUntil(TestSocket socket, size_t index, Clock::time_point deadline) {
     do {
         if (ReadOnce(socket, index, SliceUntil(deadline)) == ReadResult::kClosed)
             return false;
@@ -200,7 +186,7 @@ bool ScriptedServer::RecordUntil(int socket, size_t index, Clock::time_point dea
     return true;
 }
 
-bool ScriptedServer::AwaitLine(int socket, size_t index, size_t& lineStart) {
+bool ScriptedServer::AwaitLine(TestSocket socket, size_t index, size_t& lineStart) {
     const auto deadline = Clock::now() + kAwaitLineLimit;
     while (Clock::now() < deadline) {
         {
@@ -217,16 +203,13 @@ bool ScriptedServer::AwaitLine(int socket, size_t index, size_t& lineStart) {
     return false;
 }
 
-bool ScriptedServer::SendAll(int socket, std::string_view bytes) {
+bool ScriptedServer::SendAll(TestSocket socket, std::string_view bytes) {
     while (!bytes.empty()) {
         if (stopping_)
             return false;
-        pollfd waiting{socket, POLLOUT, 0};
-        if (poll(&waiting, 1, static_cast<int>(kSlice.count())) <= 0)
+        if (!WaitTestSocket(socket, true, static_cast<int>(kSlice.count())))
             continue;
-        const ssize_t sent = send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
+        const int sent = SendNow(socket, bytes.data(), bytes.size());
         if (sent < 0)
             return false;
         bytes.remove_prefix(static_cast<size_t>(sent));
@@ -234,7 +217,7 @@ bool ScriptedServer::SendAll(int socket, std::string_view bytes) {
     return true;
 }
 
-void ScriptedServer::DrainUntilClosed(int socket, size_t index) {
+void ScriptedServer::DrainUntilClosed(TestSocket socket, size_t index) {
     const auto deadline = Clock::now() + kDrainLimit;
     while (Clock::now() < deadline && RecordUntil(socket, index, Clock::now() + kSlice)) {
     }

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TestSockets.h"
+
 struct ScriptStep {
     enum Kind { kSend, kDripFeed, kAwaitLine, kStaySilent, kClose, kReset, kSendForever };
     Kind kind = kSend;
@@ -86,22 +88,22 @@ private:
     enum class ReadResult { kData, kIdle, kClosed };
 
     void Run();
-    // The next connection, or -1 once the server is stopping.
-    int Accept();
-    void Serve(int socket, size_t index, const Script& script);
-    bool RunStep(int socket, size_t index, const ScriptStep& step, size_t& lineStart);
+    // The next connection, or NoTestSocket once the server is stopping.
+    TestSocket Accept();
+    void Serve(TestSocket socket, size_t index, const Script& script);
+    bool RunStep(TestSocket socket, size_t index, const ScriptStep& step, size_t& lineStart);
     // Waits up to `timeout` for bytes from the client and records them.
-    ReadResult ReadOnce(int socket, size_t index, std::chrono::milliseconds timeout);
+    ReadResult ReadOnce(TestSocket socket, size_t index, std::chrono::milliseconds timeout);
     // Reads what the client sent until `deadline`; false once the client has closed.
-    bool RecordUntil(int socket, size_t index, std::chrono::steady_clock::time_point deadline);
-    bool AwaitLine(int socket, size_t index, size_t& lineStart);
-    bool SendAll(int socket, std::string_view bytes);
-    void DrainUntilClosed(int socket, size_t index);
+    bool RecordUntil(TestSocket socket, size_t index, std::chrono::steady_clock::time_point deadline);
+    bool AwaitLine(TestSocket socket, size_t index, size_t& lineStart);
+    bool SendAll(TestSocket socket, std::string_view bytes);
+    void DrainUntilClosed(TestSocket socket, size_t index);
     void MarkDone(size_t index);
 
     std::vector<Script> scripts_;
     bool everyConnection_; // the one script runs on every connection
-    int listener_ = -1;
+    TestSocket listener_ = NoTestSocket;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;

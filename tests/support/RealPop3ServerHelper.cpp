@@ -1,0 +1,88 @@
+// Runs one real POP3 server on loopback for tests that cannot start it themselves (the Windows
+// suites under Wine): bg_real_pop3_server dovecot|mailutils <ready-file>. With the kind
+// "dovecot-probe" or "mailutils-probe" it only writes "available" or "unavailable".
+//
+// It writes "<POP3 port> <control port> <folder>" (or "unavailable") into the ready file, then
+// takes one control connection on loopback and answers each command line with "ok":
+// "fill <count>", "add", "stop". The server ends when the control connection closes, or when
+// none arrives within a minute.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "tests/support/LoopbackSockets.h"
+#include "tests/support/Pop3RealServers.h"
+
+namespace {
+
+void WriteReadyFile(const std::string& path, const std::string& line) {
+    const std::string temporary = path + ".new";
+    std::ofstream(temporary) << line << "\n";
+    std::filesystem::rename(temporary, path);
+}
+
+// The next command line from the controller; empty once it has gone.
+std::string ReadCommand(TestSocket control, std::string& pending) {
+    for (;;) {
+        const size_t end = pending.find('\n');
+        if (end != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            return line;
+        }
+        char chunk[256];
+        const int count = ReceiveSome(control, chunk, sizeof chunk);
+        if (count <= 0)
+            return {};
+        pending.append(chunk, static_cast<size_t>(count));
+    }
+}
+
+void Serve(RealPop3Server& server, TestSocket control) {
+    std::string pending;
+    for (std::string command = ReadCommand(control, pending); !command.empty();
+         command = ReadCommand(control, pending)) {
+        if (command.rfind("fill ", 0) == 0)
+            server.FillMailbox(std::stoi(command.substr(5)));
+        else if (command == "add")
+            server.AddMessage();
+        else if (command == "stop")
+            server.Stop();
+        const std::string reply = "ok\n";
+        SendEverything(control, reply.data(), reply.size());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: bg_real_pop3_server dovecot|mailutils <ready-file>\n";
+        return 2;
+    }
+    const std::string kind = argv[1];
+    const bool dovecot = kind.rfind("dovecot", 0) == 0;
+    const bool available = dovecot ? DovecotServer::Available() : MailutilsPop3Server::Available();
+    if (!available || kind.ends_with("-probe")) {
+        WriteReadyFile(argv[2], available ? "available" : "unavailable");
+        return 0;
+    }
+    std::unique_ptr<RealPop3Server> server;
+    if (dovecot)
+        server = std::make_unique<DovecotServer>();
+    else
+        server = std::make_unique<MailutilsPop3Server>();
+    uint16_t controlPort = 0;
+    const TestSocket listener = OpenLoopbackListener(1, controlPort);
+    WriteReadyFile(argv[2], std::to_string(server->Port()) + " " + std::to_string(controlPort) + " " +
+                                server->Folder().string());
+    if (!WaitTestSocket(listener, false, 60000))
+        return 1;
+    const TestSocket control = AcceptTestClient(listener);
+    CloseTestSocket(listener);
+    Serve(*server, control);
+    CloseTestSocket(control);
+    return 0;
+}

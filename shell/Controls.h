@@ -101,7 +101,8 @@ public:
     // A 16x16 picture left of the caption, as ARGB pixels row by row.
     const std::vector<uint32_t>& Glyph() const { return glyph_; }
     void SetGlyph(const std::vector<uint32_t>& argbPixels);
-    // The default button is pressed by Enter in an edit box of the window.
+    // Enter anywhere in the window presses the default button, except on a focused push
+    // button, which Enter presses itself.
     void SetDefault(bool isDefault);
     void SetOnClick(TNotifyEvent handler) { onClick_ = std::move(handler); }
     void Click();

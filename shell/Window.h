@@ -66,7 +66,7 @@ public:
 
     // Hands a hot-key message to the window's handler, inside the error guard.
     void DispatchHotKey(int32_t hotKeyId);
-    // Enter in an edit box presses this button.
+    // Enter presses this button, unless a focused push button takes the key.
     void SetDefaultButton(TBitBtn* button) { defaultButton_ = button; }
     void PressDefaultButton();
 

@@ -13,6 +13,11 @@ namespace {
 // The longest value a lookup returns: a 2048-character buffer less its terminating zero.
 constexpr size_t LongestValue = 2047;
 constexpr std::u16string_view IniExtension = u".INI";
+#ifdef BREVGLUGGEN_INSTALLED_LAYOUT
+constexpr TSettingsLayout ProgramLayout = slInstalled;
+#else
+constexpr TSettingsLayout ProgramLayout = slBuildFolder;
+#endif
 
 // ---- Names and values -----------------------------------------------------------------------
 
@@ -51,10 +56,12 @@ std::u16string IniPathBesideExecutable(std::u16string_view executablePath) {
            std::u16string(IniExtension);
 }
 
-std::u16string SettingsFilePathFor(std::u16string_view executablePath) {
+std::u16string SettingsFilePathFor(std::u16string_view executablePath, TSettingsLayout layout) {
     const std::u16string beside = IniPathBesideExecutable(executablePath);
     const std::string besideUtf8 = TextToUtf8(beside);
-    if (PathExists(beside) || FolderWritable(Utf8ToText(FolderOf(besideUtf8))))
+    if (PathExists(beside))
+        return beside;
+    if (layout == slBuildFolder && FolderWritable(Utf8ToText(FolderOf(besideUtf8))))
         return beside;
     const std::u16string config = UserSettingsFolder();
     if (config.empty())
@@ -64,7 +71,8 @@ std::u16string SettingsFilePathFor(std::u16string_view executablePath) {
 
 std::u16string SettingsFilePath() {
     const std::u16string executable = RunningExecutablePath();
-    return SettingsFilePathFor(executable.empty() ? std::u16string(u"brevgluggen") : executable);
+    return SettingsFilePathFor(executable.empty() ? std::u16string(u"brevgluggen") : executable,
+                               ProgramLayout);
 }
 
 // ---- Private-profile layer ------------------------------------------------------------------

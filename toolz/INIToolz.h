@@ -7,15 +7,20 @@
 
 // ---- Where the settings live ----------------------------------------------------------------
 
-// The running executable's path (/proc/self/exe) with its extension replaced by ".INI"; see
-// SettingsFilePathFor for the fallback to the user's configuration folder.
+// Which rule places the settings file: a build run from its build folder keeps it beside the
+// executable; a build made for installing keeps it in the user's configuration folder.
+enum TSettingsLayout : uint8_t { slBuildFolder, slInstalled };
+
+// The settings file of the running executable (/proc/self/exe) by the rule this build was made
+// with (BREVGLUGGEN_INSTALLED_LAYOUT); see SettingsFilePathFor.
 std::u16string SettingsFilePath();
 
-// The settings file for an executable at `executablePath`: the file beside it when that file
-// exists or its folder can be written; otherwise the same file name in "brevgluggen" under
-// $XDG_CONFIG_HOME (else ~/.config), so a program installed in a system folder still keeps
-// its settings.
-std::u16string SettingsFilePathFor(std::u16string_view executablePath);
+// The settings file for an executable at `executablePath`. The file beside it (its extension
+// replaced by ".INI") always wins when it exists: a portable copy keeps its settings with it.
+// Otherwise the same file name in "brevgluggen" under $XDG_CONFIG_HOME (else ~/.config):
+// always for slInstalled; for slBuildFolder only when the executable's folder cannot be
+// written. Without a home folder the file beside the executable.
+std::u16string SettingsFilePathFor(std::u16string_view executablePath, TSettingsLayout layout);
 
 // The path with the extension of its last component replaced by ".INI" (appended when the last
 // component has none): /opt/a.b.exe gives /opt/a.b.INI, /my.tools/Watch gives /my.tools/Watch.INI.

@@ -25,23 +25,20 @@ template <class Widget> Widget* MakeWidget(TControl* control, TForm* owner) {
     return made;
 }
 
-// An edit box in which Enter presses the window's default button whatever text it holds: the
-// toolkit's own signal for Enter stays silent while the text does not satisfy the validator
-// (a port box holding letters from an edited settings file).
-class EnterPressingLineEdit : public QLineEdit {
+// A push button that Enter presses while it has the focus, as Space does; Enter elsewhere in
+// the window goes on to the window, which presses its default button.
+class EnterClickingPushButton : public QPushButton {
 public:
-    using QLineEdit::QLineEdit;
-    std::function<void()> onEnter;
+    using QPushButton::QPushButton;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
-            QLineEdit::keyPressEvent(event);
+            QPushButton::keyPressEvent(event);
             return;
         }
         event->accept();
-        if (onEnter)
-            onEnter();
+        click();
     }
 };
 
@@ -151,13 +148,12 @@ void TLabel::SetCaption(std::u16string_view caption) {
 // ---- TEdit ----------------------------------------------------------------------------------
 
 void TEdit::CreateWidget() {
-    auto* edit = MakeWidget<EnterPressingLineEdit>(this, Owner());
+    auto* edit = MakeWidget<QLineEdit>(this, Owner());
     edit->setText(ToQString(text_));
     ApplyPasswordChar(edit, passwordChar_);
     ApplyValidator(edit, numbersOnly_);
     QObject::connect(edit, &QLineEdit::textChanged,
                      [this](const QString& text) { text_ = FromQString(text); });
-    edit->onEnter = [owner = Owner()] { owner->PressDefaultButton(); };
 }
 
 void TEdit::SetText(std::u16string_view text) {
@@ -183,7 +179,7 @@ void TEdit::SetPasswordChar(char16_t passwordChar) {
 // ---- TBitBtn --------------------------------------------------------------------------------
 
 void TBitBtn::CreateWidget() {
-    QPushButton* button = MakeWidget<QPushButton>(this, Owner());
+    QPushButton* button = MakeWidget<EnterClickingPushButton>(this, Owner());
     button->setText(ToQString(caption_));
     button->setIcon(GlyphIcon(glyph_));
     button->setDefault(default_);

@@ -23,13 +23,16 @@ class QPainter;
 QString ToQString(std::u16string_view text);
 std::u16string FromQString(const QString& text);
 
-// The top-level window of a TForm; reports closing to the form.
+// The top-level window of a TForm; reports closing to the form, and Enter that no control took
+// (an edit box, a check box) as a press of the default button.
 class TFormWindow : public QMainWindow {
 public:
     std::function<void()> onClose;
+    std::function<void()> onEnter;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // The client area of a TForm: the parent of its controls and the surface of its canvas.

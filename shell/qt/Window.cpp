@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QMessageBox>
 #include <QPainter>
@@ -26,6 +27,15 @@ void TFormWindow::closeEvent(QCloseEvent* event) {
         onClose();
 }
 
+void TFormWindow::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && onEnter) {
+        event->accept();
+        onEnter();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void TFormClientArea::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (onPaint)
@@ -42,6 +52,7 @@ TForm::TForm() : impl_(std::make_unique<Impl>()), canvas_(std::make_unique<TCanv
         if (Application && Application->MainForm() == this)
             Application->Terminate();
     };
+    impl_->window->onEnter = [this] { PressDefaultButton(); };
     impl_->client->onPaint = [this](QPainter& painter) {
         canvas_->Handle()->painter = &painter;
         Paint();

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <cstdlib>
 
 #include "MainWindowFixture.h"
@@ -247,17 +248,33 @@ TEST_F(SettingsWindowTest, PasswordIsShownAsAsterisks) {
     EXPECT_EQ(ShownWidgetOf<QLineEdit>(window->txtUserName)->echoMode(), QLineEdit::Normal);
 }
 
-TEST_F(SettingsWindowTest, EnterInAnyEditBoxPressesSaveWhateverTheBoxHolds) {
+TEST_F(SettingsWindowTest, EnterPressesSaveFromEveryControlButAFocusedBrowseButtonWhichOpensItsChooser) {
     CreateResidentWindow();
     window->txtPort.SetText(u"abc"); // letters from an edited settings file: the port box rejects them
     pop3->count = 0;
-    for (const TEdit* edit : {&window->txtPOP3Server, &window->txtPort, &window->txtUserName,
-                              &window->txtPassword, &window->txtPathToClient, &window->txtPathToSound}) {
+    const std::vector<const TControl*> savers = {
+        &window->txtPOP3Server,   &window->txtPort, &window->txtUserName,   &window->txtPassword,
+        &window->txtPathToClient, &window->cbWWW,   &window->txtPathToSound};
+    for (const TControl* control : savers) {
         window->Show();
-        PressEnterIn(ShownWidgetOf<QLineEdit>(*edit));
-        EXPECT_FALSE(window->Visible()) << edit->Left() << "," << edit->Top();
+        QWidget* widget = ShownWidgetOf<QLineEdit>(*control);
+        if (!widget)
+            widget = ShownWidgetOf<QCheckBox>(*control);
+        ASSERT_NE(widget, nullptr);
+        PressEnterIn(widget);
+        EXPECT_FALSE(window->Visible()) << control->Left() << "," << control->Top();
     }
-    EXPECT_EQ(pop3->connects, 6);
+    EXPECT_EQ(pop3->connects, 7);
+    EXPECT_FALSE(window->cbWWW.Checked()) << "Enter does not tick the box";
+
+    window->Show();
+    for (const TBitBtn* browse : {&window->btnBrowsePathToClient, &window->btnBrowsePathToSound})
+        PressEnterIn(ShownWidgetOf<QPushButton>(*browse));
+    ASSERT_EQ(chooserCalls.size(), 2u);
+    EXPECT_EQ(chooserCalls[0].filter, window->OpenDialogEXE.Filter());
+    EXPECT_EQ(chooserCalls[1].filter, window->OpenDialogWAV.Filter());
+    EXPECT_TRUE(window->Visible());
+    EXPECT_EQ(pop3->connects, 7);
 }
 
 // ---- Save -----------------------------------------------------------------------------------

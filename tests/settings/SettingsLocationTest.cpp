@@ -45,7 +45,7 @@ protected:
 TEST_F(SettingsFallback, UnwritableProgramFolderUsesTheConfigurationFolder) {
     const std::string found = RunUnprivileged([&] {
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        const std::u16string path = SettingsFilePathFor(Executable());
+        const std::u16string path = SettingsFilePathFor(Executable(), slBuildFolder);
         WriteIniString(u"Main", u"Port", u"995", path);
         return TextToUtf8(path) + "|" + TextToUtf8(ReadIniString(u"Main", u"Port", u"110", path));
     });
@@ -55,30 +55,43 @@ TEST_F(SettingsFallback, UnwritableProgramFolderUsesTheConfigurationFolder) {
 }
 
 TEST_F(SettingsFallback, WithoutXdgConfigHomeTheHomeConfigFolderIsUsed) {
-    const std::string found = RunUnprivileged([&] {
-        setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
-        setenv("HOME", home.c_str(), 1);
-        return TextToUtf8(SettingsFilePathFor(Executable()));
-    });
-    EXPECT_EQ(found, (home / ".config" / "brevgluggen" / "brevgluggen.INI").string());
+    for (TSettingsLayout layout : {slBuildFolder, slInstalled}) {
+        const std::string found = RunUnprivileged([&] {
+            setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+            setenv("HOME", home.c_str(), 1);
+            return TextToUtf8(SettingsFilePathFor(Executable(), layout));
+        });
+        EXPECT_EQ(found, (home / ".config" / "brevgluggen" / "brevgluggen.INI").string()) << int(layout);
+    }
 }
 
-TEST_F(SettingsFallback, ExistingFileBesideTheProgramIsKept) {
-    chmod(installed.c_str(), 0755);
-    WriteBytes(Utf8ToText((installed / "brevgluggen.INI").string()), "[Main]\n");
-    chmod(installed.c_str(), 0555);
-    const std::string found = RunUnprivileged([&] {
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        return TextToUtf8(SettingsFilePathFor(Executable()));
-    });
-    EXPECT_EQ(found, (installed / "brevgluggen.INI").string());
-}
-
-TEST_F(SettingsFallback, WritableProgramFolderKeepsTheFileBesideIt) {
-    fs::permissions(installed, fs::perms::all);
-    const std::string found = RunUnprivileged([&] {
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        return TextToUtf8(SettingsFilePathFor(Executable()));
-    });
-    EXPECT_EQ(found, (installed / "brevgluggen.INI").string());
+// Where each layout keeps the file, by whether the program's folder can be written and whether
+// a file already lies beside the executable (a portable copy).
+TEST_F(SettingsFallback, EachLayoutPicksItsFolderAndAFileBesideTheProgramAlwaysWins) {
+    struct Case {
+        TSettingsLayout layout;
+        bool folderWritable;
+        bool fileBeside;
+        bool expectBeside;
+    };
+    const Case cases[] = {
+        {slBuildFolder, true, false, true}, {slBuildFolder, false, false, false},
+        {slBuildFolder, false, true, true}, {slInstalled, true, false, false},
+        {slInstalled, false, false, false}, {slInstalled, true, true, true},
+    };
+    const fs::path beside = installed / "brevgluggen.INI";
+    for (const Case& c : cases) {
+        chmod(installed.c_str(), 0755);
+        fs::remove(beside);
+        if (c.fileBeside)
+            WriteBytes(Utf8ToText(beside.string()), "[Main]\n");
+        chmod(installed.c_str(), c.folderWritable ? 0777 : 0555);
+        const std::string found = RunUnprivileged([&] {
+            setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            return TextToUtf8(SettingsFilePathFor(Executable(), c.layout));
+        });
+        const fs::path expected = c.expectBeside ? beside : config / "brevgluggen" / "brevgluggen.INI";
+        EXPECT_EQ(found, expected.string())
+            << "layout " << int(c.layout) << ", writable " << c.folderWritable << ", beside " << c.fileBeside;
+    }
 }

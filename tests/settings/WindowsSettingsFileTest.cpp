@@ -121,10 +121,10 @@ TEST_F(WindowsSettingsFile, FileBesideTheExecutableOrInTheUsersFolder) {
     EXPECT_EQ(IniPathBesideExecutable(u"D:Watch"), u"D:Watch.INI");
 
     const std::u16string writable = File("brevgluggen.exe");
-    EXPECT_EQ(SettingsFilePathFor(writable), File("brevgluggen.INI"));
+    EXPECT_EQ(SettingsFilePathFor(writable, slBuildFolder), File("brevgluggen.INI"));
     // A folder this program cannot write (here: one that does not exist) sends it to %APPDATA%.
     const std::u16string appData = Utf8ToText(std::getenv("APPDATA"));
-    EXPECT_EQ(SettingsFilePathFor(File("missing\\brevgluggen.exe")),
+    EXPECT_EQ(SettingsFilePathFor(File("missing\\brevgluggen.exe"), slBuildFolder),
               appData + u"\\brevgluggen\\brevgluggen.INI");
     // The running executable's own file lies beside it.
     EXPECT_EQ(fs::path(TextToUtf8(SettingsFilePath())).filename(), "test_settings.INI");

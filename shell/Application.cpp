@@ -7,6 +7,16 @@
 
 TApplication* Application = nullptr;
 
+void TApplication::Initialize() {}
+
+void TApplication::Run() {
+    if (terminated_)
+        return;
+    if (showMainForm_ && mainForm_)
+        mainForm_->Show();
+    RunMessageLoop();
+}
+
 void TApplication::Guarded(const std::function<void()>& handler) noexcept {
     try {
         handler();

@@ -12,6 +12,13 @@ void TControl::HandleNeeded() {
     ApplyCommonProperties();
 }
 
+void TControl::SetFont(std::u16string_view family, int pixelHeight) {
+    fontFamily_ = family;
+    fontPixelHeight_ = pixelHeight;
+    if (HandleAllocated())
+        ApplyCommonProperties();
+}
+
 void TBitBtn::Click() {
     if (onClick_)
         Application->Guarded([this] { onClick_(this); });

@@ -34,7 +34,6 @@ void TForm::CreateHandles() {
     TabOrderChanged();
 }
 
-// The controls that take part in tabbing, in their TabOrder.
 std::vector<TControl*> TForm::TabChain() const {
     std::vector<TControl*> chain;
     std::copy_if(controls_.begin(), controls_.end(), std::back_inserter(chain),

@@ -78,13 +78,7 @@ TApplication::~TApplication() {
     Application = nullptr;
 }
 
-void TApplication::Initialize() {}
-
-void TApplication::Run() {
-    if (terminated_)
-        return;
-    if (showMainForm_ && mainForm_)
-        mainForm_->Show();
+void TApplication::RunMessageLoop() {
     const auto sessionEnd = EndLoopOnSessionEndSignals();
     QApplication::exec();
     for (int signal : SessionEndSignals)

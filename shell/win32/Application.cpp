@@ -73,13 +73,7 @@ TApplication::~TApplication() {
     Application = nullptr;
 }
 
-void TApplication::Initialize() {}
-
-void TApplication::Run() {
-    if (terminated_)
-        return;
-    if (showMainForm_ && mainForm_)
-        mainForm_->Show();
+void TApplication::RunMessageLoop() {
     MSG message;
     while (!terminated_ && GetMessageW(&message, nullptr, 0, 0) > 0)
         Dispatch(message);

@@ -116,13 +116,6 @@ void TControl::SetTabOrder(int order) {
     }
 }
 
-void TControl::SetFont(std::u16string_view family, int pixelHeight) {
-    fontFamily_ = family;
-    fontPixelHeight_ = pixelHeight;
-    if (HandleAllocated())
-        ApplyCommonProperties();
-}
-
 // ---- TLabel ---------------------------------------------------------------------------------
 
 void TLabel::CreateWidget() {

@@ -77,7 +77,8 @@ void PrintToolsOf(HWND tooltip, HANDLE process) {
         RECT place = tool.rect;
         MapWindowPoints(tool.hwnd, nullptr, reinterpret_cast<POINT*>(&place), 2);
         char rect[64];
-        std::snprintf(rect, sizeof rect, "%ld %ld %ld %ld\t", place.left, place.top, place.right, place.bottom);
+        std::snprintf(rect, sizeof rect, "%ld %ld %ld %ld\t", place.left, place.top, place.right,
+                      place.bottom);
         std::wstring tip(text.data());
         for (wchar_t& c : tip)
             if (c == L'\n' || c == L'\r')
@@ -92,7 +93,8 @@ int PrintTrayTips() {
         return 1;
     DWORD trayProcess = 0;
     GetWindowThreadProcessId(tray, &trayProcess);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, trayProcess);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, trayProcess);
     if (!process)
         return 1;
     for (HWND window = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); window;
@@ -146,8 +148,8 @@ int RecordStart() {
     wchar_t folder[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, folder);
     const std::string text = Utf8(folder);
-    HANDLE file = CreateFileW((std::wstring(self) + L".started").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW((std::wstring(self) + L".started").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     DWORD written = 0;

@@ -65,6 +65,8 @@ void TfrmMain::CheckMailbox() {
     std::u16string failure;
     try {
         POP3Main->SetHost(txtPOP3Server.Text());
+        // Before the port: the client's own move of a default port must not override the box.
+        POP3Main->SetUseTLS(UseTLSSetting());
         POP3Main->SetPort(IntegerFromText(txtPort.Text(), DefaultPOP3Port));
         POP3Main->SetUsername(txtUserName.Text());
         POP3Main->SetPassword(txtPassword.Text());

@@ -1,6 +1,7 @@
 #include "app/Main.h"
 
 #include "app/MainTexts.h"
+#include "base/Integers.h"
 #include "shell/FilesAndLocale.h"
 #include "shell/HotKey.h"
 #include "toolz/FormToolz.h"
@@ -15,6 +16,9 @@ namespace {
 constexpr std::u16string_view SettingsSection = u"Main";
 constexpr std::u16string_view HotKeyAtomName = u"[CTRL+ALT+F5]";
 constexpr std::u16string_view WebPrefill = u"http://";
+constexpr std::u16string_view PlainPort = u"110";
+constexpr std::u16string_view TLSPort = u"995";
+constexpr int32_t TLSPortNumber = 995;
 
 // The separators between the groups of the window, as client rows from x = 24 to 239.
 constexpr int SeparatorRows[] = {72, 128, 184, 280, 376};
@@ -103,6 +107,24 @@ void TfrmMain::cbWWWClick(TObject*) {
     }
 }
 
+void TfrmMain::cbTLSClick(TObject*) {
+    if (loadingSettings_)
+        return;
+    explicitTLSKept_ = false;
+    if (cbTLS.Checked() && txtPort.Text() == PlainPort)
+        txtPort.SetText(TLSPort);
+    else if (!cbTLS.Checked() && txtPort.Text() == TLSPort)
+        txtPort.SetText(PlainPort);
+}
+
+TIdUseTLS TfrmMain::UseTLSSetting() const {
+    if (!cbTLS.Checked())
+        return utNoTLSSupport;
+    if (explicitTLSKept_)
+        return utUseExplicitTLS;
+    return IntegerFromText(txtPort.Text(), 0) == TLSPortNumber ? utUseImplicitTLS : utUseRequireTLS;
+}
+
 void TfrmMain::FormPaint(TObject*) {
     for (int row : SeparatorRows)
         DrawEtchedLine(this, SeparatorLeft, row, SeparatorRight, row, true, SeparatorContrast);
@@ -155,6 +177,20 @@ void TfrmMain::LoadSettings() {
     loadText(txtPathToSound, u"PathToSound");
     // Ticking the box runs cbWWWClick, as a click by the user would.
     cbWWW.SetChecked(ReadIniBool(SettingsSection, u"WWW", false));
+    LoadUseTLS();
+}
+
+// A file from before TLS has no UseTLS: plain, except on port 995, where only TLS can work.
+void TfrmMain::LoadUseTLS() {
+    const int32_t fallback =
+        IntegerFromText(txtPort.Text(), 0) == TLSPortNumber ? utUseImplicitTLS : utNoTLSSupport;
+    int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"UseTLS", u""), fallback);
+    if (stored < utNoTLSSupport || stored > utUseExplicitTLS)
+        stored = fallback;
+    loadingSettings_ = true;
+    cbTLS.SetChecked(stored != utNoTLSSupport);
+    loadingSettings_ = false;
+    explicitTLSKept_ = stored == utUseExplicitTLS;
 }
 
 void TfrmMain::StoreSettings() {
@@ -165,6 +201,7 @@ void TfrmMain::StoreSettings() {
     WriteIniString(SettingsSection, u"PathToClient", txtPathToClient.Text());
     WriteIniString(SettingsSection, u"PathToSound", txtPathToSound.Text());
     WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
+    WriteIniString(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()));
 }
 
 bool TfrmMain::SixFieldsFilled() const {

@@ -54,6 +54,7 @@ public:
     TPopupMenu PopupMenuMain;
     TMenuItem mnuSettings;
     TCheckBox cbWWW{this};
+    TCheckBox cbTLS{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -67,13 +68,20 @@ public:
     void btnBrowsePathToSoundClick(TObject* sender);
     void btnSaveClick(TObject* sender);
     void cbWWWClick(TObject* sender);
+    // A click on the TLS box: the port moves between the plain and the TLS default ("110" and
+    // "995"), and a setting that only the file could give (STLS when offered) ends.
+    void cbTLSClick(TObject* sender);
     void TrayIconMainDblClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
-    // The seven settings between the settings file and the controls.
+    // The settings between the settings file and the controls: the seven, then UseTLS.
     void LoadSettings();
     void StoreSettings();
+    // What the TLS box and the port stand for: none when the box is clear; when ticked,
+    // implicit TLS on port 995 and STLS required on any other, unless the file asked for STLS
+    // when offered and the box has not been touched since.
+    TIdUseTLS UseTLSSetting() const;
 
     int32_t HotKeyId() const { return hotKeyId_; }
     // Puts another POP3 client in place of POP3Main, for tests that script the server's side.
@@ -91,12 +99,17 @@ private:
     // True when the six edit boxes are all non-empty.
     bool SixFieldsFilled() const;
     void ApplyWWWMode();
+    void LoadUseTLS();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     void CheckMailbox();
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;
+    // Set while the settings are loaded: the TLS box is then set, not clicked.
+    bool loadingSettings_ = false;
+    // The file's utUseExplicitTLS, kept until the user changes the TLS box.
+    bool explicitTLSKept_ = false;
     // The message of the error that ended the last check before the count arrived, if it did.
     bool lastCheckFailed_ = false;
     std::u16string lastCheckError_;

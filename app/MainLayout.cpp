@@ -66,6 +66,10 @@ void TfrmMain::PlaceControls() {
     placeButton(btnBrowsePathToSound, 336, 8, u"Bläddra...", OpenFolderGlyph());
     placeButton(btnSave, 384, 9, u"&Spara!", FloppyDiskGlyph());
     btnSave.SetDefault(true);
+    // Left of Save, as the WWW box is left of its Browse button; after Save in the tab order.
+    cbTLS.SetBounds(24, 392, 113, 17);
+    cbTLS.SetTabOrder(10);
+    cbTLS.SetCaption(u"Använd TLS");
 }
 
 // Both choosers start in the root folder. Programs on this desktop have no ".EXE": the program
@@ -107,5 +111,6 @@ void TfrmMain::BindEvents() {
     btnBrowsePathToSound.SetOnClick(MethodEvent(this, &TfrmMain::btnBrowsePathToSoundClick));
     btnSave.SetOnClick(MethodEvent(this, &TfrmMain::btnSaveClick));
     cbWWW.SetOnClick(MethodEvent(this, &TfrmMain::cbWWWClick));
+    cbTLS.SetOnClick(MethodEvent(this, &TfrmMain::cbTLSClick));
     TrayIconMain.SetOnDblClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
 }

@@ -32,9 +32,7 @@ std::u16string TimestampIn(std::u16string_view text) {
 
 } // namespace
 
-TIdPOP3::TIdPOP3() {
-    SetPort(DefaultPort);
-}
+TIdPOP3::TIdPOP3() : TIdExplicitTLSClient(DefaultPort, DefaultTLSPort) {}
 
 TIdPOP3::~TIdPOP3() = default;
 
@@ -50,6 +48,7 @@ void TIdPOP3::SetMaxCapturedLines(int32_t lines) {
 
 void TIdPOP3::ConnectAndLogIn() {
     ResetSessionFields();
+    PrepareTLS();
     SetDeadline(std::chrono::steady_clock::now() + sessionTimeLimit_);
     try {
         OpenTcpConnection();
@@ -62,8 +61,10 @@ void TIdPOP3::ConnectAndLogIn() {
     try {
         ReadGreeting();
         QueryServerCapabilities();
-        if (autoLogin_)
+        if (autoLogin_) {
             SignIn();
+            KeepTlsSession();
+        }
     } catch (...) {
         CloseSession(false);
         throw;
@@ -89,7 +90,31 @@ bool TIdPOP3::QueryServerCapabilities() {
     return answered;
 }
 
+bool TIdPOP3::SupportsTLS() {
+    for (const std::u16string& line : capabilities_)
+        if (SameTextAscii(line, u"STLS"))
+            return true;
+    return false;
+}
+
+void TIdPOP3::StartTLSByCommand() {
+    if (!TLSCommandDue())
+        return;
+    if (IssueCommand(u"STLS", {}, weAscii) != kOK) {
+        if (!SupportsTLS())
+            throw EIdTLSUnavailable(std::string_view("Server does not offer STLS."));
+        const std::vector<std::u16string>& text = LastReply().Text();
+        if (text.empty() || text.front().empty())
+            throw EIdTLSUnavailable(std::string_view("Server refused STLS."));
+        throw EIdTLSUnavailable(u"Server refused STLS: " + text.front());
+    }
+    StartTLS();
+    // What the server said in the clear may have been forged: ask again.
+    QueryServerCapabilities();
+}
+
 void TIdPOP3::SignIn() {
+    StartTLSByCommand();
     switch (authType_) {
     case patUserPass:
         SignInWithUserAndPass();

@@ -9,6 +9,10 @@
 //     const int32_t count = client.QueryMessageCount();
 //     client.CloseSession(true);
 //
+// With UseTLS the session runs over TLS: from the connect on (utUseImplicitTLS, port 995 by
+// default), or after "STLS" on the regular port (utUseRequireTLS; utUseExplicitTLS when the
+// server lists STLS), in which case the capabilities are asked for again over TLS.
+//
 // A session never runs longer than SessionTimeLimit from the start of ConnectAndLogIn: a server
 // that keeps every single wait short (dripping bytes, endless blank lines) cannot hold the
 // check, and with it the program, for ever.
@@ -19,14 +23,15 @@
 #include <string>
 #include <vector>
 
+#include "pop3/ExplicitTlsClient.h"
 #include "pop3/Pop3Reply.h"
-#include "transport/TcpClient.h"
 
 enum TIdPOP3AuthenticationType : uint8_t { patUserPass = 0, patAPOP = 1, patSASL = 2 };
 
-class TIdPOP3 : public TIdTCPClientCustom {
+class TIdPOP3 : public TIdExplicitTLSClient {
 public:
     static constexpr uint16_t DefaultPort = 110;
+    static constexpr uint16_t DefaultTLSPort = 995;
     static constexpr int32_t DefaultMaxCapturedLines = 1000;
     static constexpr std::chrono::milliseconds DefaultSessionTimeLimit{40000};
 
@@ -64,9 +69,11 @@ public:
 
     // --- The session ---
 
-    // Opens the connection, reads the greeting (which must be "+OK"), sends "CAPA" and, with
-    // AutoLogin, signs in. Raises what OpenTcpConnection raises (nothing exchanged); after the
-    // connect, every failure closes the connection without "QUIT" and is passed on:
+    // Opens the connection (with utUseImplicitTLS, TLS at once), reads the greeting (which must
+    // be "+OK"), sends "CAPA" and, with AutoLogin, signs in. Raises what OpenTcpConnection
+    // raises (nothing exchanged; with implicit TLS also the handshake's EIdTLSCertificateRejected
+    // and EIdTLSError); after the connect, every failure closes the connection without "QUIT"
+    // and is passed on:
     // EIdReplyPOP3Error for a refused greeting or sign-in, EIdReadTimeout "Read timed out." for
     // a silent server or once SessionTimeLimit has passed, EIdConnClosedGracefully,
     // EIdReadLnMaxLineLengthExceeded, EIdMaxCaptureLineExceeded, EIdCommandHasLineBreak, and
@@ -84,17 +91,25 @@ public:
     // did; any other answer is accepted and leaves the list empty. Raises the read errors and
     // EIdMaxCaptureLineExceeded beyond MaxCapturedLines lines.
     bool QueryServerCapabilities();
-    // Signs in by AuthType: "USER" and "PASS" (patUserPass), or "APOP" with the MD5 proof of
-    // the greeting's time stamp and the password (patAPOP; EIdDoesNotSupportAPOP when the
-    // greeting had none). patSASL raises EIdSASLMechNeeded: no mechanism is available. A
+    // Negotiates TLS first when it is due (StartTLSByCommand), then signs in by AuthType: "USER"
+    // and "PASS" (patUserPass), or "APOP" with the MD5 proof of the greeting's time stamp and
+    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none). patSASL raises EIdSASLMechNeeded: no mechanism is available. A
     // refusal raises EIdReplyPOP3Error; a user name or password with a line break raises
     // EIdCommandHasLineBreak before the command is sent.
     virtual void SignIn();
     // "QUIT", expecting "+OK" (EIdReplyPOP3Error otherwise).
     void SendQuit();
+    // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be
+    // answered "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list
+    // it, or "Server refused STLS: " and the reply's text), the handshake
+    // (EIdTLSCertificateRejected, EIdTLSError, EIdReadTimeout), and "CAPA" again. Nothing
+    // happens otherwise.
+    void StartTLSByCommand();
 
 protected:
     std::unique_ptr<TIdReply> CreateReplyRecord() const override;
+    // The server lists "STLS" among its capabilities (any letter case).
+    bool SupportsTLS() override;
     void NotifyPeerBeforeClose() override { SendQuit(); }
 
 private:

@@ -160,6 +160,8 @@ int32_t TIdIOHandler::FillInputBuffer(bool raiseIfDisconnected, int32_t timeout,
             return -1;
         }
         const int32_t received = ReceiveChunk(raiseIfDisconnected);
+        if (received < 0)
+            continue;
         if (received == 0)
             peerClosed_ = true;
         CheckPeerClosed(raiseIfDisconnected, false);
@@ -170,17 +172,11 @@ int32_t TIdIOHandler::FillInputBuffer(bool raiseIfDisconnected, int32_t timeout,
 
 // The readable wait, cut short by the deadline when one is set and would come first.
 bool TIdIOHandler::WaitForData(int32_t timeout) {
-    if (!deadline_ || timeout == 0)
-        return WaitReadable(timeout);
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
-    if (left <= 0)
-        throw EIdReadTimeout(RSReadTimeout);
-    const bool deadlineFirst = timeout < 0 || left < timeout;
-    if (WaitReadable(deadlineFirst ? static_cast<int32_t>(std::min<int64_t>(left, INT32_MAX)) : timeout))
-        return true;
-    if (deadlineFirst)
-        throw EIdReadTimeout(RSReadTimeout);
-    return false;
+    return WaitWithinDeadline(timeout, [this](int32_t ms) { return WaitReadable(ms); });
+}
+
+void TIdIOHandler::ThrowReadTimeout() {
+    throw EIdReadTimeout(RSReadTimeout);
 }
 
 int32_t TIdIOHandler::ReceiveChunk(bool raiseIfDisconnected) {

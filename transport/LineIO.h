@@ -3,6 +3,7 @@
 // are cut out of it at LF and decoded, texts are encoded and handed to the socket until all is
 // sent. The byte-level socket operations are left to the derived handlers.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -121,11 +122,19 @@ public:
     void SetPort(int32_t port) { port_ = port; }
 
 protected:
-    // The socket operations the derived handlers provide.
+    // The socket operations the derived handlers provide. A receive gives the count of bytes
+    // received, 0 when the peer has closed, or -1 when what arrived yields no data yet (a
+    // secure layer's incomplete record): the wait for data then starts again.
     virtual int32_t ReceiveFromSocket(TIdBytes& buffer) = 0;
     virtual int32_t SendToSocket(const TIdBytes& bytes, int32_t offset) = 0;
     virtual bool SocketIsOpen() const = 0;
     virtual bool WaitReadable(int32_t ms) = 0;
+    // One wait of at most timeout ms (negative: no limit), cut short by the deadline: true when
+    // `wait` saw the socket ready, false when timeout ran out first. Raises EIdReadTimeout
+    // "Read timed out." when the deadline has passed or runs out during the wait.
+    template <class Wait> bool WaitWithinDeadline(int32_t timeout, Wait wait);
+    // Raises EIdReadTimeout "Read timed out.".
+    [[noreturn]] static void ThrowReadTimeout();
 
 private:
     void SendAll(const TIdBytes& bytes);
@@ -154,3 +163,17 @@ private:
     std::u16string host_;
     int32_t port_ = 0;
 };
+
+template <class Wait> bool TIdIOHandler::WaitWithinDeadline(int32_t timeout, Wait wait) {
+    if (!deadline_ || timeout == 0)
+        return wait(timeout);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
+    if (left <= 0)
+        ThrowReadTimeout();
+    const bool deadlineFirst = timeout < 0 || left < timeout;
+    if (wait(deadlineFirst ? static_cast<int32_t>(std::min<int64_t>(left, INT32_MAX)) : timeout))
+        return true;
+    if (deadlineFirst)
+        ThrowReadTimeout();
+    return false;
+}

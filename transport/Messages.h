@@ -30,3 +30,16 @@ constexpr std::string_view RSMaximumNumberOfCaptureLineExceeded = "Maximum numbe
 // TCP connection.
 constexpr std::string_view RSAlreadyConnected = "Already connected.";
 constexpr std::string_view RSConnectTimeout = "Connect timed out.";
+
+// TLS.
+constexpr std::string_view RSTlsNotAvailable = "TLS is not available: ";
+constexpr std::string_view RSTlsHandshakeFailed = "TLS handshake failed: ";
+constexpr std::string_view RSTlsConnectionFailed = "TLS connection failed: ";
+constexpr std::string_view RSTlsClosedDuringHandshake = "the server closed the connection";
+constexpr std::string_view RSCertificateExpired = "Certificate has expired.";
+constexpr std::string_view RSCertificateNotYetValid = "Certificate is not yet valid.";
+constexpr std::string_view RSCertificateHostMismatch = "Host name mismatch: ";
+constexpr std::string_view RSCertificateAddressMismatch = "IP address mismatch: ";
+constexpr std::string_view RSCertificateUnknownAuthority = "Certificate issued by an unknown authority.";
+constexpr std::string_view RSCertificateSelfSigned = "Self-signed certificate.";
+constexpr std::string_view RSCertificateRejected = "Certificate rejected: ";

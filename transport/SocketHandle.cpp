@@ -89,6 +89,16 @@ bool TIdSocketHandle::WaitReadable(int32_t ms) {
     return readSocketSet_->WaitReadable(ms == DEFAULT_WAIT ? INFINITE_WAIT : ms);
 }
 
+bool TIdSocketHandle::WaitWritable(int32_t ms) {
+    if (!HandleAllocated())
+        throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
+    return GStack()->WaitWritable(handle_, ms);
+}
+
+void TIdSocketHandle::SetNonBlocking(bool nonBlocking) {
+    GStack()->SetNonBlocking(handle_, nonBlocking);
+}
+
 void TIdSocketHandle::CloseSocket() {
     {
         std::lock_guard guard(connectionLock_);

@@ -51,6 +51,13 @@ public:
     // EIdConnClosedGracefully "Connection Closed Gracefully." when the handle is not open.
     bool WaitReadable(int32_t ms);
 
+    // Waits until the socket can take more bytes: true, or false once ms have passed (negative:
+    // no limit). Raises EIdConnClosedGracefully when the handle is not open, EIdSocketError.
+    bool WaitWritable(int32_t ms);
+
+    // Non-blocking mode on or off. Raises EIdSocketError.
+    void SetNonBlocking(bool nonBlocking);
+
     // shutdown() of the sending side and close(), under the connection lock; a closed handle
     // is left alone.
     void CloseSocket();

@@ -159,6 +159,10 @@ void TIdStack::SetSocketOption(TIdStackSocketHandle handle, int level, int optio
     CheckResult(setsockopt(handle, level, option, reinterpret_cast<const char*>(&value), sizeof value));
 }
 
+void TIdStack::SetNonBlocking(TIdStackSocketHandle handle, bool nonBlocking) {
+    CheckResult(WSSetNonBlocking(handle, nonBlocking));
+}
+
 int TIdStack::CheckResult(int result) {
     if (result == -1)
         ThrowSocketError(LastSocketError());

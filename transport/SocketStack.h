@@ -90,6 +90,13 @@ public:
     // setsockopt() with a 4-byte value. Raises EIdSocketError.
     virtual void SetSocketOption(TIdStackSocketHandle handle, int level, int option, int32_t value);
 
+    // Switches the socket between blocking and non-blocking mode. Raises EIdSocketError.
+    virtual void SetNonBlocking(TIdStackSocketHandle handle, bool nonBlocking);
+
+    // Waits until the socket can take more bytes: true, or false once ms have passed (negative:
+    // no limit; 0 only polls). Raises EIdSocketError.
+    virtual bool WaitWritable(TIdStackSocketHandle handle, int32_t ms) = 0;
+
 protected:
     // The platform's last socket error, in the program's numbering.
     virtual int32_t LastSocketError() = 0;

@@ -37,9 +37,13 @@ bool TIdTCPConnection::TcpConnectionIsOpen() {
     return ioHandler_ && ioHandler_->IsStillConnected();
 }
 
+std::unique_ptr<TIdIOHandlerStack> TIdTCPConnection::CreateIOHandler() const {
+    return std::make_unique<TIdIOHandlerStack>();
+}
+
 TIdIOHandlerStack& TIdTCPConnection::EnsureIOHandler() {
     if (!ioHandler_) {
-        ioHandler_ = std::make_unique<TIdIOHandlerStack>();
+        ioHandler_ = CreateIOHandler();
         implicitIOHandler_ = true;
     }
     return *ioHandler_;

@@ -69,7 +69,9 @@ protected:
     // asking it for LastReply raises EIdException.
     virtual std::unique_ptr<TIdReply> CreateReplyRecord() const;
 
-    // Creates the implicit handler when there is none.
+    // The handler a connect creates when there is none: a TIdIOHandlerStack here.
+    virtual std::unique_ptr<TIdIOHandlerStack> CreateIOHandler() const;
+    // Creates the implicit handler (CreateIOHandler) when there is none.
     TIdIOHandlerStack& EnsureIOHandler();
     // Closes the handler and, if it is the implicit one, releases it.
     void DiscardIOHandler();

@@ -70,3 +70,8 @@ BG_DECLARE_EXCEPTION(EIdConnectException, EIdException);
 
 // Command and reply exchange.
 BG_DECLARE_EXCEPTION(EIdReplyError, EIdException);
+
+// TLS: a failed handshake or a broken TLS connection, and a server certificate that did not
+// pass verification.
+BG_DECLARE_EXCEPTION(EIdTLSError, EIdException);
+BG_DECLARE_EXCEPTION(EIdTLSCertificateRejected, EIdTLSError);

@@ -1,8 +1,10 @@
 // One mailbox check from the command line, the same conversation the resident program has
 // (greeting, CAPA, USER, PASS, STAT, QUIT), for whole-process figures beside other clients.
 //
-//     pop3_count HOST PORT USER PASSWORD
+//     pop3_count [--tls | --stls] HOST PORT USER PASSWORD
 //
+// --tls: implicit TLS from the connect on; --stls: "STLS" required. The certificate is checked
+// against the system's trust store (SSL_CERT_FILE and SSL_CERT_DIR point elsewhere).
 // Prints the number of waiting messages and exits 0; on a failed check prints the error on
 // standard error and exits 1; on wrong usage exits 2.
 
@@ -36,15 +38,33 @@ int32_t CheckMailbox(TIdPOP3& client) {
     }
 }
 
+// The TLS option, when the first argument is one; else utNoTLSSupport.
+TIdUseTLS TakeTlsOption(int& argc, char**& argv) {
+    if (argc < 2)
+        return utNoTLSSupport;
+    const std::string_view option = argv[1];
+    const TIdUseTLS useTLS = option == "--tls"    ? utUseImplicitTLS
+                             : option == "--stls" ? utUseRequireTLS
+                                                  : utNoTLSSupport;
+    if (useTLS != utNoTLSSupport) {
+        argv[1] = argv[0];
+        --argc;
+        ++argv;
+    }
+    return useTLS;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const TIdUseTLS useTLS = TakeTlsOption(argc, argv);
     int32_t port = 0;
     if (argc != 5 || !ParsePort(argv[2], port)) {
-        std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--tls | --stls] HOST PORT USER PASSWORD\n", argv[0]);
         return 2;
     }
     TIdPOP3 client;
+    client.SetUseTLS(useTLS);
     client.SetHost(Utf8ToText(argv[1]));
     client.SetPort(port);
     client.SetUsername(Utf8ToText(argv[3]));

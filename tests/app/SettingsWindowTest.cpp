@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "MainWindowFixture.h"
 #include "shell/Dialogs.h"
@@ -296,6 +298,97 @@ TEST_F(SettingsWindowTest, SaveWithAnEmptySoundPathStoresAllSevenAndStaysOpen) {
     EXPECT_EQ(ReadIniString(u"Main", u"PathToClient", u"-"), u"https://mail.example.org");
     EXPECT_EQ(ReadIniString(u"Main", u"PathToSound", u"-"), u"");
     EXPECT_TRUE(ReadIniBool(u"Main", u"WWW", false));
+}
+
+// ---- TLS box --------------------------------------------------------------------------------
+
+namespace {
+
+std::string ReadWholeFile(const std::u16string& path) {
+    std::ifstream in(std::filesystem::u8path(TextToUtf8(path)), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The file as the window stores it, with a hand-written line and a second section around it;
+// `useTLS` is the UseTLS line, or empty for a file from before TLS.
+std::string SettingsFileText(const std::string& port, const std::string& useTLS) {
+    return "; by hand\n[Main]\nPOP3Server=127.0.0.1\nPort=" + port +
+           "\nUserName=" + TextToUtf8(ScrambleCredential(u"anna")) +
+           "\nPassword=" + TextToUtf8(ScrambleCredential(u"secret")) +
+           "\nPathToClient=/usr/bin/true\nPathToSound=/nonexistent.wav\nWWW=0\n" + useTLS +
+           "Extra=kept\n[Other]\nKey=value\n";
+}
+
+} // namespace
+
+TEST_F(SettingsWindowTest, UseTLSIsLoadedStoredAfterTheOthersAndGivenToTheCheck) {
+    ASSERT_TRUE(SettingsFileWorks());
+    struct Case {
+        std::string port;
+        std::string stored; // "" for no key
+        bool ticked;
+        TIdUseTLS setting;
+    };
+    const std::vector<Case> cases = {
+        {"110", "", false, utNoTLSSupport},   {"995", "", true, utUseImplicitTLS},
+        {"110", "0", false, utNoTLSSupport},  {"995", "1", true, utUseImplicitTLS},
+        {"110", "2", true, utUseRequireTLS},  {"995", "2", true, utUseImplicitTLS},
+        {"110", "1", true, utUseRequireTLS},  {"110", "3", true, utUseExplicitTLS},
+        {"995", "7", true, utUseImplicitTLS}, {"110", "x", false, utNoTLSSupport},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("Port=" + c.port + " UseTLS=" + c.stored);
+        const std::string line = c.stored.empty() ? "" : "UseTLS=" + c.stored + "\n";
+        std::ofstream(std::filesystem::u8path(TextToUtf8(SettingsFilePath())), std::ios::binary)
+            << SettingsFileText(c.port, line);
+        CreateWindow();
+        EXPECT_EQ(window->cbTLS.Checked(), c.ticked);
+        EXPECT_EQ(window->txtPort.Text(), Utf8ToText(c.port));
+        window->Hide();
+        CheckFinding(1);
+        EXPECT_EQ(pop3->UseTLS(), c.setting);
+        EXPECT_EQ(pop3->Port(), std::stoi(c.port));
+        window.reset();
+        // Every line stays as it was; a missing key is added at the end of its section.
+        const std::string stored = "UseTLS=" + std::to_string(c.setting) + "\n";
+        const std::string expected =
+            c.stored.empty()
+                ? SettingsFileText(c.port, "").insert(SettingsFileText(c.port, "").find("[Other]"), stored)
+                : SettingsFileText(c.port, stored);
+        EXPECT_EQ(ReadWholeFile(SettingsFilePath()), expected);
+        RemoveSettingsFile();
+    }
+}
+
+TEST_F(SettingsWindowTest, TlsBoxMovesTheDefaultPortAndEndsTheExplicitTlsOfTheFile) {
+    ASSERT_TRUE(SettingsFileWorks());
+    CreateWindow();
+    struct Step {
+        std::u16string portBefore;
+        bool tick;
+        std::u16string portAfter;
+        TIdUseTLS setting;
+    };
+    const std::vector<Step> steps = {
+        {u"110", true, u"995", utUseImplicitTLS},  {u"995", false, u"110", utNoTLSSupport},
+        {u"2110", true, u"2110", utUseRequireTLS}, {u"995", true, u"995", utUseImplicitTLS},
+        {u"2110", false, u"2110", utNoTLSSupport},
+    };
+    for (const Step& step : steps) {
+        window->cbTLS.SetChecked(!step.tick);
+        window->txtPort.SetText(step.portBefore);
+        window->cbTLS.SetChecked(step.tick);
+        EXPECT_EQ(window->txtPort.Text(), step.portAfter) << TextToUtf8(step.portBefore);
+        EXPECT_EQ(window->UseTLSSetting(), step.setting) << TextToUtf8(step.portBefore);
+    }
+    window.reset();
+    WriteIniString(u"Main", u"UseTLS", u"3");
+    WriteIniString(u"Main", u"Port", u"110");
+    CreateWindow();
+    EXPECT_EQ(window->UseTLSSetting(), utUseExplicitTLS);
+    window->cbTLS.SetChecked(false);
+    window->cbTLS.SetChecked(true);
+    EXPECT_EQ(window->UseTLSSetting(), utUseImplicitTLS) << "the box was changed: 3 is gone";
 }
 
 // ---- File choosers --------------------------------------------------------------------------

@@ -7,6 +7,13 @@ of its own and killed as a group at the end. Nothing system-wide is touched and 
         server.add_message()
         server.stop()            # the port refuses connections from then on
 
+    with DovecotServer(message_count=3, tls=True) as server:
+        server.address, server.ca_file   # STLS on server.port, plain login refused
+
+With tls=True the server listens on 127.0.0.2, where a plain login is refused (on 127.0.0.1 Dovecot
+counts the connection as secure), offers STLS with a certificate for that address from a test CA
+made for it, and server.ca_file is that CA's certificate for the client to trust.
+
 Dovecot must start as root (it drops to its own users); without root or without the package the
 test is skipped.
 """
@@ -34,10 +41,8 @@ state_dir = {folder}/state
 log_path = {folder}/dovecot.log
 info_log_path = {folder}/dovecot.log
 protocols = pop3
-listen = 127.0.0.1
-disable_plaintext_auth = no
-ssl = no
-auth_failure_delay = 0
+listen = {address}
+{tls_settings}auth_failure_delay = 0
 mail_location = maildir:~/Maildir
 passdb {{
   driver = passwd-file
@@ -49,35 +54,63 @@ userdb {{
 }}
 service pop3-login {{
   inet_listener pop3 {{
-    address = 127.0.0.1
+    address = {address}
     port = {port}
   }}
 }}
 """
 
 
-def greets(port, timeout=1.0):
+PLAIN_SETTINGS = "disable_plaintext_auth = no\nssl = no\n"
+TLS_SETTINGS = """disable_plaintext_auth = yes
+ssl = required
+ssl_cert = <{folder}/server-chain.pem
+ssl_key = <{folder}/server.key
+"""
+NEW_KEY = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+
+
+def make_certificates(folder, address):
+    """A throw-away CA (ca.pem) and a server certificate for the address signed by it, with the chain
+    file Dovecot reads (server-chain.pem, server.key)."""
+    def openssl(*args):
+        subprocess.run(["openssl", "req", "-x509", *NEW_KEY, "-days", "30", *args], cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    openssl("-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=test CA",
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("-keyout", "server.key", "-out", "server.pem", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-subj", f"/CN={address}", "-addext", "basicConstraints=CA:FALSE",
+            "-addext", f"subjectAltName=IP:{address}", "-addext", "extendedKeyUsage=serverAuth")
+    with open(os.path.join(folder, "server-chain.pem"), "w") as chain:
+        for name in ("server.pem", "ca.pem"):
+            with open(os.path.join(folder, name)) as part:
+                chain.write(part.read())
+
+
+def greets(port, timeout=1.0, address="127.0.0.1"):
     """True when a connection to the port is answered with a line that begins with "+OK"."""
     try:
-        with socket.create_connection(("127.0.0.1", port), timeout=timeout) as connection:
+        with socket.create_connection((address, port), timeout=timeout) as connection:
             return connection.makefile("rb").readline().startswith(b"+OK")
     except OSError:
         return False
 
 
-def accepts_connections(port):
+def accepts_connections(port, address="127.0.0.1"):
     try:
-        socket.create_connection(("127.0.0.1", port), timeout=1.0).close()
+        socket.create_connection((address, port), timeout=1.0).close()
         return True
     except OSError:
         return False
 
 
 class DovecotServer:
-    def __init__(self, message_count=0, user="anna", password="hemligt"):
+    def __init__(self, message_count=0, user="anna", password="hemligt", tls=False):
         if os.geteuid() != 0 or not os.access(DOVECOT, os.X_OK):
             raise unittest.SkipTest("a private Dovecot needs root and the dovecot-pop3d package")
         self.user, self.password = user, password
+        self.tls = tls
+        self.address = "127.0.0.2" if tls else "127.0.0.1"
         self.initial_count = message_count
         self.messages_written = 0
         self.process = None
@@ -86,10 +119,13 @@ class DovecotServer:
         # Dovecot's own users must reach the home folder and the run folders below this one.
         os.chmod(self.folder, 0o755)
         self.maildir = os.path.join(self.folder, "home", "Maildir")
+        self.ca_file = os.path.join(self.folder, "ca.pem")
 
     def __enter__(self):
         try:
             self._make_mailbox()
+            if self.tls:
+                make_certificates(self.folder, self.address)
             self.start()
         except BaseException:
             self.__exit__()
@@ -141,13 +177,16 @@ class DovecotServer:
     def _launch(self):
         config = os.path.join(self.folder, "dovecot.conf")
         with open(config, "w") as conf:
-            conf.write(CONFIG.format(folder=self.folder, port=self.port))
+            settings = TLS_SETTINGS.format(folder=self.folder) if self.tls else PLAIN_SETTINGS
+            conf.write(CONFIG.format(folder=self.folder, port=self.port, address=self.address,
+                                     tls_settings=settings))
         with open(os.path.join(self.folder, "server.out"), "ab") as log:
             self.process = subprocess.Popen(
                 [DOVECOT, "-F", "-c", config], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 cwd=self.folder, start_new_session=True, preexec_fn=die_with_parent)
         try:
-            wait_for(lambda: self.process.poll() is not None or greets(self.port), 10, "Dovecot's greeting",
+            wait_for(lambda: self.process.poll() is not None or greets(self.port, address=self.address), 10,
+                     "Dovecot's greeting",
                      interval=0.02)
         except TimeoutError:
             return False
@@ -165,7 +204,7 @@ class DovecotServer:
         self.process = None
         # The login processes share the listening socket and die a moment after the master.
         deadline = time.monotonic() + 3
-        while accepts_connections(self.port) and time.monotonic() < deadline:
+        while accepts_connections(self.port, self.address) and time.monotonic() < deadline:
             time.sleep(0.01)
 
     def output(self):

@@ -24,6 +24,7 @@ BUTTONS = {
     "btnSave": (144, 384, 97, 33),
 }
 WWW_BOX = (24, 240, 113, 17)
+TLS_BOX = (24, 392, 113, 17)
 
 # Etched separators: a darker row at y and a lighter one at y + 1, from x = 24 to 239.
 SEPARATOR_ROWS = (72, 128, 184, 280, 376)
@@ -45,7 +46,16 @@ def click_into(desktop, window, rect):
 
 def click_www_box(desktop, window):
     """Clicks the WWW box's square, at the left end of the box."""
-    left, top, _width, height = WWW_BOX
+    click_check_box(desktop, window, WWW_BOX)
+
+
+def click_tls_box(desktop, window):
+    click_check_box(desktop, window, TLS_BOX)
+
+
+def click_check_box(desktop, window, rect):
+    """Clicks a check box's square, at the left end of the box."""
+    left, top, _width, height = rect
     desktop.click(window, left + height // 2, client_top(window) + top + height // 2)
 
 

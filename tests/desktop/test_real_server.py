@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Whole-program tests against a real POP3 server: a private Dovecot that the test starts. The tray
 shows the mailbox's count and the sound plays as mail arrives; when the server is gone, the tray
-keeps the last count and says that the check failed."""
+keeps the last count and says that the check failed. A server that refuses plain logins is counted
+once the TLS box is ticked."""
 
 import os
 
@@ -9,6 +10,7 @@ from desktop_rig import wait_for
 from desktop_test import DesktopTestCase, main, program_path
 from dovecot_server import DovecotServer
 from program_steps import CHECK_FAILED, SoundAssertions, complete_settings, wait_first_check, wait_started
+from settings_window import BUTTONS, click_into, click_tls_box
 from sound_tools import write_two_tone_wav
 from tray_tools import LETTER_SLOT
 
@@ -54,6 +56,30 @@ class DovecotTest(DesktopTestCase, SoundAssertions):
             self.assertEqual(first, tip_for(4))
             self.assertTrue(second.startswith(CHECK_FAILED[language]), second)
             self.assertEqual(icon.image(), LETTER_SLOT)
+
+
+class DovecotTlsTest(DesktopTestCase):
+    def test_ticking_tls_and_saving_counts_a_mailbox_that_refuses_plain_logins(self):
+        with DovecotServer(message_count=2, tls=True) as server:
+            desktop = self.desktop(tray="sni")
+            # The test CA and nothing else is trusted, for this program only.
+            no_more_authorities = os.path.join(desktop.folder, "no-more-authorities")
+            os.mkdir(no_more_authorities)
+            settings = dict(complete_settings(server.port, server.address), UserName=server.user,
+                            Password=server.password)
+            run = desktop.start_program(program_path(), ["/ENGLISH"], settings=settings,
+                                        env={"SSL_CERT_FILE": server.ca_file, "SSL_CERT_DIR": no_more_authorities})
+            icon = wait_started(run)
+            first, failure = wait_first_check(icon).splitlines()
+            self.assertIn("Plaintext authentication disallowed", failure)
+
+            icon.click_menu_item("_Settings...")
+            window = run.wait_window()
+            click_tls_box(desktop, window)
+            click_into(desktop, window, BUTTONS["btnSave"])
+            wait_for(lambda: icon.tip() == NEW_MAIL["/ENGLISH"].format(2), 15, "the check over TLS")
+            with open(run.settings_path) as ini:
+                self.assertIn("UseTLS=2", ini.read().splitlines())
 
 
 if __name__ == "__main__":

@@ -13,8 +13,9 @@ from pop3_stub import Pop3Stub
 from settings_window import click_www_box, fill_in
 
 
-def stored_form(server, port, user_name, password, path_to_client, path_to_sound, www):
-    """The settings file as the program writes it: section Main, the seven keys in their order."""
+def stored_form(server, port, user_name, password, path_to_client, path_to_sound, www, use_tls=0):
+    """The settings file as the program writes it: section Main, the seven keys in their order, then
+    UseTLS."""
     return ("[Main]\n"
             f"POP3Server={server}\n"
             f"Port={port}\n"
@@ -22,7 +23,8 @@ def stored_form(server, port, user_name, password, path_to_client, path_to_sound
             f"Password={scramble_credential(password)}\n"
             f"PathToClient={path_to_client}\n"
             f"PathToSound={path_to_sound}\n"
-            f"WWW={www}\n")
+            f"WWW={www}\n"
+            f"UseTLS={use_tls}\n")
 
 
 def read_text(path):

@@ -30,20 +30,8 @@ void RawPop3Session::SendLine(const std::string& line) {
 }
 
 std::string RawPop3Session::ReadLine() {
-    size_t end = buffered_.find('\n');
-    while (end == std::string::npos) {
-        char chunk[4096];
-        const int count = ReceiveSome(socket_, chunk, sizeof chunk);
-        if (count <= 0)
-            throw RawPop3Failure(count == 0 ? "connection closed" : "read failed or timed out");
-        buffered_.append(chunk, static_cast<size_t>(count));
-        end = buffered_.find('\n');
-    }
-    std::string line = buffered_.substr(0, end);
-    buffered_.erase(0, end + 1);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+    return ReadBufferedLine(buffered_,
+                            [this](char* chunk, size_t size) { return ReceiveSome(socket_, chunk, size); });
 }
 
 std::string RawPop3Session::Command(const std::string& line) {

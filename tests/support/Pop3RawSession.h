@@ -14,6 +14,26 @@ struct RawPop3Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The next line out of `buffered` without its CR LF, topped up by read(chunk, size) (which
+// returns the count read, 0 or less on close or failure) until it holds an LF. Raises
+// RawPop3Failure when a read fails.
+template <class Read> std::string ReadBufferedLine(std::string& buffered, Read read) {
+    size_t end = buffered.find('\n');
+    while (end == std::string::npos) {
+        char chunk[4096];
+        const long count = read(chunk, sizeof chunk);
+        if (count <= 0)
+            throw RawPop3Failure(count == 0 ? "connection closed" : "read failed or timed out");
+        buffered.append(chunk, static_cast<size_t>(count));
+        end = buffered.find('\n');
+    }
+    std::string line = buffered.substr(0, end);
+    buffered.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
 class RawPop3Session {
 public:
     // Connects to 127.0.0.1:port; every read waits at most `readTimeoutMs`.

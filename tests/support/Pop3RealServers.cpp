@@ -17,6 +17,7 @@
 
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3RawSession.h"
+#include "tests/support/TestCertificates.h"
 
 namespace fs = std::filesystem;
 
@@ -196,48 +197,57 @@ bool DovecotServer::Available() {
 std::vector<std::string> DovecotServer::Configure() {
     const std::string folder = Folder().string();
     const std::string port = std::to_string(Port());
+    if (options_.tls)
+        tlsPort_ = FreeLoopbackPort();
     WriteFile(Folder() / "passwd", UserName() + ":{PLAIN}" + Password() + ":" + std::to_string(MailUid()) +
                                        ":" + std::to_string(MailGid()) + "::" + Home().string() + "::\n");
     // Kept processes serve connection after connection without a fork each.
     const std::string kept =
         options_.keepLoginProcesses ? "  service_count = 0\n  process_min_avail = 1\n" : "";
     WriteFile(Folder() / "dovecot.conf",
-              "instance_name = bg-dovecot-" + port +
-                  "\n"
-                  "base_dir = " +
-                  folder +
-                  "/run\n"
-                  "state_dir = " +
-                  folder +
-                  "/state\n"
-                  "log_path = " +
-                  folder +
-                  "/dovecot.log\n"
-                  "info_log_path = " +
-                  folder +
-                  "/dovecot.log\n"
+              "instance_name = bg-dovecot-" + port + "\n" + "base_dir = " + folder + "/run\n" +
+                  "state_dir = " + folder + "/state\n" + "log_path = " + folder + "/dovecot.log\n" +
+                  "info_log_path = " + folder + "/dovecot.log\n" +
                   "protocols = pop3\n"
-                  "listen = 127.0.0.1\n"
-                  "disable_plaintext_auth = no\n"
-                  "ssl = no\n"
+                  "listen = " +
+                  Addresses() + "\n" + "disable_plaintext_auth = no\n" + TlsSettings() +
                   "auth_failure_delay = 0\n"
                   "mail_location = maildir:~/Maildir\n"
                   "passdb {\n  driver = passwd-file\n  args = " +
-                  folder +
-                  "/passwd\n}\n"
-                  "userdb {\n  driver = passwd-file\n  args = " +
-                  folder +
-                  "/passwd\n}\n"
-                  "service pop3-login {\n"
-                  "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = " +
-                  port + "\n  }\n" + kept +
-                  "}\n"
-                  "service pop3 {\n" +
-                  kept +
-                  "}\n"
+                  folder + "/passwd\n}\n" + "userdb {\n  driver = passwd-file\n  args = " + folder +
+                  "/passwd\n}\n" + "service pop3-login {\n" + Listeners() + kept + "}\n" +
+                  "service pop3 {\n" + kept + "}\n" +
                   // Without this listener a failed login still waits for the per-address penalty.
                   "service anvil {\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n");
     return {kDovecotBinary, "-F", "-c", folder + "/dovecot.conf"};
+}
+
+// Certificates by the address the client connected to.
+std::string DovecotServer::TlsSettings() const {
+    if (!options_.tls)
+        return "ssl = no\n";
+    const TestCertificates& certificates = TestCertificates::Get();
+    auto use = [](const TestCertificate& certificate) {
+        return "ssl_cert = <" + certificate.chain.string() + "\nssl_key = <" + certificate.key.string() +
+               "\n";
+    };
+    return "ssl = yes\n" + use(certificates.good) + "local 127.0.0.2 {\n" + use(certificates.expired) +
+           "}\n" + "local 127.0.0.3 {\n" + use(certificates.unknownAuthority) + "}\n";
+}
+
+// With TLS the server also listens on the addresses of the faulty certificates.
+std::string DovecotServer::Addresses() const {
+    return options_.tls ? "127.0.0.1, 127.0.0.2, 127.0.0.3" : "127.0.0.1";
+}
+
+std::string DovecotServer::Listeners() const {
+    const std::string addresses = Addresses();
+    std::string listeners = "  inet_listener pop3 {\n    address = " + addresses +
+                            "\n    port = " + std::to_string(Port()) + "\n  }\n";
+    if (options_.tls)
+        listeners += "  inet_listener pop3s {\n    address = " + addresses +
+                     "\n    port = " + std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n";
+    return listeners;
 }
 
 // ---- MailutilsPop3Server ----

@@ -91,14 +91,21 @@ private:
 class DovecotServer : public RealPop3Server {
 public:
     struct Options {
-        // Keeps login and session processes alive between connections, for benchmarks.
+        // Keeps login and session processes alive between connections, for benchmarks (and
+        // for TLS resumption, which needs the same login process to see the client again).
         bool keepLoginProcesses = false;
+        // TLS with the test certificates: STLS on Port(), implicit TLS on TlsPort(), both on
+        // 127.0.0.1 (the good certificate, for the address only), 127.0.0.2 (the expired one)
+        // and 127.0.0.3 (the one of an unknown authority).
+        bool tls = false;
     };
     DovecotServer() : DovecotServer(Options{}) {}
     explicit DovecotServer(Options options);
     // Whether Dovecot is installed and may be started (root) here.
     static bool Available();
     std::string UserName() const override { return "u"; }
+    // The implicit-TLS port (with Options::tls).
+    uint16_t TlsPort() const { return tlsPort_; }
 
 #ifndef _WIN32
 private:
@@ -106,8 +113,14 @@ private:
         return Home() / "Maildir";
     }
     std::vector<std::string> Configure() override;
+    std::string Addresses() const;
+    std::string TlsSettings() const;
+    std::string Listeners() const;
 
     Options options_;
+    uint16_t tlsPort_ = 0;
+#else
+    uint16_t tlsPort_ = 0;
 #endif
 };
 

@@ -2,6 +2,14 @@
 
 #include "tests/support/LoopbackSockets.h"
 
+#ifndef _WIN32
+#include "tests/support/TestCertificates.h"
+
+#include <openssl/ssl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
 
 namespace {
@@ -13,11 +21,27 @@ using std::chrono::milliseconds;
 constexpr milliseconds kSlice{50};
 constexpr milliseconds kAwaitLineLimit = std::chrono::seconds(30);
 constexpr milliseconds kDrainLimit = std::chrono::seconds(60);
+constexpr milliseconds kHandshakeLimit = std::chrono::seconds(10);
 
 milliseconds SliceUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
     return std::max(milliseconds(0), std::min(left, kSlice));
 }
+
+#ifndef _WIN32
+// The server context with the test certificate for 127.0.0.1.
+SSL_CTX* ServerContext() {
+    static SSL_CTX* const context = [] {
+        const TestCertificate& certificate = TestCertificates::Get().good;
+        SSL_CTX* made = SSL_CTX_new(TLS_server_method());
+        if (SSL_CTX_use_certificate_chain_file(made, certificate.chain.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(made, certificate.key.c_str(), SSL_FILETYPE_PEM) != 1)
+            throw std::runtime_error("the scripted server cannot load its certificate");
+        return made;
+    }();
+    return context;
+}
+#endif
 
 } // namespace
 
@@ -44,6 +68,9 @@ ScriptStep ResetConnection() {
 }
 ScriptStep ServerSendsForever(std::string line) {
     return {ScriptStep::kSendForever, line + "\r\n", {}};
+}
+ScriptStep ServerStartsTls() {
+    return {ScriptStep::kStartTls, {}, {}};
 }
 
 std::string ClientBytes(const Script& script) {
@@ -105,6 +132,7 @@ void ScriptedServer::Run() {
             connections_.emplace_back();
         }
         Serve(client, index, everyConnection_ ? scripts_.front() : scripts_[index]);
+        EndTls();
         CloseTestSocket(client);
         MarkDone(index);
     }
@@ -160,19 +188,81 @@ bool ScriptedServer::RunStep(TestSocket socket, size_t index, const ScriptStep& 
                 return false;
         }
         return false;
+    case ScriptStep::kStartTls:
+        return StartTls(socket);
     }
     return false;
 }
 
+#ifdef _WIN32
+// The Windows build has no TLS of its own to serve with: the script ends there.
+bool ScriptedServer::StartTls(TestSocket) {
+    return false;
+}
+
+void ScriptedServer::EndTls() {}
+
+int ScriptedServer::Receive(TestSocket socket, char* buffer, size_t size) {
+    const int count = ReceiveSome(socket, buffer, size);
+    return count > 0 ? count : -1;
+}
+
+bool ScriptedServer::TlsHoldsBytes() const {
+    return false;
+}
+#else
+// The socket stays blocking, with a short receive time-out so that no read outlasts a slice.
+bool ScriptedServer::StartTls(TestSocket socket) {
+    signal(SIGPIPE, SIG_IGN); // TLS writes to a client that has gone must fail, not end the test
+    const timeval slice{0, static_cast<suseconds_t>(kSlice.count() * 1000)};
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
+    tls_ = SSL_new(ServerContext());
+    SSL_set_fd(tls_, socket);
+    const auto deadline = Clock::now() + kHandshakeLimit;
+    while (!stopping_ && Clock::now() < deadline) {
+        const int result = SSL_accept(tls_);
+        if (result == 1)
+            return true;
+        const int error = SSL_get_error(tls_, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+            return false;
+    }
+    return false;
+}
+
+void ScriptedServer::EndTls() {
+    SSL_free(tls_);
+    tls_ = nullptr;
+}
+
+int ScriptedServer::Receive(TestSocket socket, char* buffer, size_t size) {
+    if (tls_ == nullptr) {
+        const int count = ReceiveSome(socket, buffer, size);
+        return count > 0 ? count : -1;
+    }
+    const int count = SSL_read(tls_, buffer, static_cast<int>(size));
+    if (count > 0)
+        return count;
+    const int error = SSL_get_error(tls_, count);
+    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? 0 : -1;
+}
+
+bool ScriptedServer::TlsHoldsBytes() const {
+    return tls_ != nullptr && SSL_pending(tls_) > 0;
+}
+#endif
+
 ScriptedServer::ReadResult ScriptedServer::ReadOnce(TestSocket socket, size_t index, milliseconds timeout) {
     if (stopping_)
         return ReadResult::kClosed;
-    if (!WaitTestSocket(socket, false, static_cast<int>(timeout.count())))
+    if (!TlsHoldsBytes() && !WaitTestSocket(socket, false, static_cast<int>(timeout.count())))
         return ReadResult::kIdle;
     char buffer[4096];
-    const int count = ReceiveSome(socket, buffer, sizeof buffer);
-    if (count <= 0)
+    const int count = Receive(socket, buffer, sizeof buffer);
+    if (count < 0)
         return ReadResult::kClosed;
+    if (count == 0)
+        return ReadResult::kIdle;
     std::lock_guard lock(mutex_);
     connections_[index].received.append(buffer, static_cast<size_t>(count));
     return ReadResult::kData;
@@ -204,6 +294,10 @@ bool ScriptedServer::AwaitLine(TestSocket socket, size_t index, size_t& lineStar
 }
 
 bool ScriptedServer::SendAll(TestSocket socket, std::string_view bytes) {
+#ifndef _WIN32
+    if (tls_ != nullptr)
+        return bytes.empty() || SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0;
+#endif
     while (!bytes.empty()) {
         if (stopping_)
             return false;

@@ -12,6 +12,10 @@
 //     ... run the client against server.Port() ...
 //     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
 //
+// After `ServerStartsTls()` the connection runs over TLS with the test certificate for 127.0.0.1
+// (TestCertificates): later steps send and await through it, and ReceivedBytes records what the
+// client sent inside TLS (the handshake itself is not recorded).
+//
 // When a script runs out without a `CloseConnection` or `ResetConnection` step the server keeps
 // reading (and recording) until the client closes, so a command sent where none was expected
 // shows up in ReceivedBytes.
@@ -22,13 +26,16 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
 #include "tests/support/TestSockets.h"
 
+typedef struct ssl_st SSL;
+
 struct ScriptStep {
-    enum Kind { kSend, kDripFeed, kAwaitLine, kStaySilent, kClose, kReset, kSendForever };
+    enum Kind { kSend, kDripFeed, kAwaitLine, kStaySilent, kClose, kReset, kSendForever, kStartTls };
     Kind kind = kSend;
     std::string bytes;                 // what to send, or the line the client is expected to send
     std::chrono::milliseconds delay{}; // per byte (drip-feed), or how long to stay silent
@@ -52,6 +59,8 @@ ScriptStep CloseConnection();
 ScriptStep ResetConnection();
 // Sends the line followed by CR LF over and over until the client closes the connection.
 ScriptStep ServerSendsForever(std::string line);
+// Runs the server side of a TLS handshake (up to 10 s); the connection ends when it fails.
+ScriptStep ServerStartsTls();
 
 // The exact bytes a correct client sends for the script: each ClientSends line with CR LF.
 std::string ClientBytes(const Script& script);
@@ -98,6 +107,14 @@ private:
     bool RecordUntil(TestSocket socket, size_t index, std::chrono::steady_clock::time_point deadline);
     bool AwaitLine(TestSocket socket, size_t index, size_t& lineStart);
     bool SendAll(TestSocket socket, std::string_view bytes);
+    // False when the handshake failed (or, in the Windows build, which has no TLS to serve with).
+    bool StartTls(TestSocket socket);
+    void EndTls();
+    // Receives into buffer, through TLS once it runs: the count, 0 when nothing came within
+    // the wait, -1 when the client has closed.
+    int Receive(TestSocket socket, char* buffer, size_t size);
+    // Whether TLS holds decrypted bytes that the socket will not signal.
+    bool TlsHoldsBytes() const;
     void DrainUntilClosed(TestSocket socket, size_t index);
     void MarkDone(size_t index);
 
@@ -109,5 +126,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Connection> connections_; // one per connection accepted, in order
+    // The TLS of the connection being served (one at a time), or none.
+    SSL* tls_ = nullptr;
     std::thread thread_;
 };

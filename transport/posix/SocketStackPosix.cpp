@@ -48,6 +48,16 @@ public:
         close(handle);
     }
 
+    bool WaitWritable(TIdStackSocketHandle handle, int32_t ms) override {
+        pollfd wait{handle, POLLOUT, 0};
+        int ready;
+        // A signal restarts the wait with its whole time: the callers bound it by their deadline.
+        while ((ready = poll(&wait, 1, ms < 0 ? -1 : ms)) == -1)
+            if (errno != EINTR)
+                ThrowSocketError(SocketErrorFromErrno(errno));
+        return ready > 0;
+    }
+
 protected:
     int32_t LastSocketError() override { return SocketErrorFromErrno(errno); }
     int32_t TranslateError(int nativeError) override { return SocketErrorFromErrno(nativeError); }

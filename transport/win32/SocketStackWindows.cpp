@@ -83,6 +83,17 @@ public:
         closesocket(handle);
     }
 
+    bool WaitWritable(TIdStackSocketHandle handle, int32_t ms) override {
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(handle, &writable);
+        timeval limit{ms / 1000, (ms % 1000) * 1000};
+        const int ready = select(0, nullptr, &writable, nullptr, ms < 0 ? nullptr : &limit);
+        if (ready == SOCKET_ERROR)
+            ThrowSocketError(WSAGetLastError());
+        return ready > 0;
+    }
+
 protected:
     int32_t LastSocketError() override { return WSAGetLastError(); }
     int32_t TranslateError(int nativeError) override { return nativeError; }

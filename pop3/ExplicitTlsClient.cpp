@@ -1,0 +1,81 @@
+#include "pop3/ExplicitTlsClient.h"
+
+#include "base/Integers.h"
+#include "base/Text.h"
+#include "transport/Messages.h"
+#include "transport/TransportErrors.h"
+
+TIdExplicitTLSClient::TIdExplicitTLSClient(uint16_t regularPort, uint16_t implicitTLSPort)
+    : regularPort_(regularPort), implicitTLSPort_(implicitTLSPort) {
+    SetPort(regularPort);
+}
+
+void TIdExplicitTLSClient::SetUseTLS(TIdUseTLS useTLS) {
+    if (useTLS == useTLS_)
+        return;
+    if (useTLS == utUseImplicitTLS && Port() == regularPort_)
+        SetPort(implicitTLSPort_);
+    else if (useTLS_ == utUseImplicitTLS && Port() == implicitTLSPort_)
+        SetPort(regularPort_);
+    useTLS_ = useTLS;
+}
+
+bool TIdExplicitTLSClient::TlsActive() const {
+    const TIdTLSIOHandler* handler = TlsHandler();
+    return handler != nullptr && handler->TlsActive();
+}
+
+bool TIdExplicitTLSClient::TlsSessionReused() const {
+    const TIdTLSIOHandler* handler = TlsHandler();
+    return handler != nullptr && handler->SessionReused();
+}
+
+std::unique_ptr<TIdIOHandlerStack> TIdExplicitTLSClient::CreateIOHandler() const {
+    if (useTLS_ == utNoTLSSupport)
+        return TIdTCPClientCustom::CreateIOHandler();
+    return std::make_unique<TIdTLSIOHandler>();
+}
+
+void TIdExplicitTLSClient::PrepareTLS() {
+    // An open connection stays as it is: the connect refuses it with "Already connected.".
+    if (IOHandler() != nullptr && IOHandler()->HandlerOpen())
+        return;
+    // A handler made for the other kind of connection is replaced by one that fits (a plain
+    // conversation keeps the plain handler it always had).
+    const bool wantsTls = useTLS_ != utNoTLSSupport;
+    if (IOHandler() != nullptr && ImplicitIOHandler() && wantsTls != (TlsHandler() != nullptr))
+        DiscardIOHandler();
+    if (!wantsTls)
+        return;
+    auto* handler = dynamic_cast<TIdTLSIOHandler*>(&EnsureIOHandler());
+    // TLS was asked for: no plain connection in its place.
+    if (handler == nullptr)
+        throw EIdTLSError(AsciiToText(RSTlsNotAvailable) + u"the connection's handler cannot do TLS");
+    handler->SetPassThrough(useTLS_ != utUseImplicitTLS);
+    handler->SetSessionToResume(keptSessionServer_ == ServerKey() ? keptSession_ : nullptr);
+}
+
+bool TIdExplicitTLSClient::TLSCommandDue() {
+    return useTLS_ == utUseRequireTLS || (useTLS_ == utUseExplicitTLS && SupportsTLS());
+}
+
+void TIdExplicitTLSClient::StartTLS() {
+    TlsHandler()->SetPassThrough(false);
+}
+
+void TIdExplicitTLSClient::KeepTlsSession() {
+    const TIdTLSIOHandler* handler = TlsHandler();
+    if (handler == nullptr || !handler->TlsActive())
+        return;
+    keptSession_ = handler->SessionForResumption();
+    keptSessionServer_ = ServerKey();
+}
+
+TIdTLSIOHandler* TIdExplicitTLSClient::TlsHandler() const {
+    return dynamic_cast<TIdTLSIOHandler*>(IOHandler());
+}
+
+// The host as typed and the port: a session is only offered to the server it came from.
+std::u16string TIdExplicitTLSClient::ServerKey() const {
+    return Host() + u":" + IntToText(Port());
+}

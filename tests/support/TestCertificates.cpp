@@ -1,0 +1,87 @@
+#include "tests/support/TestCertificates.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kNewKey = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+
+void Run(const std::string& command) {
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0)
+        throw std::runtime_error("openssl failed: " + command);
+}
+
+void Concatenate(const fs::path& target, const fs::path& first, const fs::path& second) {
+    std::ofstream out(target, std::ios::binary);
+    out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
+}
+
+// A self-signed authority `name`.pem / `name`.key in the folder.
+void MakeAuthority(const fs::path& folder, const std::string& name, const std::string& commonName) {
+    const std::string base = (folder / name).string();
+    Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base +
+        ".pem -days 30 -subj '/CN=" + commonName +
+        "' -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign");
+}
+
+// A server certificate `name` signed by the authority, with the chain file beside it.
+TestCertificate MakeServerCertificate(const fs::path& folder, const std::string& name,
+                                      const std::string& authority, const std::string& subjectAltName) {
+    const std::string base = (folder / name).string();
+    const std::string ca = (folder / authority).string();
+    Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base + ".pem -days 30 -CA " +
+        ca + ".pem -CAkey " + ca + ".key -subj '/CN=" + name +
+        "' -addext basicConstraints=CA:FALSE -addext subjectAltName=" + subjectAltName +
+        " -addext extendedKeyUsage=serverAuth");
+    Concatenate(base + "-chain.pem", base + ".pem", ca + ".pem");
+    return {base + "-chain.pem", base + ".key"};
+}
+
+// `openssl req` refuses dates in the past; the CA command takes any.
+TestCertificate MakeExpiredCertificate(const fs::path& folder, const std::string& authority,
+                                       const std::string& subjectAltName) {
+    const std::string base = (folder / "expired").string();
+    const std::string ca = (folder / authority).string();
+    std::ofstream((folder / "index.txt").string());
+    std::ofstream((folder / "serial").string()) << "1000\n";
+    std::ofstream((folder / "ca.cnf").string())
+        << "[ca]\ndefault_ca = test\n[test]\ndatabase = " << (folder / "index.txt").string()
+        << "\nnew_certs_dir = " << folder.string() << "\nserial = " << (folder / "serial").string()
+        << "\ndefault_md = sha256\npolicy = any\ncopy_extensions = copy\nunique_subject = no\n"
+        << "[any]\ncommonName = supplied\n";
+    Run("openssl req -new " + kNewKey + " -keyout " + base + ".key -out " + base +
+        ".csr -subj /CN=expired -addext subjectAltName=" + subjectAltName +
+        " -addext extendedKeyUsage=serverAuth");
+    Run("openssl ca -batch -notext -config " + (folder / "ca.cnf").string() + " -cert " + ca +
+        ".pem -keyfile " + ca + ".key -in " + base + ".csr -out " + base +
+        ".pem -startdate 20200101000000Z -enddate 20200102000000Z");
+    Concatenate(base + "-chain.pem", base + ".pem", ca + ".pem");
+    return {base + "-chain.pem", base + ".key"};
+}
+
+} // namespace
+
+const TestCertificates& TestCertificates::Get() {
+    static const TestCertificates certificates;
+    return certificates;
+}
+
+TestCertificates::TestCertificates() {
+    const fs::path& folder = folder_.Path();
+    MakeAuthority(folder, "ca", "test CA");
+    MakeAuthority(folder, "other-ca", "untrusted CA");
+    authority = folder / "ca.pem";
+    // Each faulty certificate has exactly one fault: OpenSSL reports only the first it finds.
+    // The address also as a DNS name, for clients that match an address against names (fetchmail).
+    good = MakeServerCertificate(folder, "loopback", "ca", "IP:127.0.0.1,IP:::1,DNS:127.0.0.1");
+    expired = MakeExpiredCertificate(folder, "ca", "IP:127.0.0.2");
+    unknownAuthority = MakeServerCertificate(folder, "untrusted", "other-ca", "IP:127.0.0.3");
+    fs::create_directory(folder / "no-more-authorities");
+    setenv("SSL_CERT_FILE", authority.c_str(), 1);
+    setenv("SSL_CERT_DIR", (folder / "no-more-authorities").c_str(), 1);
+}

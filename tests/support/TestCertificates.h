@@ -1,0 +1,36 @@
+#pragma once
+// A throw-away certificate authority and server certificates for the TLS tests of this process,
+// made with the openssl command (EC P-256) in a temporary folder on first use. Get() also makes
+// the process trust this authority and nothing else: SSL_CERT_FILE names its certificate and
+// SSL_CERT_DIR an empty folder. Call it before the first TLS connection of the process, which
+// reads the trust store once.
+//
+//     const TestCertificates& certificates = TestCertificates::Get();
+//     certificates.good.chain, certificates.good.key
+
+#include <filesystem>
+
+#include "tests/support/TemporaryFolder.h"
+
+struct TestCertificate {
+    std::filesystem::path chain; // the certificate, then the authority's (PEM)
+    std::filesystem::path key;
+};
+
+class TestCertificates {
+public:
+    static const TestCertificates& Get();
+
+    std::filesystem::path authority; // the trusted authority's certificate
+    // For the addresses 127.0.0.1 and ::1, not for any host name: a check of the name
+    // localhost finds a certificate for another host.
+    TestCertificate good;
+    // For 127.0.0.2, valid for one day in 2020.
+    TestCertificate expired;
+    // For 127.0.0.3, issued by an authority nobody trusts.
+    TestCertificate unknownAuthority;
+
+private:
+    TestCertificates();
+    TemporaryFolder folder_{"bg-test-ca"};
+};

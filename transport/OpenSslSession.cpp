@@ -1,0 +1,306 @@
+#include "transport/OpenSslSession.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdint>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <sys/socket.h>
+
+#include "base/Text.h"
+#include "transport/ErrorTexts.h"
+#include "transport/Messages.h"
+#include "transport/TransportErrors.h"
+
+namespace {
+
+// ---- A socket BIO whose sends cannot raise SIGPIPE ----
+
+int SocketOf(BIO* bio) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio)));
+}
+
+bool WouldBlock(ssize_t result) {
+    return result == -1 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+int SocketBioWrite(BIO* bio, const char* data, int size) {
+    BIO_clear_retry_flags(bio);
+    ssize_t sent;
+    do
+        sent = send(SocketOf(bio), data, static_cast<size_t>(size), MSG_NOSIGNAL);
+    while (sent == -1 && errno == EINTR);
+    if (WouldBlock(sent))
+        BIO_set_retry_write(bio);
+    return static_cast<int>(sent);
+}
+
+int SocketBioRead(BIO* bio, char* buffer, int size) {
+    BIO_clear_retry_flags(bio);
+    ssize_t received;
+    do
+        received = recv(SocketOf(bio), buffer, static_cast<size_t>(size), 0);
+    while (received == -1 && errno == EINTR);
+    if (WouldBlock(received))
+        BIO_set_retry_read(bio);
+    return static_cast<int>(received);
+}
+
+long SocketBioControl(BIO*, int command, long, void*) {
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int SocketBioCreate(BIO* bio) {
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+BIO_METHOD* SocketBioMethod() {
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "socket without SIGPIPE");
+        BIO_meth_set_write(made, SocketBioWrite);
+        BIO_meth_set_read(made, SocketBioRead);
+        BIO_meth_set_ctrl(made, SocketBioControl);
+        BIO_meth_set_create(made, SocketBioCreate);
+        return made;
+    }();
+    return method;
+}
+
+// ---- The process-wide context ----
+
+// The reason of OpenSSL's last queued error, and the queue emptied.
+std::u16string LastErrorReason() {
+    const char* reason = ERR_reason_error_string(ERR_peek_last_error());
+    ERR_clear_error();
+    return AsciiToText(reason != nullptr ? reason : "unknown error");
+}
+
+[[noreturn]] void ThrowUnavailable() {
+    throw EIdTLSError(AsciiToText(RSTlsNotAvailable) + LastErrorReason());
+}
+
+SSL_CTX* BuildContext() {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (context == nullptr)
+        ThrowUnavailable();
+    // Loading the trust store takes tens of milliseconds: once per process, not per check.
+    if (SSL_CTX_set_default_verify_paths(context) != 1 ||
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+        SSL_CTX_free(context);
+        ThrowUnavailable();
+    }
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    // Sessions are kept by the client for the server they belong to, not in a shared cache.
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    // A server that closes without a close notification has closed, as on a plain connection.
+    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_read_ahead(context, 1);
+    return context;
+}
+
+SSL_CTX* SharedContext() {
+    // A failure raises and leaves the context unbuilt: the next session tries again.
+    static SSL_CTX* const context = BuildContext();
+    return context;
+}
+
+// ---- Verification ----
+
+bool IsAddressLiteral(const std::string& host) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+TIdCertificateFault FaultOf(long verifyResult) {
+    switch (verifyResult) {
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return TIdCertificateFault::Expired;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return TIdCertificateFault::NotYetValid;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+        return TIdCertificateFault::NameMismatch;
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return TIdCertificateFault::AddressMismatch;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return TIdCertificateFault::UnknownAuthority;
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        return TIdCertificateFault::SelfSigned;
+    default:
+        return TIdCertificateFault::Other;
+    }
+}
+
+class OpenSslSavedSession : public TIdTlsSavedSession {
+public:
+    explicit OpenSslSavedSession(SSL_SESSION* session) : session_(session) {}
+    ~OpenSslSavedSession() override { SSL_SESSION_free(session_); }
+    OpenSslSavedSession(const OpenSslSavedSession&) = delete;
+    OpenSslSavedSession& operator=(const OpenSslSavedSession&) = delete;
+    SSL_SESSION* Session() const { return session_; }
+
+private:
+    SSL_SESSION* session_;
+};
+
+} // namespace
+
+std::unique_ptr<TIdTlsSession> CreateTlsSession() {
+    return std::make_unique<TIdOpenSslSession>();
+}
+
+TIdOpenSslSession::TIdOpenSslSession() {
+    ssl_ = SSL_new(SharedContext());
+    if (ssl_ == nullptr)
+        ThrowUnavailable();
+}
+
+TIdOpenSslSession::~TIdOpenSslSession() {
+    SSL_free(ssl_);
+}
+
+void TIdOpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16string& host,
+                                 const TIdTlsSavedSession* resume) {
+    BIO* bio = BIO_new(SocketBioMethod());
+    if (bio == nullptr)
+        ThrowUnavailable();
+    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(socket)));
+    SSL_set_bio(ssl_, bio, bio);
+    const std::string name = TextToUtf8(host);
+    if (IsAddressLiteral(name)) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), name.c_str());
+    } else {
+        SSL_set_tlsext_host_name(ssl_, name.c_str());
+        SSL_set1_host(ssl_, name.c_str());
+    }
+    if (const auto* saved = dynamic_cast<const OpenSslSavedSession*>(resume))
+        SSL_set_session(ssl_, saved->Session());
+}
+
+void TIdOpenSslSession::Handshake(TIdStackSocketHandle socket, const std::u16string& host,
+                                  const TIdTlsSavedSession* resume, TIdTlsWaiter& waiter) {
+    SetUpFor(socket, host, resume);
+    for (;;) {
+        ERR_clear_error();
+        const int result = SSL_connect(ssl_);
+        if (result == 1) {
+            established_ = true;
+            return;
+        }
+        const int error = SSL_get_error(ssl_, result);
+        const int savedErrno = errno;
+        if (error == SSL_ERROR_WANT_READ)
+            waiter.WaitForSocket(TIdTlsWait::Readable);
+        else if (error == SSL_ERROR_WANT_WRITE)
+            waiter.WaitForSocket(TIdTlsWait::Writable);
+        else
+            ThrowHandshakeFailure(error, savedErrno, host);
+    }
+}
+
+void TIdOpenSslSession::ThrowHandshakeFailure(int error, int savedErrno, const std::u16string& host) {
+    broken_ = true;
+    const long verifyResult = SSL_get_verify_result(ssl_);
+    if (verifyResult != X509_V_OK) {
+        ERR_clear_error();
+        throw EIdTLSCertificateRejected(CertificateFaultText(
+            FaultOf(verifyResult), host, AsciiToText(X509_verify_cert_error_string(verifyResult))));
+    }
+    if (error == SSL_ERROR_SYSCALL && savedErrno != 0 && ERR_peek_error() == 0)
+        ThrowSocketError(SocketErrorFromErrno(savedErrno));
+    const bool closed =
+        error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0);
+    const std::u16string reason = closed ? AsciiToText(RSTlsClosedDuringHandshake) : LastErrorReason();
+    ERR_clear_error();
+    throw EIdTLSError(AsciiToText(RSTlsHandshakeFailed) + reason);
+}
+
+int32_t TIdOpenSslSession::Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& waiter) {
+    for (;;) {
+        ERR_clear_error();
+        const int result = SSL_read(ssl_, buffer, size);
+        if (result > 0)
+            return result;
+        const int error = SSL_get_error(ssl_, result);
+        const int savedErrno = errno;
+        switch (error) {
+        case SSL_ERROR_WANT_READ:
+            return -1;
+        case SSL_ERROR_WANT_WRITE:
+            waiter.WaitForSocket(TIdTlsWait::Writable);
+            break;
+        case SSL_ERROR_ZERO_RETURN:
+            return 0;
+        default:
+            if (error == SSL_ERROR_SYSCALL && savedErrno == 0 && ERR_peek_error() == 0)
+                return 0; // the end of the stream
+            ThrowConnectionFailure(error, savedErrno);
+        }
+    }
+}
+
+void TIdOpenSslSession::Write(const uint8_t* data, int32_t size, TIdTlsWaiter& waiter) {
+    if (size <= 0)
+        return;
+    for (;;) {
+        ERR_clear_error();
+        // Without partial writes a success has taken everything.
+        const int result = SSL_write(ssl_, data, size);
+        if (result > 0)
+            return;
+        const int error = SSL_get_error(ssl_, result);
+        const int savedErrno = errno;
+        if (error == SSL_ERROR_WANT_WRITE)
+            waiter.WaitForSocket(TIdTlsWait::Writable);
+        else if (error == SSL_ERROR_WANT_READ)
+            waiter.WaitForSocket(TIdTlsWait::Readable);
+        else if (error == SSL_ERROR_ZERO_RETURN)
+            throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
+        else
+            ThrowConnectionFailure(error, savedErrno);
+    }
+}
+
+void TIdOpenSslSession::ThrowConnectionFailure(int error, int savedErrno) {
+    broken_ = true;
+    if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+        if (savedErrno != 0)
+            ThrowSocketError(SocketErrorFromErrno(savedErrno));
+        throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
+    }
+    throw EIdTLSError(AsciiToText(RSTlsConnectionFailed) + LastErrorReason());
+}
+
+bool TIdOpenSslSession::HasPending() const {
+    return SSL_has_pending(ssl_) == 1;
+}
+
+void TIdOpenSslSession::SendCloseNotify() {
+    if (!established_ || broken_)
+        return;
+    // One call: it queues and sends our notification and does not wait for the peer's.
+    SSL_shutdown(ssl_);
+    ERR_clear_error();
+}
+
+bool TIdOpenSslSession::SessionReused() const {
+    return established_ && SSL_session_reused(ssl_) == 1;
+}
+
+std::shared_ptr<TIdTlsSavedSession> TIdOpenSslSession::SavedSession() const {
+    if (!established_)
+        return nullptr;
+    SSL_SESSION* session = SSL_get1_session(ssl_);
+    if (session == nullptr)
+        return nullptr;
+    if (SSL_SESSION_is_resumable(session) != 1) {
+        SSL_SESSION_free(session);
+        return nullptr;
+    }
+    return std::make_shared<OpenSslSavedSession>(session);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The TLS back-end over OpenSSL 3: one SSL object over the handler's socket, reached through a
+// socket BIO of our own whose sends cannot raise SIGPIPE. The client context, with the system's
+// trust store, is built once per process, by the first session.
+
+#include "transport/TlsSession.h"
+
+typedef struct ssl_st SSL;
+
+class TIdOpenSslSession : public TIdTlsSession {
+public:
+    // Raises EIdTLSError "TLS is not available: <reason>" when the context cannot be built.
+    TIdOpenSslSession();
+    ~TIdOpenSslSession() override;
+    TIdOpenSslSession(const TIdOpenSslSession&) = delete;
+    TIdOpenSslSession& operator=(const TIdOpenSslSession&) = delete;
+
+    void Handshake(TIdStackSocketHandle socket, const std::u16string& host, const TIdTlsSavedSession* resume,
+                   TIdTlsWaiter& waiter) override;
+    int32_t Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& waiter) override;
+    void Write(const uint8_t* data, int32_t size, TIdTlsWaiter& waiter) override;
+    bool HasPending() const override;
+    void SendCloseNotify() override;
+    bool SessionReused() const override;
+    std::shared_ptr<TIdTlsSavedSession> SavedSession() const override;
+
+private:
+    void SetUpFor(TIdStackSocketHandle socket, const std::u16string& host, const TIdTlsSavedSession* resume);
+    [[noreturn]] void ThrowHandshakeFailure(int error, int savedErrno, const std::u16string& host);
+    // Raises for a failed read or write that is neither a wait nor the peer's orderly close.
+    [[noreturn]] void ThrowConnectionFailure(int error, int savedErrno);
+
+    SSL* ssl_ = nullptr;
+    bool established_ = false;
+    // After a fatal error nothing more may be sent, not even the close notification.
+    bool broken_ = false;
+};

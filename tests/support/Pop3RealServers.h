@@ -47,14 +47,18 @@ public:
 
 protected:
 #ifdef _WIN32
-    // Starts the helper for the kind ("dovecot" or "mailutils") and waits for its server.
-    explicit RealPop3Server(const std::string& kind);
+    // Starts the helper ("dovecot" or "mailutils", then its flags) and waits for its server.
+    explicit RealPop3Server(const std::vector<std::string>& helperArguments);
+    uint16_t HelperTlsPort() const {
+        return tlsPort_;
+    }
 
 private:
     // Sends one command line to the helper and waits for its "ok".
     void Command(const std::string& line);
 
     uint16_t port_ = 0;
+    uint16_t tlsPort_ = 0;
     std::filesystem::path folder_;
     TestSocket control_ = NoTestSocket;
     bool running_ = false;
@@ -118,10 +122,8 @@ private:
     std::string Listeners() const;
 
     Options options_;
-    uint16_t tlsPort_ = 0;
-#else
-    uint16_t tlsPort_ = 0;
 #endif
+    uint16_t tlsPort_ = 0;
 };
 
 // GNU mailutils pop3d: greets with a time stamp and answers CAPA its own way. Its user is a
@@ -141,6 +143,15 @@ private:
     std::vector<std::string> Configure() override;
 #endif
 };
+
+#ifdef _WIN32
+// Runs the Linux helper with the arguments and returns the line it writes into the ready file
+// when done (see Pop3RealServersFromWindows.cpp).
+std::string RunRealPop3ServerHelper(const std::vector<std::string>& arguments,
+                                    const std::filesystem::path& readyFile);
+// The Linux path of a file under Wine.
+std::string LinuxPathOfWindowsPath(const std::filesystem::path& path);
+#endif
 
 // One kind of real server, for tests that run against each kind in turn.
 struct RealPop3ServerKind {

@@ -12,8 +12,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/TestCertificates.h"
 
 namespace fs = std::filesystem;
 
@@ -44,10 +46,14 @@ std::string LinuxPathOf(const fs::path& path) {
     return linuxPath;
 }
 
-void StartHelper(const std::string& kind, const std::string& readyFile) {
+// Starts the helper with its arguments (empty ones left out); the ready file comes second.
+HANDLE StartHelper(std::vector<std::string> arguments, const std::string& readyFile) {
+    arguments.insert(arguments.begin() + 1, readyFile);
+    arguments.insert(arguments.begin(), HelperPath());
     std::wstring commandLine;
-    for (const std::string& part : {std::string(HelperPath()), kind, readyFile})
-        commandLine += L"\"" + fs::path(part).wstring() + L"\" ";
+    for (const std::string& part : arguments)
+        if (!part.empty())
+            commandLine += L"\"" + fs::path(part).wstring() + L"\" ";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -55,7 +61,7 @@ void StartHelper(const std::string& kind, const std::string& readyFile) {
                         &process))
         throw std::runtime_error("cannot start the real-server helper");
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    return process.hProcess;
 }
 
 // The helper's one line, once its ready file is there.
@@ -77,21 +83,32 @@ bool HelperCanRun(const std::string& kind) {
         return false;
     const TemporaryFolder folder("bg-helper-probe");
     const fs::path readyFile = folder.Path() / "ready";
-    StartHelper(kind + "-probe", LinuxPathOf(readyFile));
+    CloseHandle(StartHelper({kind + "-probe"}, LinuxPathOf(readyFile)));
     return WaitForReadyLine(readyFile) == "available";
 }
 
 } // namespace
 
-RealPop3Server::RealPop3Server(const std::string& kind) {
+std::string RunRealPop3ServerHelper(const std::vector<std::string>& arguments, const fs::path& readyFile) {
+    if (!HelperPath())
+        throw std::runtime_error("no real-server helper ($BG_REAL_POP3_SERVER)");
+    CloseHandle(StartHelper(arguments, LinuxPathOf(readyFile)));
+    return WaitForReadyLine(readyFile);
+}
+
+std::string LinuxPathOfWindowsPath(const fs::path& path) {
+    return LinuxPathOf(path);
+}
+
+RealPop3Server::RealPop3Server(const std::vector<std::string>& helperArguments) {
     const TemporaryFolder folder("bg-helper");
     const fs::path readyFile = folder.Path() / "ready";
-    StartHelper(kind, LinuxPathOf(readyFile));
+    CloseHandle(StartHelper(helperArguments, LinuxPathOf(readyFile)));
     std::istringstream fields(WaitForReadyLine(readyFile));
     int controlPort = 0;
     std::string linuxFolder;
-    if (!(fields >> port_ >> controlPort >> linuxFolder))
-        throw std::runtime_error("the real-server helper could not start " + kind);
+    if (!(fields >> port_ >> controlPort >> tlsPort_ >> linuxFolder))
+        throw std::runtime_error("the real-server helper could not start " + helperArguments.front());
     folder_ = linuxFolder;
     control_ = OpenTestSocket();
     if (!ConnectBlockingToLoopback(control_, static_cast<uint16_t>(controlPort), CommandLimitMs))
@@ -133,14 +150,24 @@ void RealPop3Server::Stop() {
     running_ = false;
 }
 
-DovecotServer::DovecotServer(Options) : RealPop3Server("dovecot") {}
+// With TLS the helper's Dovecot serves the certificates this process trusts.
+static std::string CertificatesFlag(bool tls) {
+    return tls ? "certificates=" + LinuxPathOf(TestCertificates::Get().authority.parent_path())
+               : std::string();
+}
+
+DovecotServer::DovecotServer(Options options)
+    : RealPop3Server({"dovecot", options.tls ? "tls" : "", options.keepLoginProcesses ? "keep" : "",
+                      CertificatesFlag(options.tls)}) {
+    tlsPort_ = HelperTlsPort();
+}
 
 bool DovecotServer::Available() {
     static const bool available = HelperCanRun("dovecot");
     return available;
 }
 
-MailutilsPop3Server::MailutilsPop3Server() : RealPop3Server("mailutils") {}
+MailutilsPop3Server::MailutilsPop3Server() : RealPop3Server({"mailutils"}) {}
 
 bool MailutilsPop3Server::Available() {
     static const bool available = HelperCanRun("mailutils");

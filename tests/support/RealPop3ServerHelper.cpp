@@ -1,19 +1,26 @@
 // Runs one real POP3 server on loopback for tests that cannot start it themselves (the Windows
-// suites under Wine): bg_real_pop3_server dovecot|mailutils <ready-file>. With the kind
-// "dovecot-probe" or "mailutils-probe" it only writes "available" or "unavailable".
+// suites under Wine): bg_real_pop3_server dovecot|mailutils <ready-file> [tls] [keep]
+// [certificates=<folder>] (Dovecot with the test certificates of that folder; with its login
+// processes kept). With the kind "dovecot-probe" or "mailutils-probe" it only writes "available"
+// or "unavailable"; with "certificates" it makes the test certificates and writes "made".
 //
-// It writes "<POP3 port> <control port> <folder>" (or "unavailable") into the ready file, then
+// It writes "<POP3 port> <control port> <TLS port> <folder>" (or "unavailable") into the ready
+// file, then
 // takes one control connection on loopback and answers each command line with "ok":
 // "fill <count>", "add", "stop". The server ends when the control connection closes, or when
 // none arrives within a minute.
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3RealServers.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 
@@ -58,11 +65,27 @@ void Serve(RealPop3Server& server, TestSocket control) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: bg_real_pop3_server dovecot|mailutils <ready-file>\n";
+    if (argc < 3) {
+        std::cerr << "usage: bg_real_pop3_server dovecot|mailutils|certificates <ready-file> [tls] [keep] "
+                     "[certificates=<folder>]\n";
         return 2;
     }
+    // Started from Wine, the search path is the Windows one.
+    setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
     const std::string kind = argv[1];
+    const std::vector<std::string> flags(argv + 3, argv + argc);
+    const auto flagged = [&](const char* flag) {
+        return std::find(flags.begin(), flags.end(), flag) != flags.end();
+    };
+    const std::string certificatesFlag = "certificates=";
+    for (const std::string& flag : flags)
+        if (flag.rfind(certificatesFlag, 0) == 0)
+            setenv(TestCertificates::SharedFolderVariable, flag.substr(certificatesFlag.size()).c_str(), 1);
+    if (kind == "certificates") {
+        TestCertificates::Get();
+        WriteReadyFile(argv[2], "made");
+        return 0;
+    }
     const bool dovecot = kind.rfind("dovecot", 0) == 0;
     const bool available = dovecot ? DovecotServer::Available() : MailutilsPop3Server::Available();
     if (!available || kind.ends_with("-probe")) {
@@ -70,14 +93,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::unique_ptr<RealPop3Server> server;
-    if (dovecot)
-        server = std::make_unique<DovecotServer>();
-    else
+    uint16_t tlsPort = 0;
+    if (dovecot) {
+        auto made = std::make_unique<DovecotServer>(
+            DovecotServer::Options{.keepLoginProcesses = flagged("keep"), .tls = flagged("tls")});
+        tlsPort = made->TlsPort();
+        server = std::move(made);
+    } else {
         server = std::make_unique<MailutilsPop3Server>();
+    }
     uint16_t controlPort = 0;
     const TestSocket listener = OpenLoopbackListener(1, controlPort);
     WriteReadyFile(argv[2], std::to_string(server->Port()) + " " + std::to_string(controlPort) + " " +
-                                server->Folder().string());
+                                std::to_string(tlsPort) + " " + server->Folder().string());
     if (!WaitTestSocket(listener, false, 60000))
         return 1;
     const TestSocket control = AcceptTestClient(listener);

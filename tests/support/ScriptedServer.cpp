@@ -195,6 +195,10 @@ bool ScriptedServer::RunStep(TestSocket socket, size_t index, const ScriptStep& 
 }
 
 #ifdef _WIN32
+bool ScriptedServer::CanServeTls() {
+    return false;
+}
+
 // The Windows build has no TLS of its own to serve with: the script ends there.
 bool ScriptedServer::StartTls(TestSocket) {
     return false;
@@ -211,6 +215,10 @@ bool ScriptedServer::TlsHoldsBytes() const {
     return false;
 }
 #else
+bool ScriptedServer::CanServeTls() {
+    return true;
+}
+
 // The socket stays blocking, with a short receive time-out so that no read outlasts a slice.
 bool ScriptedServer::StartTls(TestSocket socket) {
     signal(SIGPIPE, SIG_IGN); // TLS writes to a client that has gone must fail, not end the test

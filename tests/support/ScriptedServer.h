@@ -78,6 +78,10 @@ public:
 
     uint16_t Port() const { return port_; }
 
+    // Whether a script can start TLS here: not in the Windows build, which has no TLS library
+    // to serve with (the system's own needs a certificate with its key in the system's store).
+    static bool CanServeTls();
+
     // Waits (up to `limit`) until the given connection's script has ended and the client has
     // closed, then returns every byte the client sent on it (empty when it never connected).
     std::string ReceivedBytes(size_t connection = 0,

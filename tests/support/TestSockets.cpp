@@ -168,12 +168,16 @@ void ShutdownSending(TestSocket socket) {
 #endif
 }
 
-bool ResetsReachThePeer() {
+bool RunningUnderWine() {
 #ifdef _WIN32
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 #else
-    return true;
+    return false;
 #endif
+}
+
+bool ResetsReachThePeer() {
+    return !RunningUnderWine();
 }
 
 void ResetOnClose(TestSocket socket) {

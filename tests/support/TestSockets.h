@@ -38,6 +38,10 @@ int SendNow(TestSocket socket, const char* bytes, size_t size);
 // send() of everything, blocking; false on failure.
 bool SendEverything(TestSocket socket, const char* bytes, size_t size);
 
+// Whether this Windows build runs under Wine, whose sockets and TLS cannot show everything the
+// tests look at (false on POSIX systems).
+bool RunningUnderWine();
+
 // Whether closing after ResetOnClose really sends a reset: Wine's sockets ignore a zero linger
 // time and end the connection in an orderly way.
 bool ResetsReachThePeer();

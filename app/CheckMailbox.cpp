@@ -2,6 +2,7 @@
 
 #include "app/Main.h"
 #include "base/Exceptions.h"
+#include "pop3/Pop3Errors.h"
 #include "toolz/INIToolz.h"
 #include "toolz/MMToolz.h"
 #include "toolz/Toolz.h"
@@ -25,17 +26,23 @@ std::u16string MessageCountTip(int32_t count, TUiLanguage language) {
                             u"You have " + number + u" new e-mail messages.");
 }
 
-// The message of the exception being handled, on one line: each run of line breaks becomes a blank.
+// The message of the exception being handled, on one line: each run of line breaks becomes a
+// blank. A failure without a message is named in a few words, so the failure line never ends
+// empty (a reply without a known code, for one, is refused with no text at all).
 std::u16string CurrentErrorMessageOnOneLine() {
     std::u16string message;
+    std::u16string whenEmpty = u"unexpected error";
     try {
         throw;
+    } catch (const EIdReplyPOP3Error& error) {
+        message = error.Message();
+        whenEmpty = error.FailedReplyCode().empty() ? u"unexpected reply"
+                                                    : u"unexpected reply (" + error.FailedReplyCode() + u")";
     } catch (const Exception& error) {
         message = error.Message();
     } catch (const std::exception& error) {
         message = Utf8ToText(error.what());
     } catch (...) {
-        message = u"?";
     }
     std::u16string folded;
     for (char16_t c : message) {
@@ -47,7 +54,7 @@ std::u16string CurrentErrorMessageOnOneLine() {
     }
     while (!folded.empty() && folded.back() == u' ')
         folded.pop_back();
-    return folded;
+    return folded.empty() ? whenEmpty : folded;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
-// The settings file: an INI text file (UTF-8), read and written one value per call.
+// The settings file: an INI text file (UTF-8, or UTF-16 with a byte order mark), read and written
+// one value per call.
 
 #include <cstdint>
 #include <string>
@@ -52,14 +53,17 @@ int32_t IntegerFromText(std::u16string_view text, int32_t fallback);
 
 // The value of `key` in `section` (names matched ignoring ASCII letter case, blanks around the
 // value removed), cut to 2047 characters; `defaultValue` when the file, section or key is
-// missing. Raises EOSError when the file exists but cannot be read.
+// missing. Raises EOSError when the file exists but cannot be read, is no regular file or is
+// larger than 1 MiB, and EConvertError when its UTF-16 text is damaged.
 std::u16string GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
                                        std::u16string_view defaultValue, std::u16string_view fileName);
 
 // Adds or replaces the line "key=value" in `section`, creating file (mode 0600), folder and
-// section when missing; every other line stays as it was. Line breaks in the value become
-// blanks. The file is replaced atomically (a flushed new file renamed over it) under an
-// exclusive lock, so concurrent writers lose nothing. Raises EOSError when the file is
-// read-only or cannot be written, and Exception for a section or key name that cannot be stored.
+// section when missing; every other line stays as it was, and the file keeps its encoding. Line
+// breaks in the value become blanks. The file is replaced atomically (a flushed new file renamed
+// over it) under an exclusive lock, so concurrent writers lose nothing; through a symbolic link
+// its target is replaced. A file that GetPrivateProfileString could not read is left as it is.
+// Raises EOSError when the file is read-only or cannot be read or written, EConvertError for
+// damaged UTF-16 text, and Exception for a section or key name that cannot be stored.
 void WritePrivateProfileString(std::u16string_view section, std::u16string_view key,
                                std::u16string_view value, std::u16string_view fileName);

@@ -8,6 +8,8 @@
 namespace {
 
 constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view Utf16LEByteOrderMark = "\xFF\xFE";
+constexpr std::string_view Utf16BEByteOrderMark = "\xFE\xFF";
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
     const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
@@ -45,26 +47,82 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// ---- UTF-16 files ---------------------------------------------------------------------------
+
+bool HasUnpairedSurrogate(std::u16string_view text) {
+    const auto isHigh = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    const auto isLow = [](char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (isHigh(text[i]) && i + 1 < text.size() && isLow(text[i + 1]))
+            ++i;
+        else if (isHigh(text[i]) || isLow(text[i]))
+            return true;
+    }
+    return false;
+}
+
+// UTF-16 bytes after their byte order mark as UTF-8. Only text that comes back byte for byte
+// when written is taken: a store must not change the lines it leaves alone.
+std::string Utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
+    if (bytes.size() % 2 != 0)
+        throw EConvertError(std::string_view("UTF-16 settings file with an odd number of bytes"));
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto first = static_cast<unsigned char>(bytes[2 * i]);
+        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
+        text[i] = static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+    }
+    if (HasUnpairedSurrogate(text))
+        throw EConvertError(std::string_view("UTF-16 settings file with half of a surrogate pair"));
+    return TextToUtf8(text);
+}
+
+std::string Utf8ToUtf16Bytes(std::string_view utf8, bool bigEndian) {
+    std::string bytes;
+    for (const char16_t unit : Utf8ToText(utf8)) {
+        const auto high = static_cast<char>(unit >> 8);
+        const auto low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
 } // namespace
 
 // ---- Reading and writing --------------------------------------------------------------------
 
 TIniText::TIniText(std::string_view bytes) {
-    if (bytes.starts_with(Utf8ByteOrderMark)) {
-        byteOrderMark_ = Utf8ByteOrderMark;
-        bytes.remove_prefix(Utf8ByteOrderMark.size());
-    }
-    while (!bytes.empty()) {
-        const size_t newline = bytes.find('\n');
-        std::string_view text = bytes.substr(0, newline);
-        std::string ending = newline == std::string_view::npos ? "" : "\n";
-        if (!ending.empty() && text.ends_with('\r')) {
-            text.remove_suffix(1);
-            ending = "\r\n";
+    const std::string text = Decode(bytes);
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const size_t end = rest.find_first_of("\r\n");
+        if (end == std::string_view::npos) {
+            lines_.push_back({std::string(rest), ""});
+            break;
         }
-        lines_.push_back({std::string(text), ending});
-        bytes.remove_prefix(newline == std::string_view::npos ? bytes.size() : newline + 1);
+        const size_t endingLength = rest.substr(end, 2) == "\r\n" ? 2 : 1;
+        lines_.push_back({std::string(rest.substr(0, end)), std::string(rest.substr(end, endingLength))});
+        rest.remove_prefix(end + endingLength);
     }
+}
+
+// The file's text as UTF-8 without its byte order mark; the encoding and the mark are kept for
+// writing it back.
+std::string TIniText::Decode(std::string_view bytes) {
+    for (const auto& [mark, encoding] :
+         {std::pair{Utf8ByteOrderMark, TEncoding::Utf8}, std::pair{Utf16LEByteOrderMark, TEncoding::Utf16LE},
+          std::pair{Utf16BEByteOrderMark, TEncoding::Utf16BE}}) {
+        if (bytes.starts_with(mark)) {
+            byteOrderMark_ = mark;
+            encoding_ = encoding;
+            bytes.remove_prefix(mark.size());
+            break;
+        }
+    }
+    if (encoding_ == TEncoding::Utf8)
+        return std::string(bytes);
+    return Utf16BytesToUtf8(bytes, encoding_ == TEncoding::Utf16BE);
 }
 
 std::optional<std::string_view> TIniText::Value(std::string_view section, std::string_view key) const {
@@ -90,10 +148,12 @@ void TIniText::SetValue(std::string_view section, std::string_view key, std::str
 }
 
 std::string TIniText::Bytes() const {
-    std::string out = byteOrderMark_;
+    std::string text;
     for (const auto& line : lines_)
-        out += line.text + line.ending;
-    return out;
+        text += line.text + line.ending;
+    if (encoding_ == TEncoding::Utf8)
+        return byteOrderMark_ + text;
+    return byteOrderMark_ + Utf8ToUtf16Bytes(text, encoding_ == TEncoding::Utf16BE);
 }
 
 // ---- Finding sections and keys --------------------------------------------------------------

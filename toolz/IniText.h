@@ -1,8 +1,8 @@
 #pragma once
 // The text of an INI file as its lines: look up and set "key=value" lines by section, section
 // and key names matched ignoring ASCII letter case. Every line is kept byte for byte with its own
-// line ending (and a leading UTF-8 byte order mark with it), so an update changes only the line
-// it concerns.
+// line ending (LF, CR LF or a lone CR), and the file keeps its encoding (UTF-8 with or without a
+// byte order mark, UTF-16 LE or BE with one), so an update changes only the line it concerns.
 
 #include <cstddef>
 #include <optional>
@@ -12,8 +12,11 @@
 
 class TIniText {
 public:
-    // Splits the file's bytes into lines.
+    // Splits the file's bytes into lines. Raises EConvertError for UTF-16 text that could not be
+    // written back as it stands: an odd number of bytes, or half of a surrogate pair.
     explicit TIniText(std::string_view bytes);
+
+    // Names and values are UTF-8, whatever the file's encoding.
 
     // The value of `key` in `section`, blanks around it removed; nothing when the section or the
     // key is missing. The names must already be trimmed.
@@ -25,15 +28,17 @@ public:
     // one line.
     void SetValue(std::string_view section, std::string_view key, std::string_view value);
 
-    // The file's bytes, every line with its own ending.
+    // The file's bytes in its own encoding and byte order mark, every line with its own ending.
     std::string Bytes() const;
 
 private:
+    enum class TEncoding { Utf8, Utf16LE, Utf16BE };
     struct TLine {
         std::string text;
-        std::string ending; // "\n", "\r\n", or "" on a last line without one
+        std::string ending; // "\n", "\r\n", "\r", or "" on a last line without one
     };
 
+    std::string Decode(std::string_view bytes);
     std::optional<size_t> FindSection(std::string_view section) const;
     size_t SectionEnd(size_t header) const;
     std::optional<size_t> FindKey(size_t header, std::string_view key) const;
@@ -42,6 +47,7 @@ private:
     std::string LineEnding() const;
     void InsertLine(size_t at, std::string text);
 
+    TEncoding encoding_ = TEncoding::Utf8;
     std::string byteOrderMark_;
     std::vector<TLine> lines_;
 };

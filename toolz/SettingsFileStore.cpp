@@ -1,7 +1,6 @@
 #include "toolz/SettingsFileStore.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
@@ -15,6 +14,8 @@
 namespace {
 
 constexpr mode_t NewFolderMode = 0700;
+// Links followed to find the file a store writes; the system's own limit for path lookups.
+constexpr int MaxLinkHops = 40;
 
 [[noreturn]] void RaiseOSError(std::string_view action, const std::string& path, int error) {
     throw EOSError(error, Utf8ToText(std::string(action) + " " + path + ": " + std::strerror(error)));
@@ -36,17 +37,31 @@ private:
     int fd_;
 };
 
+// Descriptors are opened without blocking, so that a named pipe in the file's place cannot hold
+// up the open; only a regular file is then read.
+void RaiseIfNotRegularFile(int fd, const std::string& path) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0)
+        RaiseOSError("Cannot examine", path, errno);
+    if (!S_ISREG(info.st_mode))
+        RaiseOSError("Not a regular file", path, EINVAL);
+}
+
+// The whole file, read no further than one byte past the largest size taken, so that a file
+// that grows or lies about its size cannot fill the memory either.
 std::string ReadAll(int fd, const std::string& path) {
     std::string content;
-    char chunk[8192];
+    std::string chunk(64 * 1024, '\0');
     for (;;) {
-        const ssize_t count = read(fd, chunk, sizeof chunk);
+        const ssize_t count = read(fd, chunk.data(), chunk.size());
         if (count == 0)
             return content;
         if (count < 0 && errno != EINTR)
             RaiseOSError("Cannot read", path, errno);
         if (count > 0)
-            content.append(chunk, static_cast<size_t>(count));
+            content.append(chunk.data(), static_cast<size_t>(count));
+        if (content.size() > MaxSettingsFileSize)
+            RaiseOSError("Too large", path, EFBIG);
     }
 }
 
@@ -69,18 +84,23 @@ void CreateFolders(const std::string& folder) {
         RaiseOSError("Cannot create folder", folder, errno);
 }
 
-// A settings file reached through a symbolic link is updated where the link points, so the
-// link itself survives the rename that replaces the file.
+// The file a store writes: where the path's symbolic links lead, followed one by one with a
+// relative target taken from the link's folder, so that the rename of a store replaces the
+// target and keeps the link; also when the target does not exist yet.
 std::string ResolveLink(const std::string& path) {
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return path;
-    char* target = realpath(path.c_str(), nullptr);
-    if (target == nullptr)
-        return path;
-    std::string resolved(target);
-    std::free(target);
-    return resolved;
+    std::string current = path;
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        struct stat info {};
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return current;
+        std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<size_t>(length) >= target.size())
+            RaiseOSError("Cannot follow the link", current, length < 0 ? errno : ENAMETOOLONG);
+        target.resize(static_cast<size_t>(length));
+        current = target.starts_with('/') ? target : FolderOf(current) + "/" + target;
+    }
+    RaiseOSError("Cannot follow the link", path, ELOOP);
 }
 
 bool PathNamesFile(const std::string& path, int fd) {
@@ -95,9 +115,16 @@ bool PathNamesFile(const std::string& path, int fd) {
 // path still names the locked file; otherwise it tries again with the new one.
 int OpenLocked(const std::string& path) {
     for (;;) {
-        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY,
+                            S_IRUSR | S_IWUSR);
         if (fd < 0)
             RaiseOSError("Cannot open", path, errno);
+        try {
+            RaiseIfNotRegularFile(fd, path);
+        } catch (...) {
+            close(fd);
+            throw;
+        }
         int locked;
         while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
         }
@@ -150,12 +177,13 @@ void ReplaceFile(const std::string& path, std::string_view bytes, mode_t permiss
 } // namespace
 
 std::optional<std::string> ReadFileIfPresent(const std::string& path) {
-    const TFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const TFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.Get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return std::nullopt;
         RaiseOSError("Cannot open", path, errno);
     }
+    RaiseIfNotRegularFile(file.Get(), path);
     return ReadAll(file.Get(), path);
 }
 
@@ -167,6 +195,8 @@ void UpdateFileUnderLock(const std::string& path,
     RaiseIfReadOnly(locked.Get(), target);
     const std::string before = ReadAll(locked.Get(), target);
     const std::string after = edit(before);
+    if (after.size() > MaxSettingsFileSize)
+        RaiseOSError("Too large", target, EFBIG);
     if (after != before)
         ReplaceFile(target, after, PermissionsOf(locked.Get()));
 }

@@ -100,6 +100,25 @@ TEST_F(CheckMailboxTest, FailureLineIsSwedishAndTheWholeTipStaysWithin127Charact
     EXPECT_EQ(Hint().size(), TTrayIcon::MaxHintLength);
 }
 
+TEST_F(CheckMailboxTest, FailureWithoutAMessageIsNamedInAFewWords) {
+    const struct {
+        std::optional<std::u16string> replyCode;
+        std::u16string message;
+        std::u16string failureLine;
+    } failures[] = {
+        {u"-ERR", u"", u"Check failed: unexpected reply (-ERR)"},
+        {u"-ERR", u"\r\n", u"Check failed: unexpected reply (-ERR)"},
+        {std::nullopt, u" ", u"Check failed: unexpected error"},
+    };
+    CreateResidentWindow();
+    for (const auto& failure : failures) {
+        pop3->refusedReplyCode = failure.replyCode;
+        pop3->connectError = failure.message;
+        CheckFinding(std::nullopt);
+        EXPECT_EQ(Hint(), u"You have no new e-mail messages.\n" + failure.failureLine);
+    }
+}
+
 TEST_F(CheckMailboxTest, FailureWhileClosingStillShowsTheNewCount) {
     CreateResidentWindow();
     pop3->closeFails = true;

@@ -14,6 +14,7 @@
 #include "app/Main.h"
 #include "base/Exceptions.h"
 #include "base/Text.h"
+#include "pop3/Pop3Errors.h"
 #include "shell/Sound.h"
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
@@ -23,6 +24,7 @@ class ScriptedPOP3 : public TIdPOP3 {
 public:
     std::optional<int32_t> count;
     std::u16string connectError = u"Socket Error # 10061\r\nConnection refused.";
+    std::optional<std::u16string> refusedReplyCode; // fail with a refused reply instead
     bool closeFails = false;
     bool openQueryFails = false;
     bool stayOpenAfterFailure = false;
@@ -33,6 +35,8 @@ public:
         ++connects;
         if (!count) {
             open_ = stayOpenAfterFailure;
+            if (refusedReplyCode)
+                throw EIdReplyPOP3Error(*refusedReplyCode, connectError);
             throw EIdSocketError(10061, connectError);
         }
         open_ = true;

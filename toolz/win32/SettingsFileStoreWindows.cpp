@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr size_t LargestSettingsFile = 1 << 20;
 constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view Utf16LEByteOrderMark = "\xFF\xFE";
 constexpr std::string_view Utf16BEByteOrderMark = "\xFE\xFF";
@@ -167,7 +166,7 @@ std::string ReadAll(HANDLE file, const std::string& path) {
         if (count == 0)
             return content;
         content.append(chunk.data(), count);
-        if (content.size() > LargestSettingsFile)
+        if (content.size() > MaxSettingsFileSize)
             RaiseOSError("Too large", path, ERROR_FILE_TOO_LARGE);
     }
 }
@@ -318,7 +317,7 @@ void UpdateFileUnderLock(const std::string& path,
     }
     const std::string text = TextOfFile(before);
     const std::string after = edit(text);
-    if (after.size() > LargestSettingsFile)
+    if (after.size() > MaxSettingsFileSize)
         RaiseOSError("Too large", path, ERROR_FILE_TOO_LARGE);
     if (after != text || !existed)
         ReplaceFile(path, BytesForFile(before, after), existed);

@@ -12,10 +12,15 @@ TEST_PKGS=(xvfb xauth x11-xkb-utils xdotool x11-utils imagemagick trayer dbus
   lintian appstream desktop-file-utils)
 # The fuzz harnesses (scripts/fuzz): clang with libFuzzer and the sanitizers, llvm-cov.
 FUZZ_PKGS=(clang-14 libclang-rt-14-dev llvm-14)
+# The Windows cross-build and Wine to run it (Wine's TLS needs libgnutls30 but only recommends it).
+WINDOWS_PKGS=(cmake googletest g++-mingw-w64-x86-64-posix wine wine64 libgnutls30 fonts-wine)
 
 want=("${BUILD_PKGS[@]}")
-if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}" "${FUZZ_PKGS[@]}"); fi
-if [ "${1:-}" = "--fuzz" ]; then want+=("${FUZZ_PKGS[@]}"); fi
+case "${1:-}" in
+  --test) want+=("${TEST_PKGS[@]}" "${FUZZ_PKGS[@]}") ;;
+  --fuzz) want+=("${FUZZ_PKGS[@]}") ;;
+  --windows) want=("${WINDOWS_PKGS[@]}") ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do

@@ -62,6 +62,8 @@ public:
 
 private:
     friend class TForm;
+    // The back-end's message loop, until Terminate.
+    void RunMessageLoop();
     void FormCreated(TForm* form);
     void FormDestroyed(TForm* form);
 

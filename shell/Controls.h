@@ -133,6 +133,8 @@ protected:
 
 private:
     void Click();
+    // Shows the ticked state on the widget without running the click reaction.
+    void ShowChecked();
 
     std::u16string caption_;
     bool checked_ = false;

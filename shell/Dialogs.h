@@ -39,7 +39,8 @@ public:
     static void SetChooserForTesting(TChooser chooser);
 
 private:
-    std::optional<std::u16string> RunChooser() const;
+    // The desktop's own chooser: the chosen path, or nothing for a cancel.
+    std::optional<std::u16string> RunSystemChooser() const;
 
     TForm* owner_;
     std::u16string filter_;

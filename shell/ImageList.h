@@ -16,12 +16,13 @@ public:
 
     int Width() const { return width_; }
     int Height() const { return height_; }
-    int Count() const;
+    int Count() const { return static_cast<int>(images_.size()); }
     // Adds an image of Width x Height ARGB pixels, row by row (alpha 0 is transparent);
-    // returns its index.
+    // returns its index. Raises std::invalid_argument for another size.
     int Add(const std::vector<uint32_t>& argbPixels);
-    const std::vector<uint32_t>& Pixels(int index) const;
+    const std::vector<uint32_t>& Pixels(int index) const { return images_.at(index); }
 
+    // The images in the desktop's own form, made when first shown.
     struct Impl;
     Impl* Handle() const { return impl_.get(); }
 
@@ -29,4 +30,5 @@ private:
     std::unique_ptr<Impl> impl_;
     int width_;
     int height_;
+    std::vector<std::vector<uint32_t>> images_;
 };

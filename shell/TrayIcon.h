@@ -43,7 +43,9 @@ public:
     struct Impl;
 
 private:
+    // Hand the image and the tip to the notification area, when the icon is there.
     void ShowImage();
+    void ShowHint();
 
     std::unique_ptr<Impl> impl_;
     bool visible_ = false;

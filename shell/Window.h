@@ -83,8 +83,13 @@ protected:
     void DoDestroy();
 
 private:
+    // The application runs the destroy event early when the desktop session ends.
+    friend class TApplication;
+
     // Gives every control its widget; the window shows them from then on.
     void CreateHandles();
+    // The controls that take part in tabbing, in their TabOrder.
+    std::vector<TControl*> TabChain() const;
     void Paint();
 
     std::unique_ptr<Impl> impl_;

@@ -1,23 +1,18 @@
 #include "toolz/INIToolz.h"
 
-#include <cstdlib>
 #include <optional>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/Integers.h"
 #include "base/Text.h"
 #include "toolz/IniText.h"
 #include "toolz/SettingsFileStore.h"
+#include "toolz/SettingsLocation.h"
 
 namespace {
 
 // The longest value a lookup returns: a 2048-character buffer less its terminating zero.
 constexpr size_t LongestValue = 2047;
 constexpr std::u16string_view IniExtension = u".INI";
-constexpr std::string_view ConfigSubfolder = "brevgluggen";
-constexpr std::string_view DeletedSuffix = " (deleted)";
 #ifdef BREVGLUGGEN_INSTALLED_LAYOUT
 constexpr TSettingsLayout ProgramLayout = slInstalled;
 #else
@@ -48,48 +43,14 @@ std::string FilePathOf(std::u16string_view fileName) {
     return TextToUtf8(fileName.empty() ? SettingsFilePath() : std::u16string(fileName));
 }
 
-// ---- Locations ------------------------------------------------------------------------------
-
-std::string ExecutablePath() {
-    std::string path(256, '\0');
-    for (;;) {
-        const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-        if (length < 0)
-            return {};
-        if (static_cast<size_t>(length) < path.size()) {
-            path.resize(static_cast<size_t>(length));
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    // An executable replaced on disk while it runs is reported with this suffix.
-    if (path.ends_with(DeletedSuffix) && access(path.c_str(), F_OK) != 0)
-        path.resize(path.size() - DeletedSuffix.size());
-    return path;
-}
-
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-        return home;
-    if (const passwd* user = getpwuid(getuid()); user != nullptr && user->pw_dir != nullptr)
-        return user->pw_dir;
-    return {};
-}
-
-// The program's folder under the user's configuration folder; empty when there is no home.
-std::string ConfigFolder() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/')
-        return std::string(config) + "/" + std::string(ConfigSubfolder);
-    const std::string home = HomeFolder();
-    return home.empty() ? std::string() : home + "/.config/" + std::string(ConfigSubfolder);
-}
-
 } // namespace
 
 // ---- Locations ------------------------------------------------------------------------------
 
 std::u16string IniPathBesideExecutable(std::u16string_view executablePath) {
-    const size_t last = executablePath.find_last_of(u"./");
+    std::u16string extensionOrFolderEnd(PathSeparators());
+    extensionOrFolderEnd += u'.';
+    const size_t last = executablePath.find_last_of(extensionOrFolderEnd);
     const bool hasExtension = last != std::u16string_view::npos && executablePath[last] == u'.';
     return std::u16string(executablePath.substr(0, hasExtension ? last : executablePath.size())) +
            std::u16string(IniExtension);
@@ -98,20 +59,19 @@ std::u16string IniPathBesideExecutable(std::u16string_view executablePath) {
 std::u16string SettingsFilePathFor(std::u16string_view executablePath, TSettingsLayout layout) {
     const std::u16string beside = IniPathBesideExecutable(executablePath);
     const std::string besideUtf8 = TextToUtf8(beside);
-    struct stat info {};
-    if (lstat(besideUtf8.c_str(), &info) == 0)
+    if (PathExists(beside))
         return beside;
-    if (layout == slBuildFolder && access(FolderOf(besideUtf8).c_str(), W_OK) == 0)
+    if (layout == slBuildFolder && FolderWritable(Utf8ToText(FolderOf(besideUtf8))))
         return beside;
-    const std::string config = ConfigFolder();
+    const std::u16string config = UserSettingsFolder();
     if (config.empty())
         return beside;
-    return Utf8ToText(config + "/" + NameOf(besideUtf8));
+    return config + PathSeparators().front() + Utf8ToText(NameOf(besideUtf8));
 }
 
 std::u16string SettingsFilePath() {
-    const std::string executable = ExecutablePath();
-    return SettingsFilePathFor(Utf8ToText(executable.empty() ? std::string("brevgluggen") : executable),
+    const std::u16string executable = RunningExecutablePath();
+    return SettingsFilePathFor(executable.empty() ? std::u16string(u"brevgluggen") : executable,
                                ProgramLayout);
 }
 

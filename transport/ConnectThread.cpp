@@ -1,10 +1,5 @@
 #include "transport/ConnectThread.h"
 
-#include <cerrno>
-#include <cstring>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include "transport/ErrorTexts.h"
 #include "transport/SocketHandle.h"
 #include "transport/TransportErrors.h"
@@ -19,13 +14,9 @@ bool IsClosedUnderConnect(int32_t code) {
 } // namespace
 
 TIdConnectThread::TIdConnectThread(TIdSocketHandle& binding) : binding_(binding) {
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ == -1)
-        throw EIdConnectException(SocketErrorText(SocketErrorFromErrno(errno)));
     try {
         thread_ = std::thread(&TIdConnectThread::Execute, this);
     } catch (const std::system_error& error) {
-        close(wakeFd_);
         throw EIdConnectException(Utf8ToText(error.what()));
     }
 }
@@ -33,12 +24,11 @@ TIdConnectThread::TIdConnectThread(TIdSocketHandle& binding) : binding_(binding)
 TIdConnectThread::~TIdConnectThread() {
     Terminate();
     WaitFor();
-    close(wakeFd_);
 }
 
 void TIdConnectThread::Execute() {
     try {
-        binding_.CompleteConnect(wakeFd_);
+        binding_.CompleteConnect(wake_);
     } catch (const EIdSocketError& error) {
         if (!IsClosedUnderConnect(error.ErrorCode())) {
             errorMessage_ = error.Message();
@@ -62,8 +52,7 @@ void TIdConnectThread::RaiseStopFlag() {
 
 void TIdConnectThread::Terminate() {
     RaiseStopFlag();
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+    wake_.Raise();
 }
 
 bool TIdConnectThread::Terminated() const {

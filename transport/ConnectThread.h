@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "transport/WakeSignal.h"
+
 class TIdSocketHandle;
 
 class TIdConnectThread {
@@ -40,7 +42,7 @@ private:
     void RaiseStopFlag();
 
     TIdSocketHandle& binding_;
-    int wakeFd_ = -1;
+    TIdWakeSignal wake_;
     std::u16string errorMessage_;
     int32_t errorCode_ = 0;
     mutable std::mutex lock_;

@@ -11,15 +11,14 @@ std::u16string SocketErrorText(int32_t code);
 // Raises EIdNotASocket for 10038 and EIdSocketError for every other code.
 [[noreturn]] void ThrowSocketError(int32_t code);
 
-// Returns result unless it is -1; then raises the socket error that errno stands for.
-int CheckSocketResult(int result);
-
-// The code of the table for a POSIX errno value; errno values without a counterpart are kept.
-int32_t SocketErrorFromErrno(int errnoValue);
-
 // Maps a name-lookup failure in the classic numbering (1 address family ... 11 system) onto a
 // socket error code. Code 11 has no socket counterpart: callers raise an operating-system error.
 int32_t AddressInfoErrorCode(int32_t classicCode);
 
+#ifndef _WIN32
+// The code of the table for a POSIX errno value; errno values without a counterpart are kept.
+int32_t SocketErrorFromErrno(int errnoValue);
+
 // The classic lookup numbering of a getaddrinfo() failure (EAI_* value).
 int32_t ClassicAddressInfoCode(int eaiCode);
+#endif

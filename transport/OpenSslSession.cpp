@@ -164,7 +164,8 @@ TIdOpenSslSession::~TIdOpenSslSession() {
     SSL_free(ssl_);
 }
 
-void TIdOpenSslSession::SetUpFor(int socket, const std::u16string& host, const TIdTlsSavedSession* resume) {
+void TIdOpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16string& host,
+                                 const TIdTlsSavedSession* resume) {
     BIO* bio = BIO_new(SocketBioMethod());
     if (bio == nullptr)
         ThrowUnavailable();
@@ -181,8 +182,8 @@ void TIdOpenSslSession::SetUpFor(int socket, const std::u16string& host, const T
         SSL_set_session(ssl_, saved->Session());
 }
 
-void TIdOpenSslSession::Handshake(int socket, const std::u16string& host, const TIdTlsSavedSession* resume,
-                                  TIdTlsWaiter& waiter) {
+void TIdOpenSslSession::Handshake(TIdStackSocketHandle socket, const std::u16string& host,
+                                  const TIdTlsSavedSession* resume, TIdTlsWaiter& waiter) {
     SetUpFor(socket, host, resume);
     for (;;) {
         ERR_clear_error();

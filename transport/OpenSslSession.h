@@ -15,7 +15,7 @@ public:
     TIdOpenSslSession(const TIdOpenSslSession&) = delete;
     TIdOpenSslSession& operator=(const TIdOpenSslSession&) = delete;
 
-    void Handshake(int socket, const std::u16string& host, const TIdTlsSavedSession* resume,
+    void Handshake(TIdStackSocketHandle socket, const std::u16string& host, const TIdTlsSavedSession* resume,
                    TIdTlsWaiter& waiter) override;
     int32_t Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& waiter) override;
     void Write(const uint8_t* data, int32_t size, TIdTlsWaiter& waiter) override;
@@ -25,7 +25,7 @@ public:
     std::shared_ptr<TIdTlsSavedSession> SavedSession() const override;
 
 private:
-    void SetUpFor(int socket, const std::u16string& host, const TIdTlsSavedSession* resume);
+    void SetUpFor(TIdStackSocketHandle socket, const std::u16string& host, const TIdTlsSavedSession* resume);
     [[noreturn]] void ThrowHandshakeFailure(int error, int savedErrno, const std::u16string& host);
     // Raises for a failed read or write that is neither a wait nor the peer's orderly close.
     [[noreturn]] void ThrowConnectionFailure(int error, int savedErrno);

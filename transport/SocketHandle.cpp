@@ -4,7 +4,7 @@
 #include "transport/SocketStack.h"
 #include "transport/TransportErrors.h"
 
-TIdSocketHandle::TIdSocketHandle() {
+TIdSocketHandle::TIdSocketHandle() : readSocketSet_(TIdSocketList::CreateSocketList()) {
     AcquireStack();
 }
 
@@ -57,8 +57,8 @@ bool TIdSocketHandle::BeginConnect() {
     return true;
 }
 
-void TIdSocketHandle::CompleteConnect(int cancelFd) {
-    GStack()->EndConnect(handle_, cancelFd);
+void TIdSocketHandle::CompleteConnect(const TIdWakeSignal& cancel) {
+    GStack()->EndConnect(handle_, cancel);
     ReadAddressesBack();
 }
 
@@ -86,7 +86,7 @@ int32_t TIdSocketHandle::Send(const TIdBytes& buffer, int32_t count, int32_t off
 bool TIdSocketHandle::WaitReadable(int32_t ms) {
     if (!HandleAllocated())
         throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
-    return readSocketSet_.WaitReadable(ms == DEFAULT_WAIT ? INFINITE_WAIT : ms);
+    return readSocketSet_->WaitReadable(ms == DEFAULT_WAIT ? INFINITE_WAIT : ms);
 }
 
 bool TIdSocketHandle::WaitWritable(int32_t ms) {
@@ -107,13 +107,13 @@ void TIdSocketHandle::CloseSocket() {
         open_ = false;
         GStack()->ShutdownAndClose(handle_);
     }
-    SetHandle(-1);
+    SetHandle(Id_INVALID_SOCKET);
 }
 
 void TIdSocketHandle::Reset(bool resetLocal) {
     // A socket still held is closed, never just forgotten.
     CloseSocket();
-    SetHandle(-1);
+    SetHandle(Id_INVALID_SOCKET);
     if (resetLocal) {
         ip_.clear();
         port_ = 0;
@@ -151,14 +151,14 @@ void TIdSocketHandle::SetClientPortRange(uint16_t minimum, uint16_t maximum) {
     clientPortMax_ = maximum;
 }
 
-void TIdSocketHandle::SetHandle(int handle) {
-    if (handle_ != -1)
-        readSocketSet_.Remove(handle_);
+void TIdSocketHandle::SetHandle(TIdStackSocketHandle handle) {
+    if (handle_ != Id_INVALID_SOCKET)
+        readSocketSet_->Remove(handle_);
     handle_ = handle;
     {
         std::lock_guard guard(connectionLock_);
-        open_ = handle != -1;
+        open_ = handle != Id_INVALID_SOCKET;
     }
-    if (handle != -1)
-        readSocketSet_.Add(handle);
+    if (handle != Id_INVALID_SOCKET)
+        readSocketSet_->Add(handle);
 }

@@ -4,6 +4,7 @@
 // connect on another, so the bounded connect can close the socket under a pending connect.
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -11,6 +12,8 @@
 #include "transport/SocketList.h"
 #include "transport/Ticks.h"
 #include "transport/WireText.h"
+
+class TIdWakeSignal;
 
 class TIdSocketHandle {
 public:
@@ -35,9 +38,9 @@ public:
     // false while it is in progress and CompleteConnect must follow. Raises EIdSocketError.
     bool BeginConnect();
 
-    // Waits for the connect in progress (a readable cancelFd ends the wait with 10004), then,
+    // Waits for the connect in progress (a raised cancel ends the wait with 10004), then,
     // while the socket is still open, reads both addresses back. Raises EIdSocketError.
-    void CompleteConnect(int cancelFd);
+    void CompleteConnect(const TIdWakeSignal& cancel);
 
     // recv()/send() through the stack. Raise EIdSocketError.
     int32_t Receive(TIdBytes& buffer);
@@ -66,7 +69,7 @@ public:
     // setsockopt() with a 4-byte value. Raises EIdSocketError.
     void SetSocketOption(int level, int option, int32_t value);
 
-    int Handle() const { return handle_; }
+    TIdStackSocketHandle Handle() const { return handle_; }
     bool HandleAllocated() const;
     TIdIPVersion IPVersion() const { return ipVersion_; }
     // Raises EIdCannotSetIPVersionWhenConnected while a socket is held.
@@ -81,14 +84,14 @@ public:
     uint16_t ClientPortMin() const { return clientPortMin_; }
     uint16_t ClientPortMax() const { return clientPortMax_; }
     void SetClientPortRange(uint16_t minimum, uint16_t maximum);
-    const TIdSocketList& ReadSocketSet() const { return readSocketSet_; }
+    const TIdSocketList& ReadSocketSet() const { return *readSocketSet_; }
 
 private:
-    void SetHandle(int handle);
+    void SetHandle(TIdStackSocketHandle handle);
     bool TryBind(uint16_t port);
     void ReadAddressesBack();
 
-    int handle_ = -1;
+    TIdStackSocketHandle handle_ = Id_INVALID_SOCKET;
     bool open_ = false;
     std::u16string ip_;
     uint16_t port_ = 0;
@@ -97,6 +100,6 @@ private:
     TIdIPVersion ipVersion_ = Id_IPv4;
     uint16_t clientPortMin_ = 0;
     uint16_t clientPortMax_ = 0;
-    TIdSocketList readSocketSet_;
+    std::unique_ptr<TIdSocketList> readSocketSet_;
     mutable std::mutex connectionLock_;
 };

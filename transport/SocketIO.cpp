@@ -1,11 +1,8 @@
 #include "transport/SocketIO.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include "transport/ConnectThread.h"
 #include "transport/Messages.h"
+#include "transport/NativeSockets.h"
 #include "transport/SocketStack.h"
 #include "transport/TransportErrors.h"
 

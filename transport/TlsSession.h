@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "transport/NativeSocketHandle.h"
+
 enum class TIdTlsWait : uint8_t { Readable, Writable };
 
 // What a session calls when the socket is not ready.
@@ -63,8 +65,8 @@ public:
     // for; an IP literal must be one of its addresses. Offers `resume` when given. Raises
     // EIdTLSCertificateRejected with CertificateFaultText, EIdTLSError "TLS handshake failed:
     // <reason>", EIdReadTimeout from the waiter and EIdSocketError.
-    virtual void Handshake(int socket, const std::u16string& host, const TIdTlsSavedSession* resume,
-                           TIdTlsWaiter& waiter) = 0;
+    virtual void Handshake(TIdStackSocketHandle socket, const std::u16string& host,
+                           const TIdTlsSavedSession* resume, TIdTlsWaiter& waiter) = 0;
 
     // Decrypted bytes into buffer: their count, 0 once the peer has closed (close notification
     // or end of stream), -1 when what has arrived yields no data yet. Never waits for the

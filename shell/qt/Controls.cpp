@@ -86,13 +86,6 @@ TControl::~TControl() {
     owner_->ControlDestroyed(this);
 }
 
-void TControl::HandleNeeded() {
-    if (HandleAllocated())
-        return;
-    CreateWidget();
-    ApplyCommonProperties();
-}
-
 bool TControl::HandleAllocated() const {
     return impl_->widget != nullptr;
 }
@@ -131,13 +124,6 @@ void TControl::SetTabOrder(int order) {
         widget->setFocusPolicy(order >= 0 ? Qt::StrongFocus : Qt::NoFocus);
         owner_->TabOrderChanged();
     }
-}
-
-void TControl::SetFont(std::u16string_view family, int pixelHeight) {
-    fontFamily_ = family;
-    fontPixelHeight_ = pixelHeight;
-    if (HandleAllocated())
-        ApplyCommonProperties();
 }
 
 // ---- TLabel ---------------------------------------------------------------------------------
@@ -212,11 +198,6 @@ void TBitBtn::SetDefault(bool isDefault) {
     Owner()->SetDefaultButton(isDefault ? this : nullptr);
 }
 
-void TBitBtn::Click() {
-    if (onClick_)
-        Application->Guarded([this] { onClick_(this); });
-}
-
 // ---- TCheckBox ------------------------------------------------------------------------------
 
 void TCheckBox::CreateWidget() {
@@ -235,18 +216,10 @@ void TCheckBox::SetCaption(std::u16string_view caption) {
         box->setText(ToQString(caption));
 }
 
-void TCheckBox::SetChecked(bool checked) {
-    if (checked == checked_)
-        return;
-    checked_ = checked;
+// Without raising the toolkit's own signal: the shared code runs the click reaction itself.
+void TCheckBox::ShowChecked() {
     if (QCheckBox* box = WidgetOf<QCheckBox>(this)) {
         const QSignalBlocker quiet(box);
-        box->setChecked(checked);
+        box->setChecked(checked_);
     }
-    Click();
-}
-
-void TCheckBox::Click() {
-    if (onClick_)
-        Application->Guarded([this] { onClick_(this); });
 }

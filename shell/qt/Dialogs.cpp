@@ -4,19 +4,10 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "shell/BackEnd.h"
 #include "shell/qt/QtBridge.h"
 
 namespace {
-
-TOpenDialog::TChooser& TestChooser() {
-    static TOpenDialog::TChooser chooser;
-    return chooser;
-}
-
-TInformationBox& TestInformationBox() {
-    static TInformationBox box;
-    return box;
-}
 
 QWidget* WindowOf(TForm* form) {
     return form ? form->Handle()->window.get() : nullptr;
@@ -41,17 +32,7 @@ std::u16string TOpenDialog::ToolkitFilter(std::u16string_view filter) {
     return FromQString(entries.join(QStringLiteral(";;")));
 }
 
-bool TOpenDialog::Execute() {
-    const std::optional<std::u16string> chosen = RunChooser();
-    if (!chosen || chosen->empty())
-        return false;
-    fileName_ = *chosen;
-    return true;
-}
-
-std::optional<std::u16string> TOpenDialog::RunChooser() const {
-    if (TestChooser())
-        return TestChooser()(*this);
+std::optional<std::u16string> TOpenDialog::RunSystemChooser() const {
     // The toolkit's own chooser: the same on every desktop, and it matches the patterns
     // without regard to letter case.
     QFileDialog dialog(WindowOf(owner_), ToQString(title_), ToQString(initialDir_));
@@ -65,20 +46,8 @@ std::optional<std::u16string> TOpenDialog::RunChooser() const {
     return FromQString(dialog.selectedFiles().first());
 }
 
-void TOpenDialog::SetChooserForTesting(TChooser chooser) {
-    TestChooser() = std::move(chooser);
-}
-
-void ShowInformationBox(TForm* owner, std::u16string_view message, std::u16string_view caption) {
-    if (TestInformationBox()) {
-        TestInformationBox()(owner, message, caption);
-        return;
-    }
+void ShowSystemInformationBox(TForm* owner, std::u16string_view message, std::u16string_view caption) {
     QMessageBox box(QMessageBox::Information, ToQString(caption), ToQString(message), QMessageBox::Ok,
                     WindowOf(owner));
     box.exec();
-}
-
-void SetInformationBoxForTesting(TInformationBox box) {
-    TestInformationBox() = std::move(box);
 }

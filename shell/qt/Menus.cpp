@@ -60,13 +60,6 @@ void TMenuItem::Add(TMenuItem* item) {
     impl_->subMenu->addAction(item->Handle()->action.get());
 }
 
-void TMenuItem::Click() {
-    if (onClick_)
-        Application->Guarded([this] { onClick_(this); });
-}
-
-TMainMenu::TMainMenu(TForm* owner) : owner_(owner) {}
-
 void TMainMenu::Add(TMenuItem* item) {
     owner_->Handle()->window->menuBar()->addAction(item->Handle()->action.get());
 }

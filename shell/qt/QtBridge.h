@@ -67,6 +67,5 @@ struct TPopupMenu::Impl {
 };
 
 struct TImageList::Impl {
-    std::vector<std::vector<uint32_t>> pixels;
     QIcon Icon(const TImageList& list, int index) const;
 };

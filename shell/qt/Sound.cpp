@@ -1,4 +1,4 @@
-#include "shell/Sound.h"
+#include "shell/BackEnd.h"
 
 #include <canberra.h>
 #include <condition_variable>
@@ -7,11 +7,6 @@
 #include "base/Text.h"
 
 namespace {
-
-TSoundOutput& TestOutput() {
-    static TSoundOutput output;
-    return output;
-}
 
 // One sound context for the whole run, made at the first sound; none when it cannot be had.
 ca_context* SoundContext() {
@@ -69,14 +64,6 @@ void PlayThroughSoundService(const std::string& path, bool async) {
 
 } // namespace
 
-void PlaySoundFile(std::u16string_view path, bool async) {
-    if (TestOutput()) {
-        TestOutput()(path, async);
-        return;
-    }
+void PlaySoundThroughSystem(std::u16string_view path, bool async) {
     PlayThroughSoundService(TextToUtf8(path), async);
-}
-
-void SetSoundOutputForTesting(TSoundOutput output) {
-    TestOutput() = std::move(output);
 }

@@ -2,9 +2,6 @@
 
 #include <QTimer>
 
-#include "shell/Application.h"
-#include "shell/Window.h"
-
 struct TTimer::Impl {
     QTimer timer;
 };
@@ -17,28 +14,8 @@ TTimer::TTimer() : impl_(std::make_unique<Impl>()) {
 
 TTimer::~TTimer() = default;
 
-void TTimer::SetInterval(uint32_t milliseconds) {
-    interval_ = milliseconds;
-    Restart();
-}
-
-void TTimer::SetEnabled(bool enabled) {
-    enabled_ = enabled;
-    Restart();
-}
-
-void TTimer::SetOnTimer(TNotifyEvent handler) {
-    onTimer_ = std::move(handler);
-    Restart();
-}
-
 bool TTimer::Active() const {
     return impl_->timer.isActive();
-}
-
-void TTimer::Tick() {
-    if (onTimer_)
-        Application->Guarded([this] { onTimer_(this); });
 }
 
 // Any change of the three settings starts the count from the beginning.

@@ -123,43 +123,18 @@ void TTrayIcon::SetVisible(bool visible) {
     visible_ = true;
 }
 
-void TTrayIcon::SetIcons(TImageList* icons) {
-    icons_ = icons;
-    ShowImage();
-}
-
-void TTrayIcon::SetImageIndex(int index) {
-    if (index == imageIndex_)
-        return;
-    imageIndex_ = index;
-    ++updateCount_;
-    ShowImage();
-}
-
-void TTrayIcon::SetHint(std::u16string_view hint) {
-    std::u16string cut(hint.substr(0, MaxHintLength));
-    if (cut.size() == MaxHintLength && cut.back() >= 0xD800 && cut.back() <= 0xDBFF)
-        cut.pop_back(); // never leave half of a surrogate pair
-    if (cut == hint_)
-        return;
-    hint_ = std::move(cut);
-    ++updateCount_;
-    if (impl_->icon)
-        impl_->icon->setToolTip(ToQString(hint_));
-}
-
 void TTrayIcon::SetPopupMenu(TPopupMenu* menu) {
     popupMenu_ = menu;
     if (impl_->icon)
         impl_->icon->setContextMenu(menu ? menu->Handle()->menu.get() : nullptr);
 }
 
-void TTrayIcon::DblClick() {
-    if (onDblClick_)
-        Application->Guarded([this] { onDblClick_(this); });
-}
-
 void TTrayIcon::ShowImage() {
     if (impl_->icon && icons_)
         impl_->icon->setIcon(icons_->Handle()->Icon(*icons_, imageIndex_));
+}
+
+void TTrayIcon::ShowHint() {
+    if (impl_->icon)
+        impl_->icon->setToolTip(ToQString(hint_));
 }

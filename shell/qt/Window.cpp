@@ -42,7 +42,7 @@ void TFormClientArea::paintEvent(QPaintEvent*) {
         onPaint(painter);
 }
 
-// ---- TApplication ---------------------------------------------------------------------------
+// ---- TForm ---------------------------------------------------------------------------------------
 
 TForm::TForm() : impl_(std::make_unique<Impl>()), canvas_(std::make_unique<TCanvas>()) {
     impl_->window = std::make_unique<TFormWindow>();
@@ -160,70 +160,17 @@ TPixelImage TForm::ClientImage() {
     return pixels;
 }
 
-void TForm::DispatchHotKey(int32_t hotKeyId) {
-    if (!onHotKey_)
-        return;
-    TWMHotKey message{hotKeyId};
-    Application->Guarded([&] { onHotKey_(message); });
-}
-
-void TForm::PressDefaultButton() {
-    if (defaultButton_ && defaultButton_->Enabled())
-        defaultButton_->Click();
-}
-
-void TForm::ControlCreated(TControl* control) {
-    controls_.push_back(control);
-}
-
-void TForm::ControlDestroyed(TControl* control) {
-    std::erase(controls_, control);
-}
-
-void TForm::CreateHandles() {
-    for (TControl* control : controls_)
-        control->HandleNeeded();
-    TabOrderChanged();
-}
-
 // Chains the controls that take part in tabbing by their TabOrder.
 void TForm::TabOrderChanged() {
-    std::vector<TControl*> chain;
-    std::copy_if(controls_.begin(), controls_.end(), std::back_inserter(chain),
-                 [](TControl* control) { return control->TabOrder() >= 0 && control->HandleAllocated(); });
-    std::stable_sort(chain.begin(), chain.end(),
-                     [](TControl* a, TControl* b) { return a->TabOrder() < b->TabOrder(); });
+    const std::vector<TControl*> chain = TabChain();
     for (size_t i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1]->Handle()->widget.get(), chain[i]->Handle()->widget.get());
-}
-
-void TForm::DoCreate() {
-    if (onCreate_)
-        Application->Guarded([this] { onCreate_(this); });
-}
-
-void TForm::DoDestroy() {
-    if (destroyed_)
-        return;
-    destroyed_ = true;
-    if (onDestroy_)
-        Application->Guarded([this] { onDestroy_(this); });
-}
-
-void TForm::Paint() {
-    if (onPaint_)
-        Application->Guarded([this] { onPaint_(this); });
 }
 
 // ---- TCanvas --------------------------------------------------------------------------------
 
 TCanvas::TCanvas() : impl_(std::make_unique<Impl>()) {}
 TCanvas::~TCanvas() = default;
-
-void TCanvas::MoveTo(int x, int y) {
-    penX_ = x;
-    penY_ = y;
-}
 
 void TCanvas::LineTo(int x, int y) {
     if (QPainter* painter = impl_->painter) {

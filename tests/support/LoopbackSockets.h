@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/support/TestSockets.h"
+
 // A socket listening on 127.0.0.1 with the given backlog; `port` receives the port chosen.
 // Throws std::runtime_error when the system refuses.
-int OpenLoopbackListener(int backlog, uint16_t& port);
+TestSocket OpenLoopbackListener(int backlog, uint16_t& port);
 
 // A port of 127.0.0.1 that was free a moment ago: nothing listens there, so connects are refused
 // (until a server the test starts binds it).
@@ -27,7 +29,7 @@ public:
     void StopListening();
 
 private:
-    int listener_ = -1;
+    TestSocket listener_ = NoTestSocket;
     uint16_t port_ = 0;
-    std::vector<int> fillers_;
+    std::vector<TestSocket> fillers_;
 };

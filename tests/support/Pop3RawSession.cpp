@@ -1,12 +1,5 @@
 #include "tests/support/Pop3RawSession.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 namespace {
 
 void RequireOk(const std::string& reply, const std::string& what) {
@@ -17,36 +10,28 @@ void RequireOk(const std::string& reply, const std::string& what) {
 } // namespace
 
 RawPop3Session::RawPop3Session(uint16_t port, int readTimeoutMs) {
-    socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket_ < 0)
+    socket_ = OpenTestSocket();
+    if (socket_ == NoTestSocket)
         throw RawPop3Failure("no socket");
-    timeval timeout{readTimeoutMs / 1000, (readTimeoutMs % 1000) * 1000};
-    setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    const int on = 1;
-    setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(socket_);
+    if (!ConnectBlockingToLoopback(socket_, port, readTimeoutMs)) {
+        CloseTestSocket(socket_);
         throw RawPop3Failure("cannot connect to 127.0.0.1:" + std::to_string(port));
     }
 }
 
 RawPop3Session::~RawPop3Session() {
-    close(socket_);
+    CloseTestSocket(socket_);
 }
 
 void RawPop3Session::SendLine(const std::string& line) {
     const std::string bytes = line + "\r\n";
-    if (send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    if (!SendEverything(socket_, bytes.data(), bytes.size()))
         throw RawPop3Failure("cannot send " + line);
 }
 
 std::string RawPop3Session::ReadLine() {
     return ReadBufferedLine(buffered_,
-                            [this](char* chunk, size_t size) { return recv(socket_, chunk, size, 0); });
+                            [this](char* chunk, size_t size) { return ReceiveSome(socket_, chunk, size); });
 }
 
 std::string RawPop3Session::Command(const std::string& line) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestSockets.h"
+
 struct RawPop3Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -51,7 +53,7 @@ public:
     std::vector<std::string> ReadDotList();
 
 private:
-    int socket_ = -1;
+    TestSocket socket_ = NoTestSocket;
     std::string buffered_;
 };
 

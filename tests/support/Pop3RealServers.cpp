@@ -78,6 +78,14 @@ RealPop3Server::~RealPop3Server() {
     Stop();
 }
 
+const fs::path& RealPop3Server::Folder() const {
+    return folder_.Path();
+}
+
+bool RealPop3Server::Running() const {
+    return pid_ > 0;
+}
+
 uid_t RealPop3Server::MailUid() {
     return kNobody;
 }
@@ -275,17 +283,4 @@ std::vector<std::string> MailutilsPop3Server::Configure() {
                                            "server 127.0.0.1:" +
                                            std::to_string(Port()) + " { single-process false; };\n");
     return {kMailutilsBinary, "--config-file=" + folder + "/pop3d.conf"};
-}
-
-// ---- Kinds ----
-
-const RealPop3ServerKind kRealPop3ServerKinds[2] = {
-    {"Dovecot", &DovecotServer::Available,
-     []() -> std::unique_ptr<RealPop3Server> { return std::make_unique<DovecotServer>(); }},
-    {"Mailutils", &MailutilsPop3Server::Available,
-     []() -> std::unique_ptr<RealPop3Server> { return std::make_unique<MailutilsPop3Server>(); }},
-};
-
-void PrintTo(const RealPop3ServerKind& kind, std::ostream* out) {
-    *out << kind.name;
 }

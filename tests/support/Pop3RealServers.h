@@ -3,13 +3,16 @@
 // fresh temporary folder on a free port of 127.0.0.1, with one user and a maildir the test
 // fills. Nothing system-wide is started or touched, and port 110 is never used. The servers
 // must be started as root (they switch to their own users); Available() says whether they can
-// run here.
+// run here. Under Windows (Wine) the same servers run in a Linux helper program that the test
+// starts and drives over loopback (Pop3RealServersFromWindows.cpp).
 //
 //     DovecotServer server;
 //     server.FillMailbox(3);
 //     RawPop3MessageCount(server.Port(), server.UserName(), server.Password()); // 3
 
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 #include <cstdint>
 #include <filesystem>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/TestSockets.h"
 
 class RealPop3Server {
 public:
@@ -30,7 +34,7 @@ public:
     // The login name and password of the mailbox's one user.
     virtual std::string UserName() const = 0;
     std::string Password() const { return "secret"; }
-    const std::filesystem::path& Folder() const { return folder_.Path(); }
+    const std::filesystem::path& Folder() const;
 
     // Empties the mailbox and puts `count` new messages into it.
     void FillMailbox(int count);
@@ -39,9 +43,27 @@ public:
     // Kills the server's whole process group at once and waits for it; the folder is kept
     // until destruction (so its log can be read). Safe to call twice.
     void Stop();
-    bool Running() const { return pid_ > 0; }
+    bool Running() const;
 
 protected:
+#ifdef _WIN32
+    // Starts the helper ("dovecot" or "mailutils", then its flags) and waits for its server.
+    explicit RealPop3Server(const std::vector<std::string>& helperArguments);
+    uint16_t HelperTlsPort() const {
+        return tlsPort_;
+    }
+
+private:
+    // Sends one command line to the helper and waits for its "ok".
+    void Command(const std::string& line);
+
+    uint16_t port_ = 0;
+    uint16_t tlsPort_ = 0;
+    std::filesystem::path folder_;
+    TestSocket control_ = NoTestSocket;
+    bool running_ = false;
+};
+#else
     // Creates the temporary folder with the user's home; `name` labels the folder.
     explicit RealPop3Server(const std::string& name);
     // Folder of the mailbox (holding new/, cur/ and tmp/).
@@ -50,7 +72,9 @@ protected:
     virtual std::vector<std::string> Configure() = 0;
     // Picks a free port, configures and starts the server until it greets; a few tries.
     void Start();
-    std::filesystem::path Home() const { return Folder() / "home"; }
+    std::filesystem::path Home() const {
+        return Folder() / "home";
+    }
     // The user id and group id the mailbox belongs to.
     static uid_t MailUid();
     static gid_t MailGid();
@@ -65,6 +89,7 @@ private:
     pid_t pid_ = -1;
     int messagesWritten_ = 0;
 };
+#endif
 
 // A private Dovecot instance (passwd-file user, maildir, no delay after a failed login).
 class DovecotServer : public RealPop3Server {
@@ -86,14 +111,18 @@ public:
     // The implicit-TLS port (with Options::tls).
     uint16_t TlsPort() const { return tlsPort_; }
 
+#ifndef _WIN32
 private:
-    std::filesystem::path Maildir() const override { return Home() / "Maildir"; }
+    std::filesystem::path Maildir() const override {
+        return Home() / "Maildir";
+    }
     std::vector<std::string> Configure() override;
     std::string Addresses() const;
     std::string TlsSettings() const;
     std::string Listeners() const;
 
     Options options_;
+#endif
     uint16_t tlsPort_ = 0;
 };
 
@@ -106,10 +135,23 @@ public:
     static bool Available();
     std::string UserName() const override { return "u@bg.test"; }
 
+#ifndef _WIN32
 private:
-    std::filesystem::path Maildir() const override { return Home() / "INBOX"; }
+    std::filesystem::path Maildir() const override {
+        return Home() / "INBOX";
+    }
     std::vector<std::string> Configure() override;
+#endif
 };
+
+#ifdef _WIN32
+// Runs the Linux helper with the arguments and returns the line it writes into the ready file
+// when done (see Pop3RealServersFromWindows.cpp).
+std::string RunRealPop3ServerHelper(const std::vector<std::string>& arguments,
+                                    const std::filesystem::path& readyFile);
+// The Linux path of a file under Wine.
+std::string LinuxPathOfWindowsPath(const std::filesystem::path& path);
+#endif
 
 // One kind of real server, for tests that run against each kind in turn.
 struct RealPop3ServerKind {
@@ -118,6 +160,13 @@ struct RealPop3ServerKind {
     std::unique_ptr<RealPop3Server> (*start)();
 };
 // Dovecot and mailutils pop3d, in that order.
-extern const RealPop3ServerKind kRealPop3ServerKinds[2];
+inline const RealPop3ServerKind kRealPop3ServerKinds[2] = {
+    {"Dovecot", &DovecotServer::Available,
+     []() -> std::unique_ptr<RealPop3Server> { return std::make_unique<DovecotServer>(); }},
+    {"Mailutils", &MailutilsPop3Server::Available,
+     []() -> std::unique_ptr<RealPop3Server> { return std::make_unique<MailutilsPop3Server>(); }},
+};
 // Names the kind in test output (the parameter printer of GoogleTest).
-void PrintTo(const RealPop3ServerKind& kind, std::ostream* out);
+inline void PrintTo(const RealPop3ServerKind& kind, std::ostream* out) {
+    *out << kind.name;
+}

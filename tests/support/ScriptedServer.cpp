@@ -1,18 +1,16 @@
 #include "tests/support/ScriptedServer.h"
 
 #include "tests/support/LoopbackSockets.h"
+
+#ifndef _WIN32
 #include "tests/support/TestCertificates.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
-#include <cerrno>
 
 namespace {
 
@@ -30,6 +28,7 @@ milliseconds SliceUntil(Clock::time_point deadline) {
     return std::max(milliseconds(0), std::min(left, kSlice));
 }
 
+#ifndef _WIN32
 // The server context with the test certificate for 127.0.0.1.
 SSL_CTX* ServerContext() {
     static SSL_CTX* const context = [] {
@@ -42,6 +41,7 @@ SSL_CTX* ServerContext() {
     }();
     return context;
 }
+#endif
 
 } // namespace
 
@@ -96,7 +96,7 @@ ScriptedServer::ScriptedServer(std::vector<Script> scriptPerConnection)
 ScriptedServer::~ScriptedServer() {
     stopping_ = true;
     thread_.join();
-    close(listener_);
+    CloseTestSocket(listener_);
 }
 
 std::string ScriptedServer::ReceivedBytes(size_t connection, milliseconds limit) const {
@@ -124,36 +124,32 @@ size_t ScriptedServer::AcceptedConnections() const {
 
 void ScriptedServer::Run() {
     for (size_t index = 0; everyConnection_ || index < scripts_.size(); ++index) {
-        const int client = Accept();
-        if (client == -1)
+        const TestSocket client = Accept();
+        if (client == NoTestSocket)
             return;
         {
             std::lock_guard lock(mutex_);
             connections_.emplace_back();
         }
         Serve(client, index, everyConnection_ ? scripts_.front() : scripts_[index]);
-        SSL_free(tls_);
-        tls_ = nullptr;
-        close(client);
+        EndTls();
+        CloseTestSocket(client);
         MarkDone(index);
     }
 }
 
-int ScriptedServer::Accept() {
-    int client = -1;
-    while (client == -1) {
+TestSocket ScriptedServer::Accept() {
+    TestSocket client = NoTestSocket;
+    while (client == NoTestSocket) {
         if (stopping_)
-            return -1;
-        pollfd waiting{listener_, POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(kSlice.count())) > 0)
-            client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            return NoTestSocket;
+        if (WaitTestSocket(listener_, false, static_cast<int>(kSlice.count())))
+            client = AcceptTestClient(listener_);
     }
-    const int on = 1;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return client;
 }
 
-void ScriptedServer::Serve(int socket, size_t index, const Script& script) {
+void ScriptedServer::Serve(TestSocket socket, size_t index, const Script& script) {
     size_t lineStart = 0; // where the next awaited client line begins in `received`
     for (const ScriptStep& step : script) {
         if (!RunStep(socket, index, step, lineStart))
@@ -163,7 +159,7 @@ void ScriptedServer::Serve(int socket, size_t index, const Script& script) {
 }
 
 // False once the connection is over (the client closed, or the step closed it).
-bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, size_t& lineStart) {
+bool ScriptedServer::RunStep(TestSocket socket, size_t index, const ScriptStep& step, size_t& lineStart) {
     switch (step.kind) {
     case ScriptStep::kSend:
         return SendAll(socket, step.bytes);
@@ -181,14 +177,11 @@ bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, s
     case ScriptStep::kClose:
         // Take in what already arrived, so that closing sends FIN rather than a reset.
         RecordUntil(socket, index, Clock::now());
-        shutdown(socket, SHUT_WR);
+        ShutdownSending(socket);
         return false;
-    case ScriptStep::kReset: {
-        // Closing with a zero linger time sends RST instead of FIN.
-        const linger resetOnClose{1, 0};
-        setsockopt(socket, SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof resetOnClose);
+    case ScriptStep::kReset:
+        ResetOnClose(socket);
         return false;
-    }
     case ScriptStep::kSendForever:
         while (SendAll(socket, step.bytes)) {
             if (!RecordUntil(socket, index, Clock::now()))
@@ -201,8 +194,33 @@ bool ScriptedServer::RunStep(int socket, size_t index, const ScriptStep& step, s
     return false;
 }
 
+#ifdef _WIN32
+bool ScriptedServer::CanServeTls() {
+    return false;
+}
+
+// The Windows build has no TLS of its own to serve with: the script ends there.
+bool ScriptedServer::StartTls(TestSocket) {
+    return false;
+}
+
+void ScriptedServer::EndTls() {}
+
+int ScriptedServer::Receive(TestSocket socket, char* buffer, size_t size) {
+    const int count = ReceiveSome(socket, buffer, size);
+    return count > 0 ? count : -1;
+}
+
+bool ScriptedServer::TlsHoldsBytes() const {
+    return false;
+}
+#else
+bool ScriptedServer::CanServeTls() {
+    return true;
+}
+
 // The socket stays blocking, with a short receive time-out so that no read outlasts a slice.
-bool ScriptedServer::StartTls(int socket) {
+bool ScriptedServer::StartTls(TestSocket socket) {
     signal(SIGPIPE, SIG_IGN); // TLS writes to a client that has gone must fail, not end the test
     const timeval slice{0, static_cast<suseconds_t>(kSlice.count() * 1000)};
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
@@ -220,9 +238,14 @@ bool ScriptedServer::StartTls(int socket) {
     return false;
 }
 
-ssize_t ScriptedServer::Receive(int socket, char* buffer, size_t size) {
+void ScriptedServer::EndTls() {
+    SSL_free(tls_);
+    tls_ = nullptr;
+}
+
+int ScriptedServer::Receive(TestSocket socket, char* buffer, size_t size) {
     if (tls_ == nullptr) {
-        const ssize_t count = recv(socket, buffer, size, 0);
+        const int count = ReceiveSome(socket, buffer, size);
         return count > 0 ? count : -1;
     }
     const int count = SSL_read(tls_, buffer, static_cast<int>(size));
@@ -232,15 +255,18 @@ ssize_t ScriptedServer::Receive(int socket, char* buffer, size_t size) {
     return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE ? 0 : -1;
 }
 
-ScriptedServer::ReadResult ScriptedServer::ReadOnce(int socket, size_t index, milliseconds timeout) {
+bool ScriptedServer::TlsHoldsBytes() const {
+    return tls_ != nullptr && SSL_pending(tls_) > 0;
+}
+#endif
+
+ScriptedServer::ReadResult ScriptedServer::ReadOnce(TestSocket socket, size_t index, milliseconds timeout) {
     if (stopping_)
         return ReadResult::kClosed;
-    pollfd waiting{socket, POLLIN, 0};
-    const bool decrypted = tls_ != nullptr && SSL_pending(tls_) > 0;
-    if (!decrypted && poll(&waiting, 1, static_cast<int>(timeout.count())) <= 0)
+    if (!TlsHoldsBytes() && !WaitTestSocket(socket, false, static_cast<int>(timeout.count())))
         return ReadResult::kIdle;
     char buffer[4096];
-    const ssize_t count = Receive(socket, buffer, sizeof buffer);
+    const int count = Receive(socket, buffer, sizeof buffer);
     if (count < 0)
         return ReadResult::kClosed;
     if (count == 0)
@@ -250,7 +276,7 @@ ScriptedServer::ReadResult ScriptedServer::ReadOnce(int socket, size_t index, mi
     return ReadResult::kData;
 }
 
-bool ScriptedServer::RecordUntil(int socket, size_t index, Clock::time_point deadline) {
+bool ScriptedServer::RecordUntil(TestSocket socket, size_t index, Clock::time_point deadline) {
     do {
         if (ReadOnce(socket, index, SliceUntil(deadline)) == ReadResult::kClosed)
             return false;
@@ -258,7 +284,7 @@ bool ScriptedServer::RecordUntil(int socket, size_t index, Clock::time_point dea
     return true;
 }
 
-bool ScriptedServer::AwaitLine(int socket, size_t index, size_t& lineStart) {
+bool ScriptedServer::AwaitLine(TestSocket socket, size_t index, size_t& lineStart) {
     const auto deadline = Clock::now() + kAwaitLineLimit;
     while (Clock::now() < deadline) {
         {
@@ -275,18 +301,17 @@ bool ScriptedServer::AwaitLine(int socket, size_t index, size_t& lineStart) {
     return false;
 }
 
-bool ScriptedServer::SendAll(int socket, std::string_view bytes) {
+bool ScriptedServer::SendAll(TestSocket socket, std::string_view bytes) {
+#ifndef _WIN32
     if (tls_ != nullptr)
         return bytes.empty() || SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0;
+#endif
     while (!bytes.empty()) {
         if (stopping_)
             return false;
-        pollfd waiting{socket, POLLOUT, 0};
-        if (poll(&waiting, 1, static_cast<int>(kSlice.count())) <= 0)
+        if (!WaitTestSocket(socket, true, static_cast<int>(kSlice.count())))
             continue;
-        const ssize_t sent = send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0 && (errno == EAGAIN || errno == EINTR))
-            continue;
+        const int sent = SendNow(socket, bytes.data(), bytes.size());
         if (sent < 0)
             return false;
         bytes.remove_prefix(static_cast<size_t>(sent));
@@ -294,7 +319,7 @@ bool ScriptedServer::SendAll(int socket, std::string_view bytes) {
     return true;
 }
 
-void ScriptedServer::DrainUntilClosed(int socket, size_t index) {
+void ScriptedServer::DrainUntilClosed(TestSocket socket, size_t index) {
     const auto deadline = Clock::now() + kDrainLimit;
     while (Clock::now() < deadline && RecordUntil(socket, index, Clock::now() + kSlice)) {
     }

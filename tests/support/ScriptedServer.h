@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TestSockets.h"
+
 typedef struct ssl_st SSL;
 
 struct ScriptStep {
@@ -76,6 +78,10 @@ public:
 
     uint16_t Port() const { return port_; }
 
+    // Whether a script can start TLS here: not in the Windows build, which has no TLS library
+    // to serve with (the system's own needs a certificate with its key in the system's store).
+    static bool CanServeTls();
+
     // Waits (up to `limit`) until the given connection's script has ended and the client has
     // closed, then returns every byte the client sent on it (empty when it never connected).
     std::string ReceivedBytes(size_t connection = 0,
@@ -95,26 +101,30 @@ private:
     enum class ReadResult { kData, kIdle, kClosed };
 
     void Run();
-    // The next connection, or -1 once the server is stopping.
-    int Accept();
-    void Serve(int socket, size_t index, const Script& script);
-    bool RunStep(int socket, size_t index, const ScriptStep& step, size_t& lineStart);
+    // The next connection, or NoTestSocket once the server is stopping.
+    TestSocket Accept();
+    void Serve(TestSocket socket, size_t index, const Script& script);
+    bool RunStep(TestSocket socket, size_t index, const ScriptStep& step, size_t& lineStart);
     // Waits up to `timeout` for bytes from the client and records them.
-    ReadResult ReadOnce(int socket, size_t index, std::chrono::milliseconds timeout);
+    ReadResult ReadOnce(TestSocket socket, size_t index, std::chrono::milliseconds timeout);
     // Reads what the client sent until `deadline`; false once the client has closed.
-    bool RecordUntil(int socket, size_t index, std::chrono::steady_clock::time_point deadline);
-    bool AwaitLine(int socket, size_t index, size_t& lineStart);
-    bool SendAll(int socket, std::string_view bytes);
-    bool StartTls(int socket);
+    bool RecordUntil(TestSocket socket, size_t index, std::chrono::steady_clock::time_point deadline);
+    bool AwaitLine(TestSocket socket, size_t index, size_t& lineStart);
+    bool SendAll(TestSocket socket, std::string_view bytes);
+    // False when the handshake failed (or, in the Windows build, which has no TLS to serve with).
+    bool StartTls(TestSocket socket);
+    void EndTls();
     // Receives into buffer, through TLS once it runs: the count, 0 when nothing came within
     // the wait, -1 when the client has closed.
-    ssize_t Receive(int socket, char* buffer, size_t size);
-    void DrainUntilClosed(int socket, size_t index);
+    int Receive(TestSocket socket, char* buffer, size_t size);
+    // Whether TLS holds decrypted bytes that the socket will not signal.
+    bool TlsHoldsBytes() const;
+    void DrainUntilClosed(TestSocket socket, size_t index);
     void MarkDone(size_t index);
 
     std::vector<Script> scripts_;
     bool everyConnection_; // the one script runs on every connection
-    int listener_ = -1;
+    TestSocket listener_ = NoTestSocket;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;

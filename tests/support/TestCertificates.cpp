@@ -30,8 +30,8 @@ void MakeAuthority(const fs::path& folder, const std::string& name, const std::s
 }
 
 // A server certificate `name` signed by the authority, with the chain file beside it.
-TestCertificate MakeServerCertificate(const fs::path& folder, const std::string& name,
-                                      const std::string& authority, const std::string& subjectAltName) {
+void MakeServerCertificate(const fs::path& folder, const std::string& name, const std::string& authority,
+                           const std::string& subjectAltName) {
     const std::string base = (folder / name).string();
     const std::string ca = (folder / authority).string();
     Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base + ".pem -days 30 -CA " +
@@ -39,12 +39,11 @@ TestCertificate MakeServerCertificate(const fs::path& folder, const std::string&
         "' -addext basicConstraints=CA:FALSE -addext subjectAltName=" + subjectAltName +
         " -addext extendedKeyUsage=serverAuth");
     Concatenate(base + "-chain.pem", base + ".pem", ca + ".pem");
-    return {base + "-chain.pem", base + ".key"};
 }
 
 // `openssl req` refuses dates in the past; the CA command takes any.
-TestCertificate MakeExpiredCertificate(const fs::path& folder, const std::string& authority,
-                                       const std::string& subjectAltName) {
+void MakeExpiredCertificate(const fs::path& folder, const std::string& authority,
+                            const std::string& subjectAltName) {
     const std::string base = (folder / "expired").string();
     const std::string ca = (folder / authority).string();
     std::ofstream((folder / "index.txt").string());
@@ -61,7 +60,6 @@ TestCertificate MakeExpiredCertificate(const fs::path& folder, const std::string
         ".pem -keyfile " + ca + ".key -in " + base + ".csr -out " + base +
         ".pem -startdate 20200101000000Z -enddate 20200102000000Z");
     Concatenate(base + "-chain.pem", base + ".pem", ca + ".pem");
-    return {base + "-chain.pem", base + ".key"};
 }
 
 } // namespace
@@ -72,15 +70,22 @@ const TestCertificates& TestCertificates::Get() {
 }
 
 TestCertificates::TestCertificates() {
-    const fs::path& folder = folder_.Path();
-    MakeAuthority(folder, "ca", "test CA");
-    MakeAuthority(folder, "other-ca", "untrusted CA");
+    const char* shared = std::getenv(SharedFolderVariable);
+    const fs::path folder = shared && *shared ? fs::path(shared) : folder_.Path();
     authority = folder / "ca.pem";
-    // Each faulty certificate has exactly one fault: OpenSSL reports only the first it finds.
-    // The address also as a DNS name, for clients that match an address against names (fetchmail).
-    good = MakeServerCertificate(folder, "loopback", "ca", "IP:127.0.0.1,IP:::1,DNS:127.0.0.1");
-    expired = MakeExpiredCertificate(folder, "ca", "IP:127.0.0.2");
-    unknownAuthority = MakeServerCertificate(folder, "untrusted", "other-ca", "IP:127.0.0.3");
+    good = {folder / "loopback-chain.pem", folder / "loopback.key"};
+    expired = {folder / "expired-chain.pem", folder / "expired.key"};
+    unknownAuthority = {folder / "untrusted-chain.pem", folder / "untrusted.key"};
+    if (!fs::exists(good.chain)) {
+        MakeAuthority(folder, "ca", "test CA");
+        MakeAuthority(folder, "other-ca", "untrusted CA");
+        // Each faulty certificate has exactly one fault: OpenSSL reports only the first it finds.
+        // The address also as a DNS name, for clients that match an address against names
+        // (fetchmail).
+        MakeServerCertificate(folder, "loopback", "ca", "IP:127.0.0.1,IP:::1,DNS:127.0.0.1");
+        MakeExpiredCertificate(folder, "ca", "IP:127.0.0.2");
+        MakeServerCertificate(folder, "untrusted", "other-ca", "IP:127.0.0.3");
+    }
     fs::create_directory(folder / "no-more-authorities");
     setenv("SSL_CERT_FILE", authority.c_str(), 1);
     setenv("SSL_CERT_DIR", (folder / "no-more-authorities").c_str(), 1);

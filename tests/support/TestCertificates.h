@@ -3,7 +3,10 @@
 // made with the openssl command (EC P-256) in a temporary folder on first use. Get() also makes
 // the process trust this authority and nothing else: SSL_CERT_FILE names its certificate and
 // SSL_CERT_DIR an empty folder. Call it before the first TLS connection of the process, which
-// reads the trust store once.
+// reads the trust store once. With $BG_TEST_CERTIFICATES naming a folder, the certificates are
+// made there (or taken from there when a process made them before), so that the processes of one
+// test run share them: the Windows suites under Wine trust them through the system's store
+// (TestCertificatesFromWindows.cpp) and their servers run in Linux helpers.
 //
 //     const TestCertificates& certificates = TestCertificates::Get();
 //     certificates.good.chain, certificates.good.key
@@ -19,6 +22,7 @@ struct TestCertificate {
 
 class TestCertificates {
 public:
+    static constexpr const char* SharedFolderVariable = "BG_TEST_CERTIFICATES";
     static const TestCertificates& Get();
 
     std::filesystem::path authority; // the trusted authority's certificate

@@ -1,5 +1,5 @@
 #pragma once
-// What the process holds right now, counted from /proc/self: open descriptors and threads.
+// What the process holds right now: open descriptors (handles on Windows) and threads.
 // Tests compare the counts before and after a run to find leaks.
 
 int TransportOpenDescriptorCount();

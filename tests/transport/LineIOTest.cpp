@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TransportTestClient.h"
+#include "tests/support/TestSockets.h"
 #include "transport/TransportErrors.h"
 
 using Clock = std::chrono::steady_clock;
@@ -99,6 +100,8 @@ TEST(LineIO, QueuedBytesKeepTheConnectionOpenAfterThePeerClosed) {
 // A reset is a socket failure, raised once; afterwards the connection counts as closed, so
 // the check after a failure does not raise again and the next connect starts afresh.
 TEST(LineIO, PeerResettingTheConnectionRaisesConnectionResetOnce) {
+    if (!ResetsReachThePeer())
+        GTEST_SKIP() << "the test server cannot send a reset here (Wine ignores a zero linger time)";
     ConnectedClient connected({ClientSends("STAT"), ResetConnection()});
     connected.IO().WriteLine(u"STAT");
     try {

@@ -1,0 +1,35 @@
+// The parts of the tray icon that every desktop back-end shares: which image and tip it shows,
+// and the guarded double click.
+
+#include "shell/TrayIcon.h"
+
+#include "shell/Application.h"
+
+void TTrayIcon::SetIcons(TImageList* icons) {
+    icons_ = icons;
+    ShowImage();
+}
+
+void TTrayIcon::SetImageIndex(int index) {
+    if (index == imageIndex_)
+        return;
+    imageIndex_ = index;
+    ++updateCount_;
+    ShowImage();
+}
+
+void TTrayIcon::SetHint(std::u16string_view hint) {
+    std::u16string cut(hint.substr(0, MaxHintLength));
+    if (cut.size() == MaxHintLength && cut.back() >= 0xD800 && cut.back() <= 0xDBFF)
+        cut.pop_back(); // never leave half of a surrogate pair
+    if (cut == hint_)
+        return;
+    hint_ = std::move(cut);
+    ++updateCount_;
+    ShowHint();
+}
+
+void TTrayIcon::DblClick() {
+    if (onDblClick_)
+        Application->Guarded([this] { onDblClick_(this); });
+}

@@ -1,0 +1,216 @@
+#include "shell/Controls.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "shell/win32/IconFromPixels.h"
+#include "shell/win32/Win32Bridge.h"
+
+namespace {
+
+constexpr wchar_t ControlProperty[] = L"BrevgluggenControl";
+constexpr int GlyphSize = 16;
+
+template <class Control> HWND WindowOf(const Control* control) {
+    return control->Handle()->window;
+}
+
+// Makes the control's child window in the owner's client area; its place and font follow.
+HWND MakeWindow(TControl* control, TForm* owner, const wchar_t* windowClass, DWORD style,
+                std::u16string_view text, DWORD exStyle = 0) {
+    static int nextId = 100; // menu commands have numbers of their own, from 1000 up
+    HWND window =
+        CreateWindowExW(exStyle, windowClass, ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
+                        owner->Handle()->window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)),
+                        GetModuleHandleW(nullptr), nullptr);
+    SetPropW(window, ControlProperty, control->Handle());
+    control->Handle()->window = window;
+    return window;
+}
+
+void SetStyleBit(HWND window, DWORD bit, bool on) {
+    const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    SetWindowLongPtrW(window, GWL_STYLE, on ? (style | bit) : (style & ~static_cast<LONG_PTR>(bit)));
+}
+
+void ShowPasswordChar(HWND edit, char16_t passwordChar) {
+    SendMessageW(edit, EM_SETPASSWORDCHAR, passwordChar, 0);
+    InvalidateRect(edit, nullptr, TRUE);
+}
+
+// Button glyphs are drawn on a transparent background left of the caption.
+void ShowGlyph(TControl::Impl& impl, const std::vector<uint32_t>& argbPixels) {
+    HICON previous = impl.glyph;
+    impl.glyph = IconFromPixels(argbPixels, GlyphSize, GlyphSize);
+    SendMessageW(impl.window, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(impl.glyph));
+    if (previous)
+        DestroyIcon(previous);
+}
+
+} // namespace
+
+TControl::Impl* ControlOfWindow(HWND child) {
+    return static_cast<TControl::Impl*>(GetPropW(child, ControlProperty));
+}
+
+TControl::Impl::~Impl() {
+    if (window) {
+        RemovePropW(window, ControlProperty);
+        DestroyWindow(window);
+    }
+    if (ownFont)
+        DeleteObject(ownFont);
+    if (glyph)
+        DestroyIcon(glyph);
+}
+
+// ---- TControl -------------------------------------------------------------------------------
+
+TControl::TControl(TForm* owner) : owner_(owner), impl_(std::make_unique<Impl>()) {
+    owner_->ControlCreated(this);
+}
+
+TControl::~TControl() {
+    owner_->ControlDestroyed(this);
+}
+
+bool TControl::HandleAllocated() const {
+    return impl_->window != nullptr;
+}
+
+void TControl::ApplyCommonProperties() {
+    TForm::Impl& form = *owner_->Handle();
+    HWND window = impl_->window;
+    MoveWindow(window, form.Scale(left_), form.Scale(top_), form.Scale(width_), form.Scale(height_), TRUE);
+    EnableWindow(window, enabled_);
+    SetStyleBit(window, WS_TABSTOP, tabOrder_ >= 0);
+    if (impl_->ownFont)
+        DeleteObject(impl_->ownFont);
+    impl_->ownFont =
+        fontFamily_.empty() ? nullptr : CreateFontForDpi(fontFamily_, fontPixelHeight_, form.dpi, true);
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(impl_->ownFont ? impl_->ownFont : form.Font()),
+                 TRUE);
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    if (HandleAllocated())
+        ApplyCommonProperties();
+}
+
+void TControl::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (HandleAllocated())
+        EnableWindow(impl_->window, enabled);
+}
+
+void TControl::SetTabOrder(int order) {
+    tabOrder_ = order;
+    if (HandleAllocated()) {
+        SetStyleBit(impl_->window, WS_TABSTOP, order >= 0);
+        owner_->TabOrderChanged();
+    }
+}
+
+// ---- TLabel ---------------------------------------------------------------------------------
+
+void TLabel::CreateWidget() {
+    MakeWindow(this, Owner(), WC_STATICW, SS_LEFT, caption_);
+}
+
+void TLabel::SetCaption(std::u16string_view caption) {
+    caption_ = caption;
+    if (HandleAllocated())
+        SetWindowTextW(WindowOf(this), ToWide(caption).c_str());
+}
+
+// ---- TEdit ----------------------------------------------------------------------------------
+
+void TEdit::CreateWidget() {
+    HWND edit = MakeWindow(this, Owner(), WC_EDITW, ES_AUTOHSCROLL | (numbersOnly_ ? ES_NUMBER : 0), text_,
+                           WS_EX_CLIENTEDGE);
+    ShowPasswordChar(edit, passwordChar_);
+    Handle()->onCommand = [this](WORD code) {
+        if (code == EN_CHANGE)
+            text_ = WindowText(WindowOf(this));
+    };
+}
+
+void TEdit::SetText(std::u16string_view text) {
+    text_ = text;
+    if (HandleAllocated())
+        SetWindowTextW(WindowOf(this), ToWide(text).c_str());
+}
+
+void TEdit::SetNumbersOnly(bool numbersOnly) {
+    numbersOnly_ = numbersOnly;
+    if (HandleAllocated())
+        SetStyleBit(WindowOf(this), ES_NUMBER, numbersOnly);
+}
+
+void TEdit::SetPasswordChar(char16_t passwordChar) {
+    passwordChar_ = passwordChar;
+    if (HandleAllocated())
+        ShowPasswordChar(WindowOf(this), passwordChar);
+}
+
+// ---- TBitBtn --------------------------------------------------------------------------------
+
+void TBitBtn::CreateWidget() {
+    MakeWindow(this, Owner(), WC_BUTTONW, default_ ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, caption_);
+    if (!glyph_.empty())
+        ShowGlyph(*Handle(), glyph_);
+    Handle()->onCommand = [this](WORD code) {
+        if (code == BN_CLICKED)
+            Click();
+    };
+}
+
+void TBitBtn::SetCaption(std::u16string_view caption) {
+    caption_ = caption;
+    if (HandleAllocated())
+        SetWindowTextW(WindowOf(this), ToWide(caption).c_str());
+}
+
+void TBitBtn::SetGlyph(const std::vector<uint32_t>& argbPixels) {
+    glyph_ = argbPixels;
+    if (HandleAllocated())
+        ShowGlyph(*Handle(), glyph_);
+}
+
+void TBitBtn::SetDefault(bool isDefault) {
+    default_ = isDefault;
+    if (HandleAllocated())
+        SendMessageW(WindowOf(this), BM_SETSTYLE, isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    Owner()->SetDefaultButton(isDefault ? this : nullptr);
+}
+
+// ---- TCheckBox ------------------------------------------------------------------------------
+
+// The system's check box toggles on a click anywhere in its area, caption included.
+void TCheckBox::CreateWidget() {
+    HWND box = MakeWindow(this, Owner(), WC_BUTTONW, BS_AUTOCHECKBOX, caption_);
+    SendMessageW(box, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+    Handle()->onCommand = [this](WORD code) {
+        if (code != BN_CLICKED)
+            return;
+        checked_ = SendMessageW(WindowOf(this), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        Click();
+    };
+}
+
+void TCheckBox::SetCaption(std::u16string_view caption) {
+    caption_ = caption;
+    if (HandleAllocated())
+        SetWindowTextW(WindowOf(this), ToWide(caption).c_str());
+}
+
+// BM_SETCHECK sends no notification: the shared code runs the click reaction itself.
+void TCheckBox::ShowChecked() {
+    if (HandleAllocated())
+        SendMessageW(WindowOf(this), BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+}

@@ -1,0 +1,21 @@
+# discover_script_tests(<script> <per_class> <out>): the unittest names in a Python test script,
+# found by reading it: "Class.test_name" for every test method (per_class: just "Class" for every
+# class that has test methods). The build configures anew when the script changes.
+function(discover_script_tests script per_class out)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${script})
+  file(STRINGS ${CMAKE_CURRENT_SOURCE_DIR}/${script} lines REGEX "^class |^    def test_")
+  set(names "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^class ([A-Za-z0-9_]+)")
+      set(class ${CMAKE_MATCH_1})
+    elseif(line MATCHES "^    def (test_[A-Za-z0-9_]+)")
+      if(per_class)
+        list(APPEND names ${class})
+      else()
+        list(APPEND names ${class}.${CMAKE_MATCH_1})
+      endif()
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES names)
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()

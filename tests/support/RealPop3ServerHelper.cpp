@@ -1,0 +1,116 @@
+// Runs one real POP3 server on loopback for tests that cannot start it themselves (the Windows
+// suites under Wine): bg_real_pop3_server dovecot|mailutils <ready-file> [tls] [keep]
+// [certificates=<folder>] (Dovecot with the test certificates of that folder; with its login
+// processes kept). With the kind "dovecot-probe" or "mailutils-probe" it only writes "available"
+// or "unavailable"; with "certificates" it makes the test certificates and writes "made".
+//
+// It writes "<POP3 port> <control port> <TLS port> <folder>" (or "unavailable") into the ready
+// file, then
+// takes one control connection on loopback and answers each command line with "ok":
+// "fill <count>", "add", "stop". The server ends when the control connection closes, or when
+// none arrives within a minute.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/LoopbackSockets.h"
+#include "tests/support/Pop3RealServers.h"
+#include "tests/support/TestCertificates.h"
+
+namespace {
+
+void WriteReadyFile(const std::string& path, const std::string& line) {
+    const std::string temporary = path + ".new";
+    std::ofstream(temporary) << line << "\n";
+    std::filesystem::rename(temporary, path);
+}
+
+// The next command line from the controller; empty once it has gone.
+std::string ReadCommand(TestSocket control, std::string& pending) {
+    for (;;) {
+        const size_t end = pending.find('\n');
+        if (end != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            return line;
+        }
+        char chunk[256];
+        const int count = ReceiveSome(control, chunk, sizeof chunk);
+        if (count <= 0)
+            return {};
+        pending.append(chunk, static_cast<size_t>(count));
+    }
+}
+
+void Serve(RealPop3Server& server, TestSocket control) {
+    std::string pending;
+    for (std::string command = ReadCommand(control, pending); !command.empty();
+         command = ReadCommand(control, pending)) {
+        if (command.rfind("fill ", 0) == 0)
+            server.FillMailbox(std::stoi(command.substr(5)));
+        else if (command == "add")
+            server.AddMessage();
+        else if (command == "stop")
+            server.Stop();
+        const std::string reply = "ok\n";
+        SendEverything(control, reply.data(), reply.size());
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: bg_real_pop3_server dovecot|mailutils|certificates <ready-file> [tls] [keep] "
+                     "[certificates=<folder>]\n";
+        return 2;
+    }
+    // Started from Wine, the search path is the Windows one.
+    setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
+    const std::string kind = argv[1];
+    const std::vector<std::string> flags(argv + 3, argv + argc);
+    const auto flagged = [&](const char* flag) {
+        return std::find(flags.begin(), flags.end(), flag) != flags.end();
+    };
+    const std::string certificatesFlag = "certificates=";
+    for (const std::string& flag : flags)
+        if (flag.rfind(certificatesFlag, 0) == 0)
+            setenv(TestCertificates::SharedFolderVariable, flag.substr(certificatesFlag.size()).c_str(), 1);
+    if (kind == "certificates") {
+        TestCertificates::Get();
+        WriteReadyFile(argv[2], "made");
+        return 0;
+    }
+    const bool dovecot = kind.rfind("dovecot", 0) == 0;
+    const bool available = dovecot ? DovecotServer::Available() : MailutilsPop3Server::Available();
+    if (!available || kind.ends_with("-probe")) {
+        WriteReadyFile(argv[2], available ? "available" : "unavailable");
+        return 0;
+    }
+    std::unique_ptr<RealPop3Server> server;
+    uint16_t tlsPort = 0;
+    if (dovecot) {
+        auto made = std::make_unique<DovecotServer>(
+            DovecotServer::Options{.keepLoginProcesses = flagged("keep"), .tls = flagged("tls")});
+        tlsPort = made->TlsPort();
+        server = std::move(made);
+    } else {
+        server = std::make_unique<MailutilsPop3Server>();
+    }
+    uint16_t controlPort = 0;
+    const TestSocket listener = OpenLoopbackListener(1, controlPort);
+    WriteReadyFile(argv[2], std::to_string(server->Port()) + " " + std::to_string(controlPort) + " " +
+                                std::to_string(tlsPort) + " " + server->Folder().string());
+    if (!WaitTestSocket(listener, false, 60000))
+        return 1;
+    const TestSocket control = AcceptTestClient(listener);
+    CloseTestSocket(listener);
+    Serve(*server, control);
+    CloseTestSocket(control);
+    return 0;
+}

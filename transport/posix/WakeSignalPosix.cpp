@@ -1,0 +1,29 @@
+// The wake signal as an event counter: readable once raised.
+#include "transport/WakeSignal.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "transport/ErrorTexts.h"
+#include "transport/TransportErrors.h"
+
+TIdWakeSignal::TIdWakeSignal() : native_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (native_ == -1)
+        throw EIdConnectException(SocketErrorText(SocketErrorFromErrno(errno)));
+}
+
+TIdWakeSignal::~TIdWakeSignal() {
+    close(native_);
+}
+
+void TIdWakeSignal::Raise() {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(native_, &one, sizeof one);
+}
+
+bool TIdWakeSignal::Raised() const {
+    pollfd wait{native_, POLLIN, 0};
+    return poll(&wait, 1, 0) > 0;
+}

@@ -26,7 +26,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "FuzzChecks.h"
+#include "fuzz/FuzzChecks.h"
 #include "pop3/Pop3Client.h"
 
 namespace {

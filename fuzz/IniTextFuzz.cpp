@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "FuzzChecks.h"
 #include "base/Exceptions.h"
+#include "fuzz/FuzzChecks.h"
 #include "toolz/IniText.h"
 
 namespace {

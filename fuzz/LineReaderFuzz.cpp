@@ -10,7 +10,7 @@
 
 #include <deque>
 
-#include "FuzzChecks.h"
+#include "fuzz/FuzzChecks.h"
 #include "transport/StackSocketIO.h"
 #include "transport/TransportErrors.h"
 

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "FuzzChecks.h"
+#include "fuzz/FuzzChecks.h"
 #include "pop3/Pop3Errors.h"
 #include "pop3/Pop3Reply.h"
 

@@ -5,9 +5,9 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "FuzzChecks.h"
 #include "base/Integers.h"
 #include "base/Text.h"
+#include "fuzz/FuzzChecks.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The mail check: tray state table, sound on growth, failures and the conditions that skip it.
 
-#include "MainWindowFixture.h"
+#include "tests/app/MainWindowFixture.h"
 
 using CheckMailboxTest = MainWindowTest;
 

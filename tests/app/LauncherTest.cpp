@@ -9,8 +9,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "MainWindowFixture.h"
 #include "shell/Launch.h"
+#include "tests/app/MainWindowFixture.h"
 
 namespace fs = std::filesystem;
 

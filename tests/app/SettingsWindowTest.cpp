@@ -11,8 +11,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "MainWindowFixture.h"
 #include "shell/Dialogs.h"
+#include "tests/app/MainWindowFixture.h"
 #include "toolz/FormToolz.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Start-up, the event sources of a check, the settings round trip, quitting and the error guard.
 
-#include "MainWindowFixture.h"
+#include "tests/app/MainWindowFixture.h"
 
 using StartupTest = MainWindowTest;
 

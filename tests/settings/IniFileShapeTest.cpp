@@ -7,8 +7,8 @@
 #include <optional>
 #include <sys/stat.h>
 
-#include "SettingsTestSupport.h"
 #include "base/Text.h"
+#include "tests/settings/SettingsTestSupport.h"
 #include "toolz/INIToolz.h"
 #include "toolz/SettingsFileStore.h"
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "SettingsTestSupport.h"
 #include "base/Exceptions.h"
 #include "base/Text.h"
+#include "tests/settings/SettingsTestSupport.h"
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
 

@@ -7,10 +7,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "SettingsTestSupport.h"
 #include "base/Exceptions.h"
 #include "base/Integers.h"
 #include "base/Text.h"
+#include "tests/settings/SettingsTestSupport.h"
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
 

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "SettingsTestSupport.h"
 #include "base/Text.h"
+#include "tests/settings/SettingsTestSupport.h"
 #include "toolz/INIToolz.h"
 
 namespace fs = std::filesystem;

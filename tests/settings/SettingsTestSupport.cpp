@@ -1,4 +1,4 @@
-#include "SettingsTestSupport.h"
+#include "tests/settings/SettingsTestSupport.h"
 
 #include <cstdlib>
 #include <fstream>

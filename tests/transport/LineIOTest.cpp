@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "TransportTestClient.h"
 #include "tests/support/TestSockets.h"
+#include "tests/transport/TransportTestClient.h"
 #include "transport/TransportErrors.h"
 
 using Clock = std::chrono::steady_clock;

@@ -5,9 +5,9 @@
 
 #include <thread>
 
-#include "TransportTestClient.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/TransportResources.h"
+#include "tests/transport/TransportTestClient.h"
 #include "transport/TransportErrors.h"
 
 using Clock = std::chrono::steady_clock;

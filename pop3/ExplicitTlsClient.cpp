@@ -21,19 +21,19 @@ void TIdExplicitTLSClient::SetUseTLS(TIdUseTLS useTLS) {
 }
 
 bool TIdExplicitTLSClient::TlsActive() const {
-    const TIdTLSIOHandler* handler = TlsHandler();
+    const TlsHandler* handler = ActiveTlsHandler();
     return handler != nullptr && handler->TlsActive();
 }
 
 bool TIdExplicitTLSClient::TlsSessionReused() const {
-    const TIdTLSIOHandler* handler = TlsHandler();
+    const TlsHandler* handler = ActiveTlsHandler();
     return handler != nullptr && handler->SessionReused();
 }
 
 std::unique_ptr<TIdIOHandlerStack> TIdExplicitTLSClient::CreateIOHandler() const {
     if (useTLS_ == utNoTLSSupport)
         return TIdTCPClientCustom::CreateIOHandler();
-    return std::make_unique<TIdTLSIOHandler>();
+    return std::make_unique<TlsHandler>();
 }
 
 void TIdExplicitTLSClient::PrepareTLS() {
@@ -43,11 +43,11 @@ void TIdExplicitTLSClient::PrepareTLS() {
     // A handler made for the other kind of connection is replaced by one that fits (a plain
     // conversation keeps the plain handler it always had).
     const bool wantsTls = useTLS_ != utNoTLSSupport;
-    if (IOHandler() != nullptr && ImplicitIOHandler() && wantsTls != (TlsHandler() != nullptr))
+    if (IOHandler() != nullptr && ImplicitIOHandler() && wantsTls != (ActiveTlsHandler() != nullptr))
         DiscardIOHandler();
     if (!wantsTls)
         return;
-    auto* handler = dynamic_cast<TIdTLSIOHandler*>(&EnsureIOHandler());
+    auto* handler = dynamic_cast<TlsHandler*>(&EnsureIOHandler());
     // TLS was asked for: no plain connection in its place.
     if (handler == nullptr)
         throw EIdTLSError(AsciiToText(RSTlsNotAvailable) + u"the connection's handler cannot do TLS");
@@ -60,19 +60,19 @@ bool TIdExplicitTLSClient::TLSCommandDue() {
 }
 
 void TIdExplicitTLSClient::StartTLS() {
-    TlsHandler()->SetPassThrough(false);
+    ActiveTlsHandler()->SetPassThrough(false);
 }
 
 void TIdExplicitTLSClient::KeepTlsSession() {
-    const TIdTLSIOHandler* handler = TlsHandler();
+    const TlsHandler* handler = ActiveTlsHandler();
     if (handler == nullptr || !handler->TlsActive())
         return;
     keptSession_ = handler->SessionForResumption();
     keptSessionServer_ = ServerKey();
 }
 
-TIdTLSIOHandler* TIdExplicitTLSClient::TlsHandler() const {
-    return dynamic_cast<TIdTLSIOHandler*>(IOHandler());
+TlsHandler* TIdExplicitTLSClient::ActiveTlsHandler() const {
+    return dynamic_cast<TlsHandler*>(IOHandler());
 }
 
 // The host as typed and the port: a session is only offered to the server it came from.

@@ -57,12 +57,12 @@ protected:
     virtual bool SupportsTLS() = 0;
 
 private:
-    TIdTLSIOHandler* TlsHandler() const;
+    TlsHandler* ActiveTlsHandler() const;
     std::u16string ServerKey() const;
 
     TIdUseTLS useTLS_ = utNoTLSSupport;
     uint16_t regularPort_;
     uint16_t implicitTLSPort_;
-    std::shared_ptr<TIdTlsSavedSession> keptSession_;
+    std::shared_ptr<TlsSavedSession> keptSession_;
     std::u16string keptSessionServer_;
 };

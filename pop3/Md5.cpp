@@ -34,16 +34,16 @@ uint32_t LoadLittleEndian(const uint8_t* bytes) {
 
 } // namespace
 
-void TIdHashMessageDigest5::Reset() {
+void Md5Digest::Reset() {
     state_ = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
     totalBytes_ = 0;
 }
 
-void TIdHashMessageDigest5::Update(std::string_view bytes) {
+void Md5Digest::Update(std::string_view bytes) {
     Update(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-void TIdHashMessageDigest5::Update(const uint8_t* data, size_t size) {
+void Md5Digest::Update(const uint8_t* data, size_t size) {
     size_t used = totalBytes_ % 64;
     totalBytes_ += size;
     if (used > 0) {
@@ -59,7 +59,7 @@ void TIdHashMessageDigest5::Update(const uint8_t* data, size_t size) {
     std::memcpy(pending_.data(), data, size);
 }
 
-TIdHashMessageDigest5::Digest TIdHashMessageDigest5::Final() {
+Md5Digest::Digest Md5Digest::Final() {
     const uint64_t bitCount = totalBytes_ * 8;
     // Padding: one 1 bit, zeros up to 56 bytes mod 64, then the bit count, little-endian.
     const uint8_t one = 0x80;
@@ -80,7 +80,7 @@ TIdHashMessageDigest5::Digest TIdHashMessageDigest5::Final() {
     return digest;
 }
 
-void TIdHashMessageDigest5::TransformBlock(const uint8_t* block) {
+void Md5Digest::TransformBlock(const uint8_t* block) {
     uint32_t words[16];
     for (size_t i = 0; i < 16; ++i)
         words[i] = LoadLittleEndian(block + 4 * i);
@@ -108,13 +108,13 @@ void TIdHashMessageDigest5::TransformBlock(const uint8_t* block) {
     state_[0] += a, state_[1] += b, state_[2] += c, state_[3] += d;
 }
 
-TIdHashMessageDigest5::Digest TIdHashMessageDigest5::HashBytes(std::string_view bytes) {
-    TIdHashMessageDigest5 hash;
+Md5Digest::Digest Md5Digest::HashBytes(std::string_view bytes) {
+    Md5Digest hash;
     hash.Update(bytes);
     return hash.Final();
 }
 
-std::u16string TIdHashMessageDigest5::HashBytesAsHex(std::string_view bytes) {
+std::u16string Md5Digest::HashBytesAsHex(std::string_view bytes) {
     static constexpr char16_t kHexDigits[] = u"0123456789abcdef";
     std::u16string hex;
     for (uint8_t byte : HashBytes(bytes)) {
@@ -125,5 +125,5 @@ std::u16string TIdHashMessageDigest5::HashBytesAsHex(std::string_view bytes) {
 }
 
 std::u16string ApopDigest(std::u16string_view timestamp, std::u16string_view password) {
-    return TIdHashMessageDigest5::HashBytesAsHex(TextToUtf8(timestamp) + TextToUtf8(password));
+    return Md5Digest::HashBytesAsHex(TextToUtf8(timestamp) + TextToUtf8(password));
 }

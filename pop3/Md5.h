@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-class TIdHashMessageDigest5 {
+class Md5Digest {
 public:
     using Digest = std::array<uint8_t, 16>;
 
-    TIdHashMessageDigest5() { Reset(); }
+    Md5Digest() { Reset(); }
 
     // Starts a new digest, dropping whatever was fed so far.
     void Reset();

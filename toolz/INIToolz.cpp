@@ -132,6 +132,15 @@ void WriteIniBool(std::u16string_view section, std::u16string_view key, bool val
     WriteIniString(section, key, value ? u"1" : u"0", fileName);
 }
 
+void WriteIniOptional(std::u16string_view section, std::u16string_view key, std::u16string_view value,
+                      std::u16string_view defaultValue, std::u16string_view fileName) {
+    // No stored value can hold a line break, so this fallback tells a missing key apart.
+    constexpr std::u16string_view Missing = u"\n";
+    if (value == defaultValue && ReadIniString(section, key, Missing, fileName) == Missing)
+        return;
+    WriteIniString(section, key, value, fileName);
+}
+
 int32_t IntegerFromText(std::u16string_view text, int32_t fallback) {
     while (text.starts_with(u' '))
         text.remove_prefix(1);

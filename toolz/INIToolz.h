@@ -44,6 +44,10 @@ void WriteIniString(std::u16string_view section, std::u16string_view key, std::u
 // Stores "1" for true and "0" for false.
 void WriteIniBool(std::u16string_view section, std::u16string_view key, bool value,
                   std::u16string_view fileName = {});
+// For keys beyond the first seven: stores the value only when it differs from `defaultValue` or
+// the key is already in the file, so a file that never needed the key keeps its first form.
+void WriteIniOptional(std::u16string_view section, std::u16string_view key, std::u16string_view value,
+                      std::u16string_view defaultValue, std::u16string_view fileName = {});
 
 // Text to a signed 32-bit integer: optional blanks, sign, decimal digits or hexadecimal after
 // "$", "x" or "0x"; the fallback when the text is not a number in this syntax.

@@ -42,7 +42,7 @@ private:
     void RaiseStopFlag();
 
     TIdSocketHandle& binding_;
-    TIdWakeSignal wake_;
+    WakeSignal wake_;
     std::u16string errorMessage_;
     int32_t errorCode_ = 0;
     mutable std::mutex lock_;

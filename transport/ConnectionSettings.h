@@ -8,7 +8,7 @@
 enum TIdIPVersion : uint8_t { Id_IPv4 = 0, Id_IPv6 = 1 };
 enum TIdReuseSocket : uint8_t { rsOSDependent = 0, rsTrue = 1, rsFalse = 2 };
 
-struct TIdBindingSettings {
+struct BindingSettings {
     TIdIPVersion IPVersion = Id_IPv4;
     std::u16string BoundIP;
     uint16_t BoundPort = 0;
@@ -18,7 +18,7 @@ struct TIdBindingSettings {
 };
 
 // The binding properties of the client and of its I/O handler, over one record.
-class TIdBindingProperties {
+class BindingProperties {
 public:
     TIdIPVersion IPVersion() const { return binding_.IPVersion; }
     void SetIPVersion(TIdIPVersion version) { binding_.IPVersion = version; }
@@ -35,9 +35,9 @@ public:
     TIdReuseSocket ReuseSocket() const { return binding_.ReuseSocket; }
     void SetReuseSocket(TIdReuseSocket reuse) { binding_.ReuseSocket = reuse; }
 
-    const TIdBindingSettings& BindingSettings() const { return binding_; }
-    void SetBindingSettings(const TIdBindingSettings& settings) { binding_ = settings; }
+    const BindingSettings& Binding() const { return binding_; }
+    void SetBindingSettings(const BindingSettings& settings) { binding_ = settings; }
 
 private:
-    TIdBindingSettings binding_;
+    BindingSettings binding_;
 };

@@ -113,30 +113,30 @@ bool IsAddressLiteral(const std::string& host) {
     return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
 
-TIdCertificateFault FaultOf(long verifyResult) {
+CertificateFault FaultOf(long verifyResult) {
     switch (verifyResult) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
-        return TIdCertificateFault::Expired;
+        return CertificateFault::Expired;
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return TIdCertificateFault::NotYetValid;
+        return CertificateFault::NotYetValid;
     case X509_V_ERR_HOSTNAME_MISMATCH:
-        return TIdCertificateFault::NameMismatch;
+        return CertificateFault::NameMismatch;
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return TIdCertificateFault::AddressMismatch;
+        return CertificateFault::AddressMismatch;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_CERT_UNTRUSTED:
-        return TIdCertificateFault::UnknownAuthority;
+        return CertificateFault::UnknownAuthority;
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-        return TIdCertificateFault::SelfSigned;
+        return CertificateFault::SelfSigned;
     default:
-        return TIdCertificateFault::Other;
+        return CertificateFault::Other;
     }
 }
 
-class OpenSslSavedSession : public TIdTlsSavedSession {
+class OpenSslSavedSession : public TlsSavedSession {
 public:
     explicit OpenSslSavedSession(SSL_SESSION* session) : session_(session) {}
     ~OpenSslSavedSession() override { SSL_SESSION_free(session_); }
@@ -150,22 +150,22 @@ private:
 
 } // namespace
 
-std::unique_ptr<TIdTlsSession> CreateTlsSession() {
-    return std::make_unique<TIdOpenSslSession>();
+std::unique_ptr<TlsSession> CreateTlsSession() {
+    return std::make_unique<OpenSslSession>();
 }
 
-TIdOpenSslSession::TIdOpenSslSession() {
+OpenSslSession::OpenSslSession() {
     ssl_ = SSL_new(SharedContext());
     if (ssl_ == nullptr)
         ThrowUnavailable();
 }
 
-TIdOpenSslSession::~TIdOpenSslSession() {
+OpenSslSession::~OpenSslSession() {
     SSL_free(ssl_);
 }
 
-void TIdOpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16string& host,
-                                 const TIdTlsSavedSession* resume) {
+void OpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16string& host,
+                                 const TlsSavedSession* resume) {
     BIO* bio = BIO_new(SocketBioMethod());
     if (bio == nullptr)
         ThrowUnavailable();
@@ -182,8 +182,8 @@ void TIdOpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16stri
         SSL_set_session(ssl_, saved->Session());
 }
 
-void TIdOpenSslSession::Handshake(TIdStackSocketHandle socket, const std::u16string& host,
-                                  const TIdTlsSavedSession* resume, TIdTlsWaiter& waiter) {
+void OpenSslSession::Handshake(TIdStackSocketHandle socket, const std::u16string& host,
+                                  const TlsSavedSession* resume, TlsWaiter& waiter) {
     SetUpFor(socket, host, resume);
     for (;;) {
         ERR_clear_error();
@@ -195,15 +195,15 @@ void TIdOpenSslSession::Handshake(TIdStackSocketHandle socket, const std::u16str
         const int error = SSL_get_error(ssl_, result);
         const int savedErrno = errno;
         if (error == SSL_ERROR_WANT_READ)
-            waiter.WaitForSocket(TIdTlsWait::Readable);
+            waiter.WaitForSocket(TlsWait::Readable);
         else if (error == SSL_ERROR_WANT_WRITE)
-            waiter.WaitForSocket(TIdTlsWait::Writable);
+            waiter.WaitForSocket(TlsWait::Writable);
         else
             ThrowHandshakeFailure(error, savedErrno, host);
     }
 }
 
-void TIdOpenSslSession::ThrowHandshakeFailure(int error, int savedErrno, const std::u16string& host) {
+void OpenSslSession::ThrowHandshakeFailure(int error, int savedErrno, const std::u16string& host) {
     broken_ = true;
     const long verifyResult = SSL_get_verify_result(ssl_);
     if (verifyResult != X509_V_OK) {
@@ -220,7 +220,7 @@ void TIdOpenSslSession::ThrowHandshakeFailure(int error, int savedErrno, const s
     throw EIdTLSError(AsciiToText(RSTlsHandshakeFailed) + reason);
 }
 
-int32_t TIdOpenSslSession::Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& waiter) {
+int32_t OpenSslSession::Read(uint8_t* buffer, int32_t size, TlsWaiter& waiter) {
     for (;;) {
         ERR_clear_error();
         const int result = SSL_read(ssl_, buffer, size);
@@ -232,7 +232,7 @@ int32_t TIdOpenSslSession::Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& wai
         case SSL_ERROR_WANT_READ:
             return -1;
         case SSL_ERROR_WANT_WRITE:
-            waiter.WaitForSocket(TIdTlsWait::Writable);
+            waiter.WaitForSocket(TlsWait::Writable);
             break;
         case SSL_ERROR_ZERO_RETURN:
             return 0;
@@ -244,7 +244,7 @@ int32_t TIdOpenSslSession::Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& wai
     }
 }
 
-void TIdOpenSslSession::Write(const uint8_t* data, int32_t size, TIdTlsWaiter& waiter) {
+void OpenSslSession::Write(const uint8_t* data, int32_t size, TlsWaiter& waiter) {
     if (size <= 0)
         return;
     for (;;) {
@@ -256,9 +256,9 @@ void TIdOpenSslSession::Write(const uint8_t* data, int32_t size, TIdTlsWaiter& w
         const int error = SSL_get_error(ssl_, result);
         const int savedErrno = errno;
         if (error == SSL_ERROR_WANT_WRITE)
-            waiter.WaitForSocket(TIdTlsWait::Writable);
+            waiter.WaitForSocket(TlsWait::Writable);
         else if (error == SSL_ERROR_WANT_READ)
-            waiter.WaitForSocket(TIdTlsWait::Readable);
+            waiter.WaitForSocket(TlsWait::Readable);
         else if (error == SSL_ERROR_ZERO_RETURN)
             throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
         else
@@ -266,7 +266,7 @@ void TIdOpenSslSession::Write(const uint8_t* data, int32_t size, TIdTlsWaiter& w
     }
 }
 
-void TIdOpenSslSession::ThrowConnectionFailure(int error, int savedErrno) {
+void OpenSslSession::ThrowConnectionFailure(int error, int savedErrno) {
     broken_ = true;
     if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
         if (savedErrno != 0)
@@ -276,11 +276,11 @@ void TIdOpenSslSession::ThrowConnectionFailure(int error, int savedErrno) {
     throw EIdTLSError(AsciiToText(RSTlsConnectionFailed) + LastErrorReason());
 }
 
-bool TIdOpenSslSession::HasPending() const {
+bool OpenSslSession::HasPending() const {
     return SSL_has_pending(ssl_) == 1;
 }
 
-void TIdOpenSslSession::SendCloseNotify() {
+void OpenSslSession::SendCloseNotify() {
     if (!established_ || broken_)
         return;
     // One call: it queues and sends our notification and does not wait for the peer's.
@@ -288,11 +288,11 @@ void TIdOpenSslSession::SendCloseNotify() {
     ERR_clear_error();
 }
 
-bool TIdOpenSslSession::SessionReused() const {
+bool OpenSslSession::SessionReused() const {
     return established_ && SSL_session_reused(ssl_) == 1;
 }
 
-std::shared_ptr<TIdTlsSavedSession> TIdOpenSslSession::SavedSession() const {
+std::shared_ptr<TlsSavedSession> OpenSslSession::SavedSession() const {
     if (!established_)
         return nullptr;
     SSL_SESSION* session = SSL_get1_session(ssl_);

@@ -7,25 +7,25 @@
 
 typedef struct ssl_st SSL;
 
-class TIdOpenSslSession : public TIdTlsSession {
+class OpenSslSession : public TlsSession {
 public:
     // Raises EIdTLSError "TLS is not available: <reason>" when the context cannot be built.
-    TIdOpenSslSession();
-    ~TIdOpenSslSession() override;
-    TIdOpenSslSession(const TIdOpenSslSession&) = delete;
-    TIdOpenSslSession& operator=(const TIdOpenSslSession&) = delete;
+    OpenSslSession();
+    ~OpenSslSession() override;
+    OpenSslSession(const OpenSslSession&) = delete;
+    OpenSslSession& operator=(const OpenSslSession&) = delete;
 
-    void Handshake(TIdStackSocketHandle socket, const std::u16string& host, const TIdTlsSavedSession* resume,
-                   TIdTlsWaiter& waiter) override;
-    int32_t Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& waiter) override;
-    void Write(const uint8_t* data, int32_t size, TIdTlsWaiter& waiter) override;
+    void Handshake(TIdStackSocketHandle socket, const std::u16string& host, const TlsSavedSession* resume,
+                   TlsWaiter& waiter) override;
+    int32_t Read(uint8_t* buffer, int32_t size, TlsWaiter& waiter) override;
+    void Write(const uint8_t* data, int32_t size, TlsWaiter& waiter) override;
     bool HasPending() const override;
     void SendCloseNotify() override;
     bool SessionReused() const override;
-    std::shared_ptr<TIdTlsSavedSession> SavedSession() const override;
+    std::shared_ptr<TlsSavedSession> SavedSession() const override;
 
 private:
-    void SetUpFor(TIdStackSocketHandle socket, const std::u16string& host, const TIdTlsSavedSession* resume);
+    void SetUpFor(TIdStackSocketHandle socket, const std::u16string& host, const TlsSavedSession* resume);
     [[noreturn]] void ThrowHandshakeFailure(int error, int savedErrno, const std::u16string& host);
     // Raises for a failed read or write that is neither a wait nor the peer's orderly close.
     [[noreturn]] void ThrowConnectionFailure(int error, int savedErrno);

@@ -79,7 +79,7 @@ std::u16string IPv6Text(const in6_addr& address) {
     return text;
 }
 
-TIdSocketAddress SocketAddressFrom(const sockaddr_storage& storage) {
+SocketAddress SocketAddressFrom(const sockaddr_storage& storage) {
     if (storage.ss_family == AF_INET) {
         const auto& address = reinterpret_cast<const sockaddr_in&>(storage);
         return {IPv4Text(address.sin_addr), ntohs(address.sin_port), Id_IPv4};

@@ -16,7 +16,7 @@ TIdSocketLength BuildSocketAddress(const std::u16string& ip, TIdIPVersion versio
 
 // The address, port and version of a socket address. Raises EIdIPVersionUnsupported for a
 // family other than IPv4 and IPv6.
-TIdSocketAddress SocketAddressFrom(const sockaddr_storage& storage);
+SocketAddress SocketAddressFrom(const sockaddr_storage& storage);
 
 // Eight groups in upper-case hexadecimal without leading zeros, joined by ":".
 std::u16string IPv6Text(const in6_addr& address);

@@ -35,7 +35,7 @@ void TIdSocketHandle::Bind() {
 bool TIdSocketHandle::TryBind(uint16_t port) {
     try {
         GStack()->BindLocal(handle_, ip_, ipVersion_, port);
-        const TIdSocketAddress local = GStack()->LocalAddress(handle_);
+        const SocketAddress local = GStack()->LocalAddress(handle_);
         ip_ = local.IP;
         port_ = local.Port;
         ipVersion_ = local.IPVersion;
@@ -57,7 +57,7 @@ bool TIdSocketHandle::BeginConnect() {
     return true;
 }
 
-void TIdSocketHandle::CompleteConnect(const TIdWakeSignal& cancel) {
+void TIdSocketHandle::CompleteConnect(const WakeSignal& cancel) {
     GStack()->EndConnect(handle_, cancel);
     ReadAddressesBack();
 }
@@ -66,8 +66,8 @@ void TIdSocketHandle::ReadAddressesBack() {
     std::lock_guard guard(connectionLock_);
     if (!open_)
         return;
-    const TIdSocketAddress local = GStack()->LocalAddress(handle_);
-    const TIdSocketAddress peer = GStack()->PeerAddress(handle_);
+    const SocketAddress local = GStack()->LocalAddress(handle_);
+    const SocketAddress peer = GStack()->PeerAddress(handle_);
     ip_ = local.IP;
     port_ = local.Port;
     peerIP_ = peer.IP;

@@ -13,7 +13,7 @@
 #include "transport/Ticks.h"
 #include "transport/WireText.h"
 
-class TIdWakeSignal;
+class WakeSignal;
 
 class TIdSocketHandle {
 public:
@@ -40,7 +40,7 @@ public:
 
     // Waits for the connect in progress (a raised cancel ends the wait with 10004), then,
     // while the socket is still open, reads both addresses back. Raises EIdSocketError.
-    void CompleteConnect(const TIdWakeSignal& cancel);
+    void CompleteConnect(const WakeSignal& cancel);
 
     // recv()/send() through the stack. Raise EIdSocketError.
     int32_t Receive(TIdBytes& buffer);

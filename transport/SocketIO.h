@@ -10,7 +10,7 @@
 #include "transport/LineIO.h"
 #include "transport/SocketHandle.h"
 
-class TIdIOHandlerSocket : public TIdIOHandler, public TIdBindingProperties {
+class TIdIOHandlerSocket : public TIdIOHandler, public BindingProperties {
 public:
     TIdIOHandlerSocket();
     ~TIdIOHandlerSocket() override;

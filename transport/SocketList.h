@@ -1,6 +1,6 @@
 #pragma once
 // A set of up to 64 native socket handles with its own lock, and the readable wait over it. The
-// class of socket sets is fixed per platform (TIdSocketListPosix, TIdSocketListWindows): each
+// class of socket sets is fixed per platform (PosixSocketList, TIdSocketListWindows): each
 // provides the wait.
 
 #include <array>

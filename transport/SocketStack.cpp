@@ -110,7 +110,7 @@ bool TIdStack::BeginConnect(TIdStackSocketHandle handle, const std::u16string& i
     return false;
 }
 
-void TIdStack::EndConnect(TIdStackSocketHandle handle, const TIdWakeSignal& cancel) {
+void TIdStack::EndConnect(TIdStackSocketHandle handle, const WakeSignal& cancel) {
     BlockingRestorer restorer(*this, handle);
     if (!WaitConnectFinished(handle, &cancel))
         ThrowSocketError(InterruptedCall);
@@ -141,14 +141,14 @@ int32_t TIdStack::SendBytes(TIdStackSocketHandle handle, const TIdBytes& buffer,
     return CheckResult(WSSend(handle, buffer.data() + offset, static_cast<size_t>(amount)));
 }
 
-TIdSocketAddress TIdStack::LocalAddress(TIdStackSocketHandle handle) {
+SocketAddress TIdStack::LocalAddress(TIdStackSocketHandle handle) {
     sockaddr_storage storage{};
     TIdSocketLength length = sizeof storage;
     CheckResult(getsockname(handle, reinterpret_cast<sockaddr*>(&storage), &length));
     return SocketAddressFrom(storage);
 }
 
-TIdSocketAddress TIdStack::PeerAddress(TIdStackSocketHandle handle) {
+SocketAddress TIdStack::PeerAddress(TIdStackSocketHandle handle) {
     sockaddr_storage storage{};
     TIdSocketLength length = sizeof storage;
     CheckResult(getpeername(handle, reinterpret_cast<sockaddr*>(&storage), &length));

@@ -12,17 +12,17 @@
 #include "transport/NativeSocketHandle.h"
 #include "transport/WireText.h"
 
-class TIdWakeSignal;
+class WakeSignal;
 
 // An address read back from a socket.
-struct TIdSocketAddress {
+struct SocketAddress {
     std::u16string IP;
     uint16_t Port = 0;
     TIdIPVersion IPVersion = Id_IPv4;
 };
 
 // The socket operations of the program over the platform's socket calls. The class of the
-// current stack is fixed per platform (TIdStackPosix, TIdStackWindows); it provides the calls
+// current stack is fixed per platform (PosixSocketStack, TIdStackWindows); it provides the calls
 // declared protected below, and everything above them is shared.
 class TIdStack {
 public:
@@ -67,7 +67,7 @@ public:
     // Waits for the connect that BeginConnect left in progress, or until cancel is raised,
     // which raises 10004 "Interrupted system call.". The socket is blocking again afterwards.
     // Raises EIdSocketError when the connect failed.
-    virtual void EndConnect(TIdStackSocketHandle handle, const TIdWakeSignal& cancel);
+    virtual void EndConnect(TIdStackSocketHandle handle, const WakeSignal& cancel);
 
     // recv() into the whole buffer: the count received, 0 when the peer has closed its side.
     // Raises EIdSocketError.
@@ -84,8 +84,8 @@ public:
 
     // getsockname() / getpeername(). Raise EIdSocketError, or EIdIPVersionUnsupported for a
     // family other than IPv4 and IPv6.
-    virtual TIdSocketAddress LocalAddress(TIdStackSocketHandle handle);
-    virtual TIdSocketAddress PeerAddress(TIdStackSocketHandle handle);
+    virtual SocketAddress LocalAddress(TIdStackSocketHandle handle);
+    virtual SocketAddress PeerAddress(TIdStackSocketHandle handle);
 
     // setsockopt() with a 4-byte value. Raises EIdSocketError.
     virtual void SetSocketOption(TIdStackSocketHandle handle, int level, int option, int32_t value);
@@ -112,7 +112,7 @@ protected:
     // succeeded, false while it is still running. Raises its failure.
     virtual bool ConnectFinishedAtOnce(TIdStackSocketHandle handle, const void* address, int length) = 0;
     // Waits for a connect in progress to finish; false when cancel (nullptr: none) was raised first.
-    virtual bool WaitConnectFinished(TIdStackSocketHandle handle, const TIdWakeSignal* cancel) = 0;
+    virtual bool WaitConnectFinished(TIdStackSocketHandle handle, const WakeSignal* cancel) = 0;
 
     class BlockingRestorer;
 

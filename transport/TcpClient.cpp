@@ -27,7 +27,7 @@ void TIdTCPClientCustom::CopySettingsTo(TIdIOHandlerStack& handler) const {
     handler.SetHost(host_);
     handler.SetConnectTimeout(connectTimeout_);
     handler.SetReadTimeout(readTimeout_);
-    handler.SetBindingSettings(BindingSettings());
+    handler.SetBindingSettings(Binding());
     if (deadline_)
         handler.SetDeadline(*deadline_);
     else

@@ -9,7 +9,7 @@
 #include "transport/ConnectionSettings.h"
 #include "transport/TcpConnection.h"
 
-class TIdTCPClientCustom : public TIdTCPConnection, public TIdBindingProperties {
+class TIdTCPClientCustom : public TIdTCPConnection, public BindingProperties {
 public:
     TIdTCPClientCustom();
 

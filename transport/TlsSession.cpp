@@ -3,22 +3,22 @@
 #include "base/Text.h"
 #include "transport/Messages.h"
 
-std::u16string CertificateFaultText(TIdCertificateFault fault, std::u16string_view host,
+std::u16string CertificateFaultText(CertificateFault fault, std::u16string_view host,
                                     std::u16string_view detail) {
     switch (fault) {
-    case TIdCertificateFault::Expired:
+    case CertificateFault::Expired:
         return AsciiToText(RSCertificateExpired);
-    case TIdCertificateFault::NotYetValid:
+    case CertificateFault::NotYetValid:
         return AsciiToText(RSCertificateNotYetValid);
-    case TIdCertificateFault::NameMismatch:
+    case CertificateFault::NameMismatch:
         return AsciiToText(RSCertificateHostMismatch) + std::u16string(host);
-    case TIdCertificateFault::AddressMismatch:
+    case CertificateFault::AddressMismatch:
         return AsciiToText(RSCertificateAddressMismatch) + std::u16string(host);
-    case TIdCertificateFault::UnknownAuthority:
+    case CertificateFault::UnknownAuthority:
         return AsciiToText(RSCertificateUnknownAuthority);
-    case TIdCertificateFault::SelfSigned:
+    case CertificateFault::SelfSigned:
         return AsciiToText(RSCertificateSelfSigned);
-    case TIdCertificateFault::Other:
+    case CertificateFault::Other:
         break;
     }
     return AsciiToText(RSCertificateRejected) + std::u16string(detail);

@@ -11,10 +11,10 @@
 #include "transport/StackSocketIO.h"
 #include "transport/TlsSession.h"
 
-class TIdTLSIOHandler : public TIdIOHandlerStack, private TIdTlsWaiter {
+class TlsHandler : public TIdIOHandlerStack, private TlsWaiter {
 public:
-    TIdTLSIOHandler();
-    ~TIdTLSIOHandler() override;
+    TlsHandler();
+    ~TlsHandler() override;
 
     // True (the default): plain. Switching it off on an open connection starts TLS at once
     // (StartTLS); before the connect it makes the connect end with the handshake.
@@ -23,15 +23,15 @@ public:
 
     // Drops every byte received in the clear but not yet read (none of them may be taken as
     // data that came through TLS), then runs the handshake on the open socket for Host,
-    // offering the session set by SetSessionToResume. Raises what TIdTlsSession::Handshake
+    // offering the session set by SetSessionToResume. Raises what TlsSession::Handshake
     // raises; the handler is then still plain and the caller closes it.
     void StartTLS();
 
     // The session offered at the next handshake (none: a full handshake).
-    void SetSessionToResume(std::shared_ptr<TIdTlsSavedSession> session) { resume_ = std::move(session); }
+    void SetSessionToResume(std::shared_ptr<TlsSavedSession> session) { resume_ = std::move(session); }
     // The session of the TLS connection now open, for a later connection to the same server;
     // none without TLS or when the server allows no resumption.
-    std::shared_ptr<TIdTlsSavedSession> SessionForResumption() const;
+    std::shared_ptr<TlsSavedSession> SessionForResumption() const;
     // Whether the last handshake resumed the offered session (kept until the next open).
     bool SessionReused() const { return sessionReused_; }
     // Whether bytes go through TLS now.
@@ -50,10 +50,10 @@ protected:
     bool WaitReadable(int32_t ms) override;
 
 private:
-    void WaitForSocket(TIdTlsWait direction) override;
+    void WaitForSocket(TlsWait direction) override;
 
-    std::unique_ptr<TIdTlsSession> tls_;
-    std::shared_ptr<TIdTlsSavedSession> resume_;
+    std::unique_ptr<TlsSession> tls_;
+    std::shared_ptr<TlsSavedSession> resume_;
     bool passThrough_ = true;
     bool sessionReused_ = false;
 };

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-class TIdWakeSignal {
+class WakeSignal {
 public:
 #ifdef _WIN32
     using Native = void*;
@@ -13,10 +13,10 @@ public:
 #endif
 
     // Raises EIdConnectException when the system has no signal to give.
-    TIdWakeSignal();
-    ~TIdWakeSignal();
-    TIdWakeSignal(const TIdWakeSignal&) = delete;
-    TIdWakeSignal& operator=(const TIdWakeSignal&) = delete;
+    WakeSignal();
+    ~WakeSignal();
+    WakeSignal(const WakeSignal&) = delete;
+    WakeSignal& operator=(const WakeSignal&) = delete;
 
     // Wakes the waiter; the signal stays raised.
     void Raise();

@@ -25,28 +25,28 @@ const DigestCase kRfcVectors[] = {
 
 TEST(IdHashMD5, MatchesTheRfcTestSuite) {
     for (const DigestCase& c : kRfcVectors)
-        EXPECT_EQ(TIdHashMessageDigest5::HashBytesAsHex(c.input), c.hex) << '"' << c.input << '"';
+        EXPECT_EQ(Md5Digest::HashBytesAsHex(c.input), c.hex) << '"' << c.input << '"';
 }
 
 TEST(IdHashMD5, PaddingBoundariesAgreeBetweenOneCallAndByteWiseFeeding) {
     // Lengths around the 56- and 64-byte limits exercise each padding path.
     for (size_t length : {55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
         const std::string input(length, 'x');
-        TIdHashMessageDigest5 hash;
+        Md5Digest hash;
         for (char c : input)
             hash.Update(std::string_view(&c, 1));
-        EXPECT_EQ(hash.Final(), TIdHashMessageDigest5::HashBytes(input)) << length;
+        EXPECT_EQ(hash.Final(), Md5Digest::HashBytes(input)) << length;
     }
-    EXPECT_EQ(TIdHashMessageDigest5::HashBytesAsHex(std::string(64, 'a')),
+    EXPECT_EQ(Md5Digest::HashBytesAsHex(std::string(64, 'a')),
               u"014842d480b571495a4a0363793f7367");
 }
 
 TEST(IdHashMD5, FinalStartsAFreshDigest) {
-    TIdHashMessageDigest5 hash;
+    Md5Digest hash;
     hash.Update("something else");
     hash.Final();
     hash.Update("abc");
-    EXPECT_EQ(hash.Final(), TIdHashMessageDigest5::HashBytes("abc"));
+    EXPECT_EQ(hash.Final(), Md5Digest::HashBytes("abc"));
 }
 
 TEST(IdHashMD5, ApopDigestOfTheRfc1939Example) {
@@ -56,7 +56,7 @@ TEST(IdHashMD5, ApopDigestOfTheRfc1939Example) {
 
 TEST(IdHashMD5, ApopDigestTakesNonAsciiPasswordsAsUtf8) {
     EXPECT_EQ(ApopDigest(u"<a>", u"l\u00f6senord"),
-              TIdHashMessageDigest5::HashBytesAsHex("<a>l\xc3\xb6senord"));
+              Md5Digest::HashBytesAsHex("<a>l\xc3\xb6senord"));
 }
 
 } // namespace

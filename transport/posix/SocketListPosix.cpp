@@ -9,7 +9,7 @@
 
 namespace {
 
-class TIdSocketListPosix : public TIdSocketList {
+class PosixSocketList : public TIdSocketList {
 public:
     bool WaitReadable(int32_t ms) const override {
         Handles handles;
@@ -37,5 +37,5 @@ public:
 } // namespace
 
 std::unique_ptr<TIdSocketList> TIdSocketList::CreateSocketList() {
-    return std::make_unique<TIdSocketListPosix>();
+    return std::make_unique<PosixSocketList>();
 }

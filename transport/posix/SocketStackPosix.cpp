@@ -21,7 +21,7 @@ namespace {
     ThrowSocketError(AddressInfoErrorCode(classic));
 }
 
-class TIdStackPosix : public TIdStack {
+class PosixSocketStack : public TIdStack {
 public:
     std::u16string LookupHostAddress(const std::u16string& host, TIdIPVersion version) override {
         addrinfo hints{};
@@ -96,7 +96,7 @@ protected:
         return false;
     }
 
-    bool WaitConnectFinished(TIdStackSocketHandle handle, const TIdWakeSignal* cancel) override {
+    bool WaitConnectFinished(TIdStackSocketHandle handle, const WakeSignal* cancel) override {
         pollfd waits[2] = {{handle, POLLOUT, 0}, {cancel ? cancel->NativeHandle() : -1, POLLIN, 0}};
         const nfds_t count = cancel ? 2 : 1;
         while (poll(waits, count, -1) == -1)
@@ -109,5 +109,5 @@ protected:
 } // namespace
 
 std::unique_ptr<TIdStack> CreatePlatformStack() {
-    return std::make_unique<TIdStackPosix>();
+    return std::make_unique<PosixSocketStack>();
 }

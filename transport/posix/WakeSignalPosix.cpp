@@ -9,21 +9,21 @@
 #include "transport/ErrorTexts.h"
 #include "transport/TransportErrors.h"
 
-TIdWakeSignal::TIdWakeSignal() : native_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+WakeSignal::WakeSignal() : native_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (native_ == -1)
         throw EIdConnectException(SocketErrorText(SocketErrorFromErrno(errno)));
 }
 
-TIdWakeSignal::~TIdWakeSignal() {
+WakeSignal::~WakeSignal() {
     close(native_);
 }
 
-void TIdWakeSignal::Raise() {
+void WakeSignal::Raise() {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = write(native_, &one, sizeof one);
 }
 
-bool TIdWakeSignal::Raised() const {
+bool WakeSignal::Raised() const {
     pollfd wait{native_, POLLIN, 0};
     return poll(&wait, 1, 0) > 0;
 }

@@ -140,7 +140,7 @@ public:
         if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters, 0,
                                      nullptr, &chain_))
             throw EIdTLSCertificateRejected(
-                CertificateFaultText(TIdCertificateFault::Other, u"", SystemErrorText(GetLastError())));
+                CertificateFaultText(CertificateFault::Other, u"", SystemErrorText(GetLastError())));
     }
     ~TChain() { CertFreeCertificateChain(chain_); }
     TChain(const TChain&) = delete;
@@ -171,20 +171,20 @@ DWORD SslPolicyError(const TChain& chain, const std::u16string* serverName) {
     return status.dwError;
 }
 
-TIdCertificateFault FaultOfPolicyError(DWORD error, PCCERT_CONTEXT certificate, const TChain& chain,
+CertificateFault FaultOfPolicyError(DWORD error, PCCERT_CONTEXT certificate, const TChain& chain,
                                        bool addressLiteral) {
     switch (error) {
     case static_cast<DWORD>(CERT_E_EXPIRED):
-        return CertVerifyTimeValidity(nullptr, certificate->pCertInfo) < 0 ? TIdCertificateFault::NotYetValid
-                                                                           : TIdCertificateFault::Expired;
+        return CertVerifyTimeValidity(nullptr, certificate->pCertInfo) < 0 ? CertificateFault::NotYetValid
+                                                                           : CertificateFault::Expired;
     case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
-        return addressLiteral ? TIdCertificateFault::AddressMismatch : TIdCertificateFault::NameMismatch;
+        return addressLiteral ? CertificateFault::AddressMismatch : CertificateFault::NameMismatch;
     case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
-        return chain.SelfSigned() ? TIdCertificateFault::SelfSigned : TIdCertificateFault::UnknownAuthority;
+        return chain.SelfSigned() ? CertificateFault::SelfSigned : CertificateFault::UnknownAuthority;
     case static_cast<DWORD>(CERT_E_CHAINING):
-        return TIdCertificateFault::UnknownAuthority;
+        return CertificateFault::UnknownAuthority;
     default:
-        return TIdCertificateFault::Other;
+        return CertificateFault::Other;
     }
 }
 
@@ -200,35 +200,35 @@ void ValidateCertificate(PCCERT_CONTEXT certificate, const std::u16string& host)
                                  SystemErrorText(policyError)));
     // A chain that does not reach a root can pass the policy on some systems: it is no trust.
     if (chain.ErrorStatus() & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT))
-        throw EIdTLSCertificateRejected(CertificateFaultText(TIdCertificateFault::UnknownAuthority, host));
+        throw EIdTLSCertificateRejected(CertificateFaultText(CertificateFault::UnknownAuthority, host));
     if (chain.ErrorStatus() & CERT_TRUST_IS_NOT_TIME_VALID)
-        throw EIdTLSCertificateRejected(CertificateFaultText(TIdCertificateFault::Expired, host));
+        throw EIdTLSCertificateRejected(CertificateFaultText(CertificateFault::Expired, host));
     if (chain.ErrorStatus() != CERT_TRUST_NO_ERROR &&
         (chain.ErrorStatus() & ~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) !=
             0)
         throw EIdTLSCertificateRejected(
-            CertificateFaultText(TIdCertificateFault::Other, host,
+            CertificateFaultText(CertificateFault::Other, host,
                                  u"chain status " + AsciiToText(std::to_string(chain.ErrorStatus()))));
     if (addressLiteral && !CertificateNamesAddress(certificate, address))
-        throw EIdTLSCertificateRejected(CertificateFaultText(TIdCertificateFault::AddressMismatch, host));
+        throw EIdTLSCertificateRejected(CertificateFaultText(CertificateFault::AddressMismatch, host));
 }
 
 // ---- Sessions ----
 
 // SChannel keeps sessions for resumption itself, per credential handle and server name; the
 // saved session only says that the server allowed one.
-class TSChannelSavedSession : public TIdTlsSavedSession {};
+class TSChannelSavedSession : public TlsSavedSession {};
 
-class TIdSChannelSession : public TIdTlsSession {
+class SChannelSession : public TlsSession {
 public:
-    TIdSChannelSession() : credentials_(TSharedCredentials::Get()) {}
-    ~TIdSChannelSession() override {
+    SChannelSession() : credentials_(TSharedCredentials::Get()) {}
+    ~SChannelSession() override {
         if (haveContext_)
             DeleteSecurityContext(&context_);
     }
 
     void Handshake(TIdStackSocketHandle socket, const std::u16string& host,
-                   const TIdTlsSavedSession* /*resume*/, TIdTlsWaiter& waiter) override {
+                   const TlsSavedSession* /*resume*/, TlsWaiter& waiter) override {
         socket_ = socket;
         host_ = host;
         RunHandshake(waiter, false);
@@ -241,7 +241,7 @@ public:
         established_ = true;
     }
 
-    int32_t Read(uint8_t* buffer, int32_t size, TIdTlsWaiter& waiter) override {
+    int32_t Read(uint8_t* buffer, int32_t size, TlsWaiter& waiter) override {
         while (plain_.empty()) {
             if (closed_)
                 return 0;
@@ -254,7 +254,7 @@ public:
         return count;
     }
 
-    void Write(const uint8_t* data, int32_t size, TIdTlsWaiter& waiter) override {
+    void Write(const uint8_t* data, int32_t size, TlsWaiter& waiter) override {
         while (size > 0) {
             const auto part =
                 static_cast<DWORD>(std::min<uint32_t>(static_cast<uint32_t>(size), sizes_.cbMaximumMessage));
@@ -299,14 +299,14 @@ public:
 
     bool SessionReused() const override { return established_ && reused_; }
 
-    std::shared_ptr<TIdTlsSavedSession> SavedSession() const override {
+    std::shared_ptr<TlsSavedSession> SavedSession() const override {
         return established_ ? std::make_shared<TSChannelSavedSession>() : nullptr;
     }
 
 private:
     // The handshake's token exchange, from the first message (or, when `continuing`, from
     // handshake messages that arrived after it, such as a renegotiation) until SChannel is done.
-    void RunHandshake(TIdTlsWaiter& waiter, bool continuing) {
+    void RunHandshake(TlsWaiter& waiter, bool continuing) {
         const std::u16string& name = host_;
         bool needInput = continuing && incoming_.empty();
         bool first = !continuing;
@@ -361,7 +361,7 @@ private:
             QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
         if (status != SEC_E_OK || certificate == nullptr)
             throw EIdTLSCertificateRejected(
-                CertificateFaultText(TIdCertificateFault::Other, host_, u"the server sent no certificate"));
+                CertificateFaultText(CertificateFault::Other, host_, u"the server sent no certificate"));
         try {
             ValidateCertificate(certificate, host_);
         } catch (...) {
@@ -373,7 +373,7 @@ private:
 
     // Decrypts the next record held in `incoming_`: true when it was taken (its data, if any,
     // in `plain_`), false when more bytes must arrive first.
-    bool DecryptRecord(TIdTlsWaiter& waiter) {
+    bool DecryptRecord(TlsWaiter& waiter) {
         if (incoming_.empty())
             return false;
         SecBuffer buffers[4] = {{static_cast<ULONG>(incoming_.size()), SECBUFFER_DATA, incoming_.data()},
@@ -424,17 +424,17 @@ private:
         ThrowSocketError(error);
     }
 
-    bool ReceiveDuringHandshake(TIdTlsWaiter& waiter) {
+    bool ReceiveDuringHandshake(TlsWaiter& waiter) {
         for (;;) {
             if (ReceiveMore())
                 return true;
             if (closed_)
                 return false;
-            waiter.WaitForSocket(TIdTlsWait::Readable);
+            waiter.WaitForSocket(TlsWait::Readable);
         }
     }
 
-    void SendAll(const uint8_t* data, size_t size, TIdTlsWaiter& waiter) {
+    void SendAll(const uint8_t* data, size_t size, TlsWaiter& waiter) {
         while (size > 0) {
             const int sent = send(socket_, reinterpret_cast<const char*>(data), static_cast<int>(size), 0);
             if (sent > 0) {
@@ -445,7 +445,7 @@ private:
             const int error = WSAGetLastError();
             if (error != WSAEWOULDBLOCK)
                 ThrowSocketError(error);
-            waiter.WaitForSocket(TIdTlsWait::Writable);
+            waiter.WaitForSocket(TlsWait::Writable);
         }
     }
 
@@ -479,6 +479,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<TIdTlsSession> CreateTlsSession() {
-    return std::make_unique<TIdSChannelSession>();
+std::unique_ptr<TlsSession> CreateTlsSession() {
+    return std::make_unique<SChannelSession>();
 }

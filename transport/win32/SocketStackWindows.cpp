@@ -121,7 +121,7 @@ protected:
 
     // select() cannot wait on an event as well: it waits in short slices and looks at the
     // cancel signal between them, so a cancelled wait ends within one slice.
-    bool WaitConnectFinished(TIdStackSocketHandle handle, const TIdWakeSignal* cancel) override {
+    bool WaitConnectFinished(TIdStackSocketHandle handle, const WakeSignal* cancel) override {
         while (!(cancel && cancel->Raised()))
             if (SelectConnectEnd(handle, ConnectWaitSliceMs) > 0)
                 return true;

@@ -6,19 +6,19 @@
 #include "base/WindowsText.h"
 #include "transport/TransportErrors.h"
 
-TIdWakeSignal::TIdWakeSignal() : native_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+WakeSignal::WakeSignal() : native_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (native_ == nullptr)
         throw EIdConnectException(SystemErrorText(GetLastError()));
 }
 
-TIdWakeSignal::~TIdWakeSignal() {
+WakeSignal::~WakeSignal() {
     CloseHandle(native_);
 }
 
-void TIdWakeSignal::Raise() {
+void WakeSignal::Raise() {
     SetEvent(native_);
 }
 
-bool TIdWakeSignal::Raised() const {
+bool WakeSignal::Raised() const {
     return WaitForSingleObject(native_, 0) == WAIT_OBJECT_0;
 }

@@ -30,11 +30,12 @@ bool Readable(int fd, int ms) {
     return poll(&wanted, 1, ms) == 1;
 }
 
+// The decimal number the text starts with, at most `largest`.
 int NumberIn(std::string_view text, int largest) {
-    int number = 0;
+    int64_t number = 0;
     for (size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        number = std::min(number * 10 + (text[i] - '0'), largest);
-    return number;
+        number = std::min<int64_t>(number * 10 + (text[i] - '0'), largest);
+    return static_cast<int>(number);
 }
 
 // The text after the directive's first blank ("" without one).
@@ -43,18 +44,19 @@ std::string_view Operand(std::string_view directive) {
     return blank == std::string_view::npos ? std::string_view() : directive.substr(blank + 1);
 }
 
-SSL_CTX* ServerContext() {
-    static SSL_CTX* const context = [] {
-        const TestCertificates& certificates = TestCertificates::Get();
-        SSL_CTX* made = SSL_CTX_new(TLS_server_method());
-        if (made == nullptr ||
-            SSL_CTX_use_certificate_chain_file(made, certificates.good.chain.c_str()) != 1 ||
-            SSL_CTX_use_PrivateKey_file(made, certificates.good.key.c_str(), SSL_FILETYPE_PEM) != 1)
-            FuzzFinding("the test certificate could not be loaded");
-        SSL_CTX_set_num_tickets(made, 1);
-        return made;
-    }();
-    return context;
+SSL_CTX* ContextFor(const TestCertificate& certificate) {
+    SSL_CTX* made = SSL_CTX_new(TLS_server_method());
+    if (made == nullptr || SSL_CTX_use_certificate_chain_file(made, certificate.chain.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(made, certificate.key.c_str(), SSL_FILETYPE_PEM) != 1)
+        FuzzFinding("the test certificate could not be loaded");
+    SSL_CTX_set_num_tickets(made, 1);
+    return made;
+}
+
+SSL_CTX* ServerContext(bool trusted = true) {
+    static SSL_CTX* const good = ContextFor(TestCertificates::Get().good);
+    static SSL_CTX* const untrusted = ContextFor(TestCertificates::Get().unknownAuthority);
+    return trusted ? good : untrusted;
 }
 
 } // namespace
@@ -158,8 +160,8 @@ void ScriptedPeer::Direct(std::string_view directive) {
         connection_ = -1;
         closedFirst_ = true;
         alive_ = false;
-    } else if (directive.starts_with("tls")) {
-        Handshake(directive == "tls12");
+    } else if (directive == "tls" || directive == "tls12" || directive == "tlsbad") {
+        Handshake(directive);
     } else if (kind == '|') {
         budget_ = NumberIn(rest, INT32_MAX);
         Flush();
@@ -226,16 +228,16 @@ void ScriptedPeer::Send(std::string_view bytes) {
 
 // The server's handshake over memory buffers, which the script's pacing then puts on the wire.
 // A failed handshake ends TLS; the script goes on in the clear.
-void ScriptedPeer::Handshake(bool tls12) {
+void ScriptedPeer::Handshake(std::string_view kind) {
     budget_ = -1;
     Flush();
     EndTls();
-    tls_ = SSL_new(ServerContext());
+    tls_ = SSL_new(ServerContext(kind != "tlsbad"));
     fromClient_ = BIO_new(BIO_s_mem());
     toClient_ = BIO_new(BIO_s_mem());
     BIO_set_mem_eof_return(fromClient_, -1); // nothing there yet: try again later
     SSL_set_bio(tls_, fromClient_, toClient_);
-    if (tls12)
+    if (kind == "tls12")
         SSL_set_max_proto_version(tls_, TLS1_2_VERSION);
     SSL_set_accept_state(tls_);
     while (alive_) {
@@ -306,6 +308,7 @@ bool ScriptedPeer::ReceiveSome() {
     }
     if (tls_ == nullptr) {
         received_.append(chunk, static_cast<size_t>(count));
+        receivedInClear_.append(chunk, static_cast<size_t>(count));
         return true;
     }
     BIO_write(fromClient_, chunk, static_cast<int>(count));

@@ -11,7 +11,8 @@
 //   #*N text    send "text" CR LF N times (at most 20000, 1 MiB in all)
 //   #+N text    send "text" N times without line ends (an over-long line)
 //   #!          close the connection
-//   #tls        the TLS handshake as the server, at most TLS 1.3 (#tls12: at most TLS 1.2)
+//   #tls        the TLS handshake as the server, at most TLS 1.3 (#tls12: at most TLS 1.2;
+//               #tlsbad: with a certificate from an authority the client does not trust)
 //   #|N         from here on only N more bytes reach the wire, the rest is held back until the
 //               next #| or #<: records cut at any byte
 //   #.          the close notification
@@ -19,7 +20,7 @@
 //   #$N text    a record of content type N holding "text" as it stands, unencrypted (alerts,
 //               garbage records)
 //   #=text      "text" on the wire as it stands, past TLS
-// At the end of the script all that is held back is sent; then the server shuts its side (with
+// Other lines that start with "#" are skipped. At the end of the script all that is held back is sent; then the server shuts its side (with
 // TLS, without a close notification) and waits for the client to close.
 
 #include <chrono>
@@ -57,6 +58,8 @@ public:
     bool ClientClosed() const { return clientClosed_; }
     // How long the script's stalls kept the server silent between the two times.
     Clock::duration StalledBetween(Clock::time_point from, Clock::time_point to) const;
+    // What the client sent while TLS was off.
+    const std::string& ReceivedInClear() const { return receivedInClear_; }
     // The bytes that reached the wire.
     size_t SentBytes() const { return sentBytes_; }
 
@@ -67,7 +70,7 @@ private:
     void Stall(std::string_view milliseconds);
     void Flush();
     void Send(std::string_view bytes);
-    void Handshake(bool tls12);
+    void Handshake(std::string_view kind);
     void Renew();
     void TakeRecords();
     void EndTls();
@@ -78,6 +81,7 @@ private:
 
     std::string_view script_;
     std::string received_;
+    std::string receivedInClear_;
     // Bytes for the wire not sent yet, and how many more may go (-1: all).
     std::string outgoing_;
     int64_t budget_ = -1;

@@ -42,9 +42,12 @@ std::string FormEncode(std::string_view value) {
 namespace {
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -70,11 +73,12 @@ bool HasControlCharacter(std::string_view text) {
 
 std::string ClientPart(const OAuthClient& client) {
     std::string part = "&client_id=" + FormEncode(client.ClientId);
-    if (!client.ClientSecret.empty()) part += "&client_secret=" + FormEncode(client.ClientSecret);
+    if (!client.ClientSecret.empty())
+        part += "&client_secret=" + FormEncode(client.ClientSecret);
     return part;
 }
 
-}  // namespace
+} // namespace
 
 std::map<std::string, std::string> ParseQuery(std::string_view query) {
     std::map<std::string, std::string> fields;
@@ -84,7 +88,8 @@ std::map<std::string, std::string> ParseQuery(std::string_view query) {
         const size_t equals = std::min(pair.find('='), pair.size());
         const std::string name = PercentDecode(pair.substr(0, equals));
         if (!name.empty())
-            fields.emplace(name, equals < pair.size() ? PercentDecode(pair.substr(equals + 1)) : std::string());
+            fields.emplace(name,
+                           equals < pair.size() ? PercentDecode(pair.substr(equals + 1)) : std::string());
         query.remove_prefix(std::min(end + 1, query.size()));
     }
     return fields;
@@ -94,17 +99,20 @@ std::string AuthorizeUrl(const OAuthClient& client, const std::string& redirectU
                          const std::string& challenge, const std::string& loginHint) {
     const std::string& base = client.Provider.AuthorizeUrl;
     std::string url = base + (base.find('?') == std::string::npos ? "?" : "&") + "response_type=code" +
-                      "&client_id=" + FormEncode(client.ClientId) + "&redirect_uri=" + FormEncode(redirectUri) +
+                      "&client_id=" + FormEncode(client.ClientId) +
+                      "&redirect_uri=" + FormEncode(redirectUri) +
                       "&scope=" + FormEncode(client.Provider.Scope) + "&state=" + FormEncode(state) +
                       "&code_challenge=" + FormEncode(challenge) + "&code_challenge_method=S256";
-    if (!loginHint.empty()) url += "&login_hint=" + FormEncode(loginHint);
+    if (!loginHint.empty())
+        url += "&login_hint=" + FormEncode(loginHint);
     return url + client.Provider.ExtraAuthorizeQuery;
 }
 
 std::string CodeGrantBody(const OAuthClient& client, const std::string& code, const std::string& redirectUri,
                           const std::string& verifier) {
-    return "grant_type=authorization_code&code=" + FormEncode(code) + "&redirect_uri=" + FormEncode(redirectUri) +
-           "&code_verifier=" + FormEncode(verifier) + ClientPart(client);
+    return "grant_type=authorization_code&code=" + FormEncode(code) +
+           "&redirect_uri=" + FormEncode(redirectUri) + "&code_verifier=" + FormEncode(verifier) +
+           ClientPart(client);
 }
 
 std::string RefreshGrantBody(const OAuthClient& client, const std::string& refreshToken) {
@@ -130,10 +138,13 @@ TokenAnswer ReadTokenAnswer(long status, const std::string& body) {
     TokenAnswer token;
     token.AccessToken = text("access_token");
     token.RefreshToken = text("refresh_token");
-    if (token.AccessToken.empty() || HasControlCharacter(token.AccessToken) || HasControlCharacter(token.RefreshToken))
+    if (token.AccessToken.empty() || HasControlCharacter(token.AccessToken) ||
+        HasControlCharacter(token.RefreshToken))
         throw ETokenEndpointError(std::string_view("Token endpoint answered without a usable access token."));
     const auto expires = answer.find("expires_in");
-    if (expires != answer.end() && expires->is_number_integer()) token.ExpiresIn = expires->get<int64_t>();
-    if (expires != answer.end() && expires->is_string()) token.ExpiresIn = std::atoll(expires->get<std::string>().c_str());
+    if (expires != answer.end() && expires->is_number_integer())
+        token.ExpiresIn = expires->get<int64_t>();
+    if (expires != answer.end() && expires->is_string())
+        token.ExpiresIn = std::atoll(expires->get<std::string>().c_str());
     return token;
 }

@@ -18,15 +18,19 @@ void OAuthSignIn::Start(const std::string& loginHint, RedirectPages pages) {
 }
 
 OAuthSignIn::State OAuthSignIn::Poll() {
-    if (state_ != State::Waiting) return state_;
+    if (state_ != State::Waiting)
+        return state_;
     try {
         const auto outcome = listener_->Poll();
         if (!outcome) {
-            if (std::chrono::steady_clock::now() >= deadline_) Fail("timeout", u"no answer from the browser");
+            if (std::chrono::steady_clock::now() >= deadline_)
+                Fail("timeout", u"no answer from the browser");
             return state_;
         }
         if (!outcome->Error.empty()) {
-            Fail(outcome->Error, Utf8ToText(outcome->ErrorDescription.empty() ? outcome->Error : outcome->Error + ": " + outcome->ErrorDescription));
+            Fail(outcome->Error, Utf8ToText(outcome->ErrorDescription.empty()
+                                                ? outcome->Error
+                                                : outcome->Error + ": " + outcome->ErrorDescription));
             return state_;
         }
         tokens_.ExchangeCode(outcome->Code, listener_->RedirectUri(), verifier_);
@@ -42,7 +46,8 @@ OAuthSignIn::State OAuthSignIn::Poll() {
 void OAuthSignIn::Cancel() {
     listener_.reset();
     verifier_.clear();
-    if (state_ == State::Waiting) state_ = State::Idle;
+    if (state_ == State::Waiting)
+        state_ = State::Idle;
 }
 
 void OAuthSignIn::Fail(std::string code, std::u16string reason) {

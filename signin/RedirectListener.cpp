@@ -21,19 +21,29 @@ std::string HtmlEscape(std::string_view text) {
     std::string escaped;
     for (char c : text) {
         switch (c) {
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '&': escaped += "&amp;"; break;
-        case '"': escaped += "&quot;"; break;
-        default: escaped += c;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            escaped += c;
         }
     }
     return escaped;
 }
 
 std::string HttpResponse(const char* status, const std::string& html) {
-    return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-           std::to_string(html.size()) + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + html;
+    return std::string("HTTP/1.1 ") + status +
+           "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " + std::to_string(html.size()) +
+           "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + html;
 }
 
 void SendAndClose(TIdSocketHandle& socket, const std::string& response) {
@@ -49,7 +59,7 @@ void SendAndClose(TIdSocketHandle& socket, const std::string& response) {
     socket.CloseSocket();
 }
 
-}  // namespace
+} // namespace
 
 RedirectListener::RedirectListener(std::string expectedState, RedirectPages pages)
     : expectedState_(std::move(expectedState)), pages_(std::move(pages)),
@@ -79,7 +89,8 @@ void RedirectListener::AcceptWaiting() {
     while (connections_.size() < 16) {
         auto connection = std::make_unique<Connection>();
         try {
-            if (!listening_->Accept(connection->socket)) return;
+            if (!listening_->Accept(connection->socket))
+                return;
         } catch (const EIdSocketError&) {
             return; // a connection reset before it was taken: the next poll goes on
         }
@@ -97,7 +108,8 @@ bool RedirectListener::Serve(Connection& connection, std::optional<RedirectOutco
                 return true;
             }
             connection.received.append(buffer.begin(), buffer.begin() + count);
-            if (connection.received.size() > MaxRequestBytes) break;
+            if (connection.received.size() > MaxRequestBytes)
+                break;
         }
     } catch (const EIdException&) {
         connection.socket.CloseSocket();
@@ -106,7 +118,8 @@ bool RedirectListener::Serve(Connection& connection, std::optional<RedirectOutco
     const size_t headEnd = connection.received.find("\r\n\r\n");
     if (headEnd != std::string::npos && headEnd + 4 <= MaxRequestBytes) {
         auto answered = Answer(connection, connection.received.substr(0, headEnd));
-        if (answered && !outcome) outcome = std::move(answered);
+        if (answered && !outcome)
+            outcome = std::move(answered);
         return true;
     }
     if (connection.received.size() > MaxRequestBytes) {
@@ -145,7 +158,8 @@ std::optional<RedirectOutcome> RedirectListener::Answer(Connection& connection, 
         outcome.Error = fields["error"];
         outcome.ErrorDescription = fields["error_description"];
         std::string detail = HtmlEscape(outcome.Error);
-        if (!outcome.ErrorDescription.empty()) detail += ": " + HtmlEscape(outcome.ErrorDescription);
+        if (!outcome.ErrorDescription.empty())
+            detail += ": " + HtmlEscape(outcome.ErrorDescription);
         SendAndClose(connection.socket, HttpResponse("200 OK", pages_.Failed + detail));
     } else {
         outcome.Code = fields["code"];

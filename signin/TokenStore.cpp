@@ -6,7 +6,8 @@ std::u16string TokenEntryName(std::u16string_view server, std::u16string_view us
 
 TokenStore::TokenStore(OAuthClient client, std::unique_ptr<SecretStore> secrets, std::u16string entry,
                        TokenPoster poster)
-    : client_(std::move(client)), secrets_(std::move(secrets)), entry_(std::move(entry)), poster_(std::move(poster)) {
+    : client_(std::move(client)), secrets_(std::move(secrets)), entry_(std::move(entry)),
+      poster_(std::move(poster)) {
     if (!poster_)
         poster_ = [](const std::string& url, const std::string& body) {
             return HttpsPostForm(url, body, RequestTimeoutMs, MaxAnswerBytes);
@@ -14,22 +15,27 @@ TokenStore::TokenStore(OAuthClient client, std::unique_ptr<SecretStore> secrets,
 }
 
 bool TokenStore::HasRefreshToken() {
-    if (!refreshToken_) refreshToken_ = secrets_->Read(entry_);
+    if (!refreshToken_)
+        refreshToken_ = secrets_->Read(entry_);
     return refreshToken_.has_value();
 }
 
 std::string TokenStore::AccessToken() {
-    if (signInNeeded_) throw ESignInNeeded(std::string_view("Sign in again."));
-    if (accessToken_.empty() || std::chrono::steady_clock::now() + RefreshMargin >= expiry_) Refresh();
+    if (signInNeeded_)
+        throw ESignInNeeded(std::string_view("Sign in again."));
+    if (accessToken_.empty() || std::chrono::steady_clock::now() + RefreshMargin >= expiry_)
+        Refresh();
     return accessToken_;
 }
 
 void TokenStore::Rejected(bool retry) {
     accessToken_.clear();
-    if (!retry) signInNeeded_ = true;
+    if (!retry)
+        signInNeeded_ = true;
 }
 
-void TokenStore::ExchangeCode(const std::string& code, const std::string& redirectUri, const std::string& verifier) {
+void TokenStore::ExchangeCode(const std::string& code, const std::string& redirectUri,
+                              const std::string& verifier) {
     Keep(Post(CodeGrantBody(client_, code, redirectUri, verifier)));
     signInNeeded_ = false;
 }
@@ -52,7 +58,8 @@ void TokenStore::Refresh() {
     } catch (const ETokenRefused& refused) {
         // The grant is gone (expired, revoked, or the token was used twice): asking again with
         // the same token cannot succeed.
-        if (refused.ErrorCode() == "invalid_grant") signInNeeded_ = true;
+        if (refused.ErrorCode() == "invalid_grant")
+            signInNeeded_ = true;
         throw;
     }
 }

@@ -28,22 +28,26 @@ size_t Collect(char* data, size_t size, size_t count, void* userData) {
 }
 
 CURLcode UseDefaultTrust(CURL*, void* sslContext, void*) {
-    return SSL_CTX_set_default_verify_paths(static_cast<SSL_CTX*>(sslContext)) == 1 ? CURLE_OK
-                                                                                   : CURLE_SSL_CACERT_BADFILE;
+    return SSL_CTX_set_default_verify_paths(static_cast<SSL_CTX*>(sslContext)) == 1
+               ? CURLE_OK
+               : CURLE_SSL_CACERT_BADFILE;
 }
 
 void Require(CURLcode code) {
     if (code != CURLE_OK)
-        throw ETokenEndpointError(std::string("Token request could not be set up: ") + curl_easy_strerror(code));
+        throw ETokenEndpointError(std::string("Token request could not be set up: ") +
+                                  curl_easy_strerror(code));
 }
 
-}  // namespace
+} // namespace
 
-HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, int32_t timeoutMs, size_t maxBytes) {
+HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, int32_t timeoutMs,
+                         size_t maxBytes) {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
-    if (!curl) throw ETokenEndpointError(std::string_view("Token request could not be set up."));
+    if (!curl)
+        throw ETokenEndpointError(std::string_view("Token request could not be set up."));
     CURL* h = curl.get();
     Received received;
     received.maxBytes = maxBytes;
@@ -68,7 +72,8 @@ HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, in
     Require(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect));
     Require(curl_easy_setopt(h, CURLOPT_WRITEDATA, &received));
     const CURLcode result = curl_easy_perform(h);
-    if (received.tooLarge) throw ETokenEndpointError(std::string_view("Token endpoint's answer is too large."));
+    if (received.tooLarge)
+        throw ETokenEndpointError(std::string_view("Token endpoint's answer is too large."));
     if (result == CURLE_OPERATION_TIMEDOUT)
         throw ETokenEndpointError(std::string_view("Token endpoint did not answer in time."));
     if (result != CURLE_OK)

@@ -23,7 +23,8 @@ public:
     std::optional<std::string> Read(const std::u16string& entry) override {
         const auto entries = Load();
         const auto found = entries.find(TextToUtf8(entry));
-        if (found == entries.end()) return std::nullopt;
+        if (found == entries.end())
+            return std::nullopt;
         return found->second;
     }
     void Write(const std::u16string& entry, const std::string& secret) override {
@@ -33,7 +34,8 @@ public:
     }
     void Erase(const std::u16string& entry) override {
         auto entries = Load();
-        if (entries.erase(TextToUtf8(entry)) == 0) return;
+        if (entries.erase(TextToUtf8(entry)) == 0)
+            return;
         if (entries.empty()) {
             std::error_code ignored;
             std::filesystem::remove(path_, ignored);
@@ -50,20 +52,24 @@ private:
         std::string line;
         while (std::getline(in, line)) {
             const size_t blank = line.find(' ');
-            if (blank == std::string::npos) continue;
+            if (blank == std::string::npos)
+                continue;
             const auto name = Base64Decode(line.substr(0, blank));
             const auto secret = Base64Decode(line.substr(blank + 1));
-            if (name && secret) entries[*name] = *secret;
+            if (name && secret)
+                entries[*name] = *secret;
         }
         return entries;
     }
 
     void Save(const std::map<std::string, std::string>& entries) {
         std::string text;
-        for (const auto& [name, secret] : entries) text += Base64Encode(name) + " " + Base64Encode(secret) + "\n";
+        for (const auto& [name, secret] : entries)
+            text += Base64Encode(name) + " " + Base64Encode(secret) + "\n";
         const std::string temporary = path_.string() + ".new";
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) throw ESecretStoreError("Cannot write " + temporary + ".");
+        if (fd < 0)
+            throw ESecretStoreError("Cannot write " + temporary + ".");
         const bool written = ::fchmod(fd, 0600) == 0 &&
                              ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
                              ::fsync(fd) == 0;
@@ -77,7 +83,7 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<SecretStore> OpenSecretFile(const std::u16string& folder) {
     return std::make_unique<SecretFile>(std::filesystem::path(TextToUtf8(folder)) / "brevgluggen.token");

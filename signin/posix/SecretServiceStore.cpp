@@ -15,7 +15,14 @@ const SecretSchema* TokenSchema() {
                                         {{"application", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                          {"entry", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                          {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+                                        0,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr};
     return &schema;
 }
 
@@ -23,7 +30,8 @@ constexpr const char* kApplication = "brevgluggen";
 
 // Takes a GError, raising its message (and freeing it) when there is one.
 void RaiseOnError(GError* error, const char* action) {
-    if (!error) return;
+    if (!error)
+        return;
     const std::string message = std::string(action) + ": " + error->message;
     g_error_free(error);
     throw ESecretStoreError(message);
@@ -34,10 +42,11 @@ public:
     std::optional<std::string> Read(const std::u16string& entry) override {
         GError* error = nullptr;
         const std::string name = TextToUtf8(entry);
-        gchar* secret = secret_password_lookup_sync(TokenSchema(), nullptr, &error, "application", kApplication,
-                                                    "entry", name.c_str(), nullptr);
+        gchar* secret = secret_password_lookup_sync(TokenSchema(), nullptr, &error, "application",
+                                                    kApplication, "entry", name.c_str(), nullptr);
         RaiseOnError(error, "Secret Service lookup failed");
-        if (!secret) return std::nullopt;
+        if (!secret)
+            return std::nullopt;
         std::string value(secret);
         secret_password_free(secret);
         return value;
@@ -46,8 +55,9 @@ public:
         GError* error = nullptr;
         const std::string name = TextToUtf8(entry);
         const std::string label = "Brevgluggen sign-in: " + name;
-        secret_password_store_sync(TokenSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(), secret.c_str(), nullptr,
-                                   &error, "application", kApplication, "entry", name.c_str(), nullptr);
+        secret_password_store_sync(TokenSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(), secret.c_str(),
+                                   nullptr, &error, "application", kApplication, "entry", name.c_str(),
+                                   nullptr);
         RaiseOnError(error, "Secret Service store failed");
     }
     void Erase(const std::u16string& entry) override {
@@ -62,16 +72,18 @@ public:
 
 // Without a session bus libsecret would try to launch one; there is then no store to ask.
 bool SessionBusKnown() {
-    if (std::getenv("DBUS_SESSION_BUS_ADDRESS")) return true;
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::error_code ignored;
     return runtime && std::filesystem::exists(std::filesystem::path(runtime) / "bus", ignored);
 }
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<SecretStore> OpenSystemSecretStore() {
-    if (!SessionBusKnown()) return nullptr;
+    if (!SessionBusKnown())
+        return nullptr;
     auto store = std::make_unique<SecretServiceStore>();
     try {
         store->Read(u"probe");

@@ -15,6 +15,9 @@
 #include "shell/TrayIcon.h"
 #include "shell/Window.h"
 
+// The protocol the check speaks, as the settings file stores it.
+enum TMailProtocol : uint8_t { mpPOP3 = 0, mpIMAP = 1 };
+
 class TfrmMain : public TForm {
 public:
     // Builds every component with its layout and bindings, adds the tray icon (raising
@@ -55,6 +58,8 @@ public:
     TMenuItem mnuSettings;
     TCheckBox cbWWW{this};
     TCheckBox cbTLS{this};
+    TLabel lblProtocol{this};
+    TComboBox cmbProtocol{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -71,17 +76,23 @@ public:
     // A click on the TLS box: the port moves between the plain and the TLS default ("110" and
     // "995"), and a setting that only the file could give (STLS when offered) ends.
     void cbTLSClick(TObject* sender);
+    // The user picked another protocol: a port that holds the old protocol's default moves to
+    // the new one's ("110" and "143", "995" and "993").
+    void cmbProtocolChange(TObject* sender);
     void TrayIconMainDblClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
-    // The settings between the settings file and the controls: the seven, then UseTLS.
+    // The settings between the settings file and the controls: the seven, then UseTLS and the
+    // keys after it.
     void LoadSettings();
     void StoreSettings();
     // What the TLS box and the port stand for: none when the box is clear; when ticked,
-    // implicit TLS on port 995 and STLS required on any other, unless the file asked for STLS
-    // when offered and the box has not been touched since.
+    // implicit TLS on the protocol's TLS port (995, 993) and its TLS command required on any
+    // other, unless the file asked for the command when offered and the box has not been
+    // touched since.
     TIdUseTLS UseTLSSetting() const;
+    TMailProtocol Protocol() const;
 
     int32_t HotKeyId() const { return hotKeyId_; }
     // Puts another POP3 client in place of POP3Main, for tests that script the server's side.
@@ -100,6 +111,7 @@ private:
     bool SixFieldsFilled() const;
     void ApplyWWWMode();
     void LoadUseTLS();
+    void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     void CheckMailbox();
@@ -110,6 +122,8 @@ private:
     bool loadingSettings_ = false;
     // The file's utUseExplicitTLS, kept until the user changes the TLS box.
     bool explicitTLSKept_ = false;
+    // The protocol before the user's latest pick, whose default ports the port may hold.
+    TMailProtocol shownProtocol_ = mpPOP3;
     // The message of the error that ended the last check before the count arrived, if it did.
     bool lastCheckFailed_ = false;
     std::u16string lastCheckError_;

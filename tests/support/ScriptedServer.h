@@ -44,7 +44,8 @@ struct ScriptStep {
         kReset,
         kSendForever,
         kStartTls,
-        kSendTagged
+        kSendTagged,
+        kCutRecord
     };
     Kind kind = kSend;
     std::string bytes;                 // what to send, or the line the client is expected to send
@@ -75,6 +76,9 @@ ScriptStep ServerSendsForever(std::string line);
 ScriptStep ServerTagged(std::string rest);
 // Runs the server side of a TLS handshake (up to 10 s); the connection ends when it fails.
 ScriptStep ServerStartsTls();
+// Over TLS: seals the line with CR LF into one record, sends its first half, stays silent for
+// `pause` (still recording) and then sends the rest.
+ScriptStep ServerSendsRecordCutShort(std::string line, std::chrono::milliseconds pause);
 
 // The exact bytes a correct client sends for the script: each ClientSends line with CR LF.
 std::string ClientBytes(const Script& script);
@@ -127,6 +131,10 @@ private:
     bool SendAll(TestSocket socket, std::string_view bytes);
     // The tag of the last command among the client's lines that end before lineEnd.
     std::string LastCommandTag(size_t index, size_t lineEnd) const;
+    // Sends on the socket itself, past TLS.
+    bool SendRaw(TestSocket socket, std::string_view bytes);
+    // The bytes as one TLS record, not sent (empty without TLS).
+    std::string SealRecord(std::string_view bytes);
     // False when the handshake failed (or, in the Windows build, which has no TLS to serve with).
     bool StartTls(TestSocket socket);
     void EndTls();

@@ -110,7 +110,7 @@ void TfrmMain::cbWWWClick(TObject*) {
 void TfrmMain::cbTLSClick(TObject*) {
     if (loadingSettings_)
         return;
-    explicitTLSKept_ = false;
+    keptUseTLS_.reset();
     if (cbTLS.Checked() && txtPort.Text() == PlainPort)
         txtPort.SetText(TLSPort);
     else if (!cbTLS.Checked() && txtPort.Text() == TLSPort)
@@ -120,9 +120,14 @@ void TfrmMain::cbTLSClick(TObject*) {
 TIdUseTLS TfrmMain::UseTLSSetting() const {
     if (!cbTLS.Checked())
         return utNoTLSSupport;
-    if (explicitTLSKept_)
-        return utUseExplicitTLS;
+    if (keptUseTLS_ && txtPort.Text() == keptUseTLSPort_)
+        return *keptUseTLS_;
     return IntegerFromText(txtPort.Text(), 0) == TLSPortNumber ? utUseImplicitTLS : utUseRequireTLS;
+}
+
+// What a file without UseTLS means: plain, except on port 995, where only TLS can work.
+TIdUseTLS TfrmMain::UseTLSDefault() const {
+    return IntegerFromText(txtPort.Text(), 0) == TLSPortNumber ? utUseImplicitTLS : utNoTLSSupport;
 }
 
 void TfrmMain::FormPaint(TObject*) {
@@ -180,17 +185,16 @@ void TfrmMain::LoadSettings() {
     LoadUseTLS();
 }
 
-// A file from before TLS has no UseTLS: plain, except on port 995, where only TLS can work.
 void TfrmMain::LoadUseTLS() {
-    const int32_t fallback =
-        IntegerFromText(txtPort.Text(), 0) == TLSPortNumber ? utUseImplicitTLS : utNoTLSSupport;
+    const int32_t fallback = UseTLSDefault();
     int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"UseTLS", u""), fallback);
     if (stored < utNoTLSSupport || stored > utUseExplicitTLS)
         stored = fallback;
     loadingSettings_ = true;
     cbTLS.SetChecked(stored != utNoTLSSupport);
     loadingSettings_ = false;
-    explicitTLSKept_ = stored == utUseExplicitTLS;
+    keptUseTLS_ = static_cast<TIdUseTLS>(stored);
+    keptUseTLSPort_ = txtPort.Text();
 }
 
 void TfrmMain::StoreSettings() {
@@ -201,7 +205,7 @@ void TfrmMain::StoreSettings() {
     WriteIniString(SettingsSection, u"PathToClient", txtPathToClient.Text());
     WriteIniString(SettingsSection, u"PathToSound", txtPathToSound.Text());
     WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
-    WriteIniString(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()));
+    WriteIniOptional(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()), IntToText(UseTLSDefault()));
 }
 
 bool TfrmMain::SixFieldsFilled() const {

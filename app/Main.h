@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "pop3/Pop3Client.h"
@@ -69,7 +70,7 @@ public:
     void btnSaveClick(TObject* sender);
     void cbWWWClick(TObject* sender);
     // A click on the TLS box: the port moves between the plain and the TLS default ("110" and
-    // "995"), and a setting that only the file could give (STLS when offered) ends.
+    // "995"), and the UseTLS the file gave ends.
     void cbTLSClick(TObject* sender);
     void TrayIconMainDblClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
@@ -79,8 +80,8 @@ public:
     void LoadSettings();
     void StoreSettings();
     // What the TLS box and the port stand for: none when the box is clear; when ticked,
-    // implicit TLS on port 995 and STLS required on any other, unless the file asked for STLS
-    // when offered and the box has not been touched since.
+    // implicit TLS on port 995 and STLS required on any other, unless the file holds a UseTLS
+    // of its own and neither the box nor the port has been changed since.
     TIdUseTLS UseTLSSetting() const;
 
     int32_t HotKeyId() const { return hotKeyId_; }
@@ -100,6 +101,7 @@ private:
     bool SixFieldsFilled() const;
     void ApplyWWWMode();
     void LoadUseTLS();
+    TIdUseTLS UseTLSDefault() const;
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     void CheckMailbox();
@@ -108,8 +110,9 @@ private:
     int32_t hotKeyId_ = 0;
     // Set while the settings are loaded: the TLS box is then set, not clicked.
     bool loadingSettings_ = false;
-    // The file's utUseExplicitTLS, kept until the user changes the TLS box.
-    bool explicitTLSKept_ = false;
+    // The file's UseTLS, kept as it stands while the box and the port are as they were loaded.
+    std::optional<TIdUseTLS> keptUseTLS_;
+    std::u16string keptUseTLSPort_;
     // The message of the error that ended the last check before the count arrived, if it did.
     bool lastCheckFailed_ = false;
     std::u16string lastCheckError_;

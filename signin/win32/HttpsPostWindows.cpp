@@ -1,7 +1,9 @@
 // The token endpoint's POST over WinHTTP, the system's HTTP client: its TLS and certificate check are the
 // system's (trusted roots, host name, date), restricted to TLS 1.2 and later. No proxy is consulted and
 // no redirect followed: the request goes to the address given or nowhere. The whole exchange is bounded
-// by one deadline, which every blocking step gets as its time-out.
+// by one deadline, which every blocking step gets as its time-out; the exchange runs on a thread of its
+// own, so that the caller gets its answer or the time-out by the deadline even where the system's
+// time-outs start again with every byte (a server that drips its headers).
 #include "signin/HttpsPost.h"
 
 #include <windows.h>
@@ -9,6 +11,11 @@
 #include <winhttp.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -137,6 +144,7 @@ class Deadline {
 public:
     explicit Deadline(int32_t timeoutMs)
         : end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 1)) {}
+    std::chrono::steady_clock::time_point End() const { return end_; }
 
     // Gives the request the time left; raises the time-out once none is left.
     void Arm(HINTERNET request) const {
@@ -208,12 +216,8 @@ std::string ReadBody(HINTERNET request, const Deadline& deadline, size_t maxByte
     }
 }
 
-} // namespace
-
-HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, int32_t timeoutMs,
-                         size_t maxBytes) {
-    const EndpointAddress address = CrackHttpsAddress(url);
-    const Deadline deadline(timeoutMs);
+HttpsReply Exchange(const EndpointAddress& address, const std::string& formBody, const Deadline& deadline,
+                    size_t maxBytes) {
     const InternetHandle session = OpenSession();
     const InternetHandle connection(WinHttpConnect(session.Get(), address.host.c_str(), address.port, 0));
     Check(static_cast<bool>(connection));
@@ -239,4 +243,46 @@ HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, in
         RaiseTooLarge();
     reply.Body = ReadBody(request.Get(), deadline, maxBytes);
     return reply;
+}
+
+// The outcome of an exchange, shared by its thread and the caller, who may have stopped waiting.
+struct Outcome {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    HttpsReply reply;
+    std::exception_ptr failure;
+};
+
+// How long past the deadline the caller waits for the exchange's own, more precise failure.
+constexpr auto Grace = std::chrono::milliseconds(250);
+
+} // namespace
+
+HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, int32_t timeoutMs,
+                         size_t maxBytes) {
+    const EndpointAddress address = CrackHttpsAddress(url);
+    const Deadline deadline(timeoutMs);
+    const auto outcome = std::make_shared<Outcome>();
+    std::thread([outcome, address, formBody, deadline, maxBytes] {
+        HttpsReply reply;
+        std::exception_ptr failure;
+        try {
+            reply = Exchange(address, formBody, deadline, maxBytes);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const std::lock_guard lock(outcome->mutex);
+        outcome->reply = std::move(reply);
+        outcome->failure = failure;
+        outcome->done = true;
+        outcome->ended.notify_all();
+    }).detach();
+
+    std::unique_lock lock(outcome->mutex);
+    if (!outcome->ended.wait_until(lock, deadline.End() + Grace, [&] { return outcome->done; }))
+        RaiseFailure(ERROR_WINHTTP_TIMEOUT);
+    if (outcome->failure)
+        std::rethrow_exception(outcome->failure);
+    return std::move(outcome->reply);
 }

@@ -5,7 +5,7 @@
 // or "unavailable"; with "certificates" it makes the test certificates and writes "made".
 // With the kind "https" it runs the scripted server over TLS instead (the certificate for 127.0.0.1)
 // for a faulty HTTPS endpoint: each connection gets, after the request's first line, the bytes of
-// the file named by [reply=<file>], or silence without that flag.
+// the file named by [reply=<file>] (one byte every 100 ms with [drip]), or silence without that flag.
 //
 // It writes "<POP3 port> <control port> <TLS port> <folder>" (or "unavailable") into the ready
 // file, then
@@ -68,13 +68,15 @@ void Serve(RealPop3Server* server, TestSocket control) {
 }
 
 // The faulty HTTPS endpoint's script: TLS, the request's first line, then the reply or silence.
-Script HttpsScript(const std::string& replyFile) {
+Script HttpsScript(const std::string& replyFile, bool drip) {
     Script script = {ServerStartsTls(), ClientSends("POST")};
     if (replyFile.empty()) {
         script.push_back(ServerStaysSilent(std::chrono::seconds(60)));
     } else {
         std::ifstream in(replyFile, std::ios::binary);
-        script.push_back(ServerSendsBytes(std::string(std::istreambuf_iterator<char>(in), {})));
+        std::string reply(std::istreambuf_iterator<char>(in), {});
+        script.push_back(drip ? ServerDripFeeds(std::move(reply), std::chrono::milliseconds(100))
+                              : ServerSendsBytes(std::move(reply)));
         script.push_back(CloseConnection()); // ends an answer without a length
     }
     return script;
@@ -102,7 +104,7 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::cerr
             << "usage: bg_real_pop3_server dovecot|mailutils|certificates|https <ready-file> [tls] [keep] "
-               "[certificates=<folder>] [reply=<file>]\n";
+               "[certificates=<folder>] [reply=<file>] [drip]\n";
         return 2;
     }
     // Started from Wine, the search path is the Windows one.
@@ -121,7 +123,7 @@ int main(int argc, char** argv) {
             replyFile = flag.substr(replyFlag.size());
     }
     if (kind == "https") {
-        const ScriptedServer server(HttpsScript(replyFile));
+        const ScriptedServer server(HttpsScript(replyFile, flagged("drip")));
         return ServeControl(argv[2], server.Port(), 0, "-", nullptr);
     }
     if (kind == "certificates") {

@@ -10,7 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "base/Base64.h"
 #include "signin/HttpsPost.h"
+#include "signin/Pkce.h"
 #include "signin/SecretStore.h"
 #include "tests/support/Pop3RealServers.h"
 #include "tests/support/TemporaryFolder.h"
@@ -134,6 +136,14 @@ TEST(WinHttpAddress, RefusesAddressesThatAreNotHttps) {
         SCOPED_TRACE(url);
         EXPECT_THROW(HttpsPostForm(url, "a=b", 1000, AnswerCap), ETokenEndpointError);
     }
+}
+
+TEST(ProofKeyCrypto, DigestsAndDrawsFromTheSystem) {
+    // The example of RFC 7636, appendix B.
+    EXPECT_EQ(Base64UrlEncode(Sha256Digest("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk")),
+              "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
+    EXPECT_EQ(SystemRandomBytes(32).size(), 32u);
+    EXPECT_NE(SystemRandomBytes(16), SystemRandomBytes(16));
 }
 
 TEST(CredentialManager, KeepsReplacesAndErasesTheToken) {

@@ -1,9 +1,13 @@
 // The Windows halves of the sign-in under Wine: the token endpoint's POST through WinHTTP against a
 // faulty HTTPS endpoint (the scripted server over TLS, run by the Linux helper with the certificate for
 // 127.0.0.1 from the authority this process trusts), and the refresh token's round trip through the
-// Credential Manager.
+// Credential Manager, the proof key's digest and random source, and the owner-only file.
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <aclapi.h>
 
 #include <chrono>
 #include <fstream>
@@ -12,6 +16,7 @@
 
 #include "base/Base64.h"
 #include "signin/HttpsPost.h"
+#include "signin/OwnerOnlyFile.h"
 #include "signin/Pkce.h"
 #include "signin/SecretStore.h"
 #include "tests/support/Pop3RealServers.h"
@@ -144,6 +149,49 @@ TEST(ProofKeyCrypto, DigestsAndDrawsFromTheSystem) {
               "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
     EXPECT_EQ(SystemRandomBytes(32).size(), 32u);
     EXPECT_NE(SystemRandomBytes(16), SystemRandomBytes(16));
+}
+
+// Whether the file's DACL grants access to the current user and to nobody else but the system (which
+// Wine lists beside the user).
+bool GrantsTheUserAlone(const std::filesystem::path& file) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = sizeof user;
+    GetTokenInformation(token, TokenUser, user, size, &size);
+    CloseHandle(token);
+    bool userGranted = false, othersGranted = false;
+    for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, index, &ace) || static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+        if (EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid))
+            userGranted = true;
+        else if (!IsWellKnownSid(sid, WinLocalSystemSid))
+            othersGranted = true;
+    }
+    LocalFree(descriptor);
+    return userGranted && !othersGranted;
+}
+
+TEST(OwnerOnlyFile, ReplacesTheFileWithOneForTheUserAlone) {
+    const TemporaryFolder folder("bg-owner-only");
+    const std::filesystem::path file = folder.Path() / "brevgluggen.token";
+    const std::filesystem::path leftBehind = file.wstring() + L".new";
+    std::ofstream(file) << "old";
+    std::ofstream(leftBehind) << "left behind";
+    ReplaceOwnerOnlyFile(file, "new secret");
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new secret");
+    EXPECT_TRUE(GrantsTheUserAlone(file));
+    EXPECT_FALSE(std::filesystem::exists(leftBehind));
+    EXPECT_THROW(ReplaceOwnerOnlyFile(folder.Path() / "missing" / "file", "x"), ESecretStoreError);
 }
 
 TEST(CredentialManager, KeepsReplacesAndErasesTheToken) {

@@ -16,9 +16,18 @@ namespace {
 constexpr std::u16string_view SettingsSection = u"Main";
 constexpr std::u16string_view HotKeyAtomName = u"[CTRL+ALT+F5]";
 constexpr std::u16string_view WebPrefill = u"http://";
-constexpr std::u16string_view PlainPort = u"110";
-constexpr std::u16string_view TLSPort = u"995";
-constexpr int32_t TLSPortNumber = 995;
+
+// The default ports of each protocol, plain and with TLS from the first byte, by TMailProtocol.
+struct DefaultPorts {
+    std::u16string_view plain;
+    std::u16string_view tls;
+};
+constexpr DefaultPorts ProtocolPorts[] = {{u"110", u"995"}, {u"143", u"993"}};
+
+// Whether the port box's text names the protocol's port for TLS from the first byte.
+bool IsTLSPort(std::u16string_view portText, TMailProtocol protocol) {
+    return IntegerFromText(portText, 0) == IntegerFromText(ProtocolPorts[protocol].tls, 0);
+}
 
 // The separators between the groups of the window, as client rows from x = 24 to 239.
 constexpr int SeparatorRows[] = {72, 128, 184, 280, 376};
@@ -110,19 +119,40 @@ void TfrmMain::cbWWWClick(TObject*) {
 void TfrmMain::cbTLSClick(TObject*) {
     if (loadingSettings_)
         return;
-    explicitTLSKept_ = false;
-    if (cbTLS.Checked() && txtPort.Text() == PlainPort)
-        txtPort.SetText(TLSPort);
-    else if (!cbTLS.Checked() && txtPort.Text() == TLSPort)
-        txtPort.SetText(PlainPort);
+    keptUseTLS_.reset();
+    const DefaultPorts& ports = ProtocolPorts[Protocol()];
+    if (cbTLS.Checked() && txtPort.Text() == ports.plain)
+        txtPort.SetText(ports.tls);
+    else if (!cbTLS.Checked() && txtPort.Text() == ports.tls)
+        txtPort.SetText(ports.plain);
+}
+
+void TfrmMain::cmbProtocolChange(TObject*) {
+    const DefaultPorts& before = ProtocolPorts[shownProtocol_];
+    shownProtocol_ = Protocol();
+    const DefaultPorts& now = ProtocolPorts[shownProtocol_];
+    if (txtPort.Text() == before.plain)
+        txtPort.SetText(now.plain);
+    else if (txtPort.Text() == before.tls)
+        txtPort.SetText(now.tls);
+}
+
+TMailProtocol TfrmMain::Protocol() const {
+    return cmbProtocol.ItemIndex() == mpIMAP ? mpIMAP : mpPOP3;
 }
 
 TIdUseTLS TfrmMain::UseTLSSetting() const {
     if (!cbTLS.Checked())
         return utNoTLSSupport;
-    if (explicitTLSKept_)
-        return utUseExplicitTLS;
-    return IntegerFromText(txtPort.Text(), 0) == TLSPortNumber ? utUseImplicitTLS : utUseRequireTLS;
+    if (keptUseTLS_ && txtPort.Text() == keptUseTLSPort_)
+        return *keptUseTLS_;
+    return IsTLSPort(txtPort.Text(), Protocol()) ? utUseImplicitTLS : utUseRequireTLS;
+}
+
+// What a file without UseTLS means: plain, except on the protocol's TLS port (995, 993), where
+// only TLS can work.
+TIdUseTLS TfrmMain::UseTLSDefault() const {
+    return IsTLSPort(txtPort.Text(), Protocol()) ? utUseImplicitTLS : utNoTLSSupport;
 }
 
 void TfrmMain::FormPaint(TObject*) {
@@ -177,20 +207,28 @@ void TfrmMain::LoadSettings() {
     loadText(txtPathToSound, u"PathToSound");
     // Ticking the box runs cbWWWClick, as a click by the user would.
     cbWWW.SetChecked(ReadIniBool(SettingsSection, u"WWW", false));
+    // Before UseTLS, whose absence means TLS on the protocol's own TLS port.
+    LoadProtocol();
     LoadUseTLS();
 }
 
-// A file from before TLS has no UseTLS: plain, except on port 995, where only TLS can work.
+// A file without the key, or with a value no protocol has, is POP3.
+void TfrmMain::LoadProtocol() {
+    const int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"Protocol", u""), mpPOP3);
+    shownProtocol_ = stored == mpIMAP ? mpIMAP : mpPOP3;
+    cmbProtocol.SetItemIndex(shownProtocol_);
+}
+
 void TfrmMain::LoadUseTLS() {
-    const int32_t fallback =
-        IntegerFromText(txtPort.Text(), 0) == TLSPortNumber ? utUseImplicitTLS : utNoTLSSupport;
+    const int32_t fallback = UseTLSDefault();
     int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"UseTLS", u""), fallback);
     if (stored < utNoTLSSupport || stored > utUseExplicitTLS)
         stored = fallback;
     loadingSettings_ = true;
     cbTLS.SetChecked(stored != utNoTLSSupport);
     loadingSettings_ = false;
-    explicitTLSKept_ = stored == utUseExplicitTLS;
+    keptUseTLS_ = static_cast<TIdUseTLS>(stored);
+    keptUseTLSPort_ = txtPort.Text();
 }
 
 void TfrmMain::StoreSettings() {
@@ -201,7 +239,8 @@ void TfrmMain::StoreSettings() {
     WriteIniString(SettingsSection, u"PathToClient", txtPathToClient.Text());
     WriteIniString(SettingsSection, u"PathToSound", txtPathToSound.Text());
     WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
-    WriteIniString(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()));
+    WriteIniOptional(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()), IntToText(UseTLSDefault()));
+    WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
 }
 
 bool TfrmMain::SixFieldsFilled() const {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "pop3/Pop3Client.h"
@@ -14,6 +15,9 @@
 #include "shell/Timer.h"
 #include "shell/TrayIcon.h"
 #include "shell/Window.h"
+
+// The protocol the check speaks, as the settings file stores it.
+enum TMailProtocol : uint8_t { mpPOP3 = 0, mpIMAP = 1 };
 
 class TfrmMain : public TForm {
 public:
@@ -55,6 +59,8 @@ public:
     TMenuItem mnuSettings;
     TCheckBox cbWWW{this};
     TCheckBox cbTLS{this};
+    TLabel lblProtocol{this};
+    TComboBox cmbProtocol{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -69,19 +75,25 @@ public:
     void btnSaveClick(TObject* sender);
     void cbWWWClick(TObject* sender);
     // A click on the TLS box: the port moves between the plain and the TLS default ("110" and
-    // "995"), and a setting that only the file could give (STLS when offered) ends.
+    // "995"), and the UseTLS the file gave ends.
     void cbTLSClick(TObject* sender);
+    // The user picked another protocol: a port that holds the old protocol's default moves to
+    // the new one's ("110" and "143", "995" and "993").
+    void cmbProtocolChange(TObject* sender);
     void TrayIconMainDblClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
-    // The settings between the settings file and the controls: the seven, then UseTLS.
+    // The settings between the settings file and the controls: the seven, then UseTLS and the
+    // keys after it.
     void LoadSettings();
     void StoreSettings();
     // What the TLS box and the port stand for: none when the box is clear; when ticked,
-    // implicit TLS on port 995 and STLS required on any other, unless the file asked for STLS
-    // when offered and the box has not been touched since.
+    // implicit TLS on the protocol's TLS port (995, 993) and its TLS command required on any
+    // other, unless the file holds a UseTLS of its own and neither the box nor the port has been
+    // changed since.
     TIdUseTLS UseTLSSetting() const;
+    TMailProtocol Protocol() const;
 
     int32_t HotKeyId() const { return hotKeyId_; }
     // Puts another POP3 client in place of POP3Main, for tests that script the server's side.
@@ -100,6 +112,8 @@ private:
     bool SixFieldsFilled() const;
     void ApplyWWWMode();
     void LoadUseTLS();
+    TIdUseTLS UseTLSDefault() const;
+    void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     void CheckMailbox();
@@ -108,8 +122,11 @@ private:
     int32_t hotKeyId_ = 0;
     // Set while the settings are loaded: the TLS box is then set, not clicked.
     bool loadingSettings_ = false;
-    // The file's utUseExplicitTLS, kept until the user changes the TLS box.
-    bool explicitTLSKept_ = false;
+    // The file's UseTLS, kept as it stands while the box and the port are as they were loaded.
+    std::optional<TIdUseTLS> keptUseTLS_;
+    std::u16string keptUseTLSPort_;
+    // The protocol before the user's latest pick, whose default ports the port may hold.
+    TMailProtocol shownProtocol_ = mpPOP3;
     // The message of the error that ended the last check before the count arrived, if it did.
     bool lastCheckFailed_ = false;
     std::u16string lastCheckError_;

@@ -6,7 +6,7 @@
 
 void TfrmMain::CreateComponents() {
     SetCaption(Application->Title());
-    SetClientSize(265, 441);
+    SetClientSize(505, 489);
     SetBorderStyle(bsSingle);
     SetCenteredOnScreen(true);
     SetFont(u"Verdana", 11);
@@ -70,6 +70,11 @@ void TfrmMain::PlaceControls() {
     cbTLS.SetBounds(24, 392, 113, 17);
     cbTLS.SetTabOrder(10);
     cbTLS.SetCaption(u"Använd TLS");
+    placeLabel(lblProtocol, 24, 436, 57, u"Protokoll:");
+    cmbProtocol.SetBounds(88, 432, 153, 23);
+    cmbProtocol.SetTabOrder(11);
+    cmbProtocol.SetItems({u"POP3", u"IMAP"});
+    cmbProtocol.SetItemIndex(mpPOP3);
 }
 
 // Both choosers start in the root folder. Programs on this desktop have no ".EXE": the program
@@ -112,5 +117,6 @@ void TfrmMain::BindEvents() {
     btnSave.SetOnClick(MethodEvent(this, &TfrmMain::btnSaveClick));
     cbWWW.SetOnClick(MethodEvent(this, &TfrmMain::cbWWWClick));
     cbTLS.SetOnClick(MethodEvent(this, &TfrmMain::cbTLSClick));
+    cmbProtocol.SetOnChange(MethodEvent(this, &TfrmMain::cmbProtocolChange));
     TrayIconMain.SetOnDblClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
 }

@@ -38,6 +38,7 @@ void TfrmMain::ApplyEnglishTexts() {
     btnBrowsePathToSound.SetCaption(u"Browse...");
     btnSave.SetCaption(u"&Save!");
     cbTLS.SetCaption(u"Use TLS");
+    lblProtocol.SetCaption(u"Protocol:");
     // Programs on this desktop have no ".EXE": the program chooser offers every file as well.
     OpenDialogEXE.SetFilter(u"EXE Files (*.EXE)|*.EXE|All Files (*)|*");
     OpenDialogEXE.SetTitle(u"Browse...");

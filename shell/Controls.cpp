@@ -1,5 +1,5 @@
 // The parts of the controls that every desktop back-end shares: when a widget is made, and how
-// clicks and ticks reach the event handlers.
+// clicks, ticks and picks reach the event handlers.
 
 #include "shell/Controls.h"
 
@@ -35,4 +35,24 @@ void TCheckBox::SetChecked(bool checked) {
 void TCheckBox::Click() {
     if (onClick_)
         Application->Guarded([this] { onClick_(this); });
+}
+
+void TComboBox::SetItems(std::vector<std::u16string> items) {
+    items_ = std::move(items);
+    if (itemIndex_ >= static_cast<int>(items_.size()))
+        itemIndex_ = -1;
+    ShowItems();
+}
+
+void TComboBox::SetItemIndex(int index) {
+    itemIndex_ = index >= 0 && index < static_cast<int>(items_.size()) ? index : -1;
+    ShowItemIndex();
+}
+
+void TComboBox::Picked(int index) {
+    if (index == itemIndex_)
+        return;
+    itemIndex_ = index;
+    if (onChange_)
+        Application->Guarded([this] { onChange_(this); });
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The controls that a window owns: labels, edit boxes, buttons with a glyph and check boxes.
+// The controls that a window owns: labels, edit boxes, buttons with a glyph, check boxes and
+// drop-down lists.
 // Each is placed in client pixels of its window. A control keeps its properties itself and gets
 // its on-screen widget only when the window is first shown: a program that stays in the tray
 // never pays for laying out text it does not show.
@@ -139,4 +140,33 @@ private:
     std::u16string caption_;
     bool checked_ = false;
     TNotifyEvent onClick_;
+};
+
+// A drop-down list: the user picks one of its items and cannot type a text of his own. OnChange
+// runs when the user picks another item, not when the program sets ItemIndex.
+class TComboBox : public TControl {
+public:
+    explicit TComboBox(TForm* owner) : TControl(owner) {}
+    const std::vector<std::u16string>& Items() const { return items_; }
+    // Replaces the items; the chosen index stays when the new list still holds it, else -1.
+    void SetItems(std::vector<std::u16string> items);
+    // The chosen item's index, -1 when none is chosen.
+    int ItemIndex() const { return itemIndex_; }
+    // An index outside the items chooses none.
+    void SetItemIndex(int index);
+    void SetOnChange(TNotifyEvent handler) { onChange_ = std::move(handler); }
+
+protected:
+    void CreateWidget() override;
+
+private:
+    // The user picked the item at this index on the widget.
+    void Picked(int index);
+    // Shows the items and the chosen one on the widget without reporting a change.
+    void ShowItems();
+    void ShowItemIndex();
+
+    std::vector<std::u16string> items_;
+    int itemIndex_ = -1;
+    TNotifyEvent onChange_;
 };

@@ -165,7 +165,7 @@ OpenSslSession::~OpenSslSession() {
 }
 
 void OpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16string& host,
-                                 const TlsSavedSession* resume) {
+                              const TlsSavedSession* resume) {
     BIO* bio = BIO_new(SocketBioMethod());
     if (bio == nullptr)
         ThrowUnavailable();
@@ -183,7 +183,7 @@ void OpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16string&
 }
 
 void OpenSslSession::Handshake(TIdStackSocketHandle socket, const std::u16string& host,
-                                  const TlsSavedSession* resume, TlsWaiter& waiter) {
+                               const TlsSavedSession* resume, TlsWaiter& waiter) {
     SetUpFor(socket, host, resume);
     for (;;) {
         ERR_clear_error();
@@ -224,12 +224,14 @@ int32_t OpenSslSession::Read(uint8_t* buffer, int32_t size, TlsWaiter& waiter) {
     for (;;) {
         ERR_clear_error();
         const int result = SSL_read(ssl_, buffer, size);
+        starved_ = false;
         if (result > 0)
             return result;
         const int error = SSL_get_error(ssl_, result);
         const int savedErrno = errno;
         switch (error) {
         case SSL_ERROR_WANT_READ:
+            starved_ = true;
             return -1;
         case SSL_ERROR_WANT_WRITE:
             waiter.WaitForSocket(TlsWait::Writable);
@@ -276,8 +278,11 @@ void OpenSslSession::ThrowConnectionFailure(int error, int savedErrno) {
     throw EIdTLSError(AsciiToText(RSTlsConnectionFailed) + LastErrorReason());
 }
 
+// With read-ahead, OpenSSL also counts received bytes it has not decrypted yet. They may hold
+// whole records, worth one more read; once a read has asked for more, what is left is a record
+// cut short, which only the socket can complete.
 bool OpenSslSession::HasPending() const {
-    return SSL_has_pending(ssl_) == 1;
+    return SSL_pending(ssl_) > 0 || (!starved_ && SSL_has_pending(ssl_) == 1);
 }
 
 void OpenSslSession::SendCloseNotify() {

@@ -34,4 +34,6 @@ private:
     bool established_ = false;
     // After a fatal error nothing more may be sent, not even the close notification.
     bool broken_ = false;
+    // The last read found only part of a record: nothing more can be read before the socket is.
+    bool starved_ = false;
 };

@@ -1,6 +1,7 @@
 #include "shell/Controls.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -221,5 +222,30 @@ void TCheckBox::ShowChecked() {
     if (QCheckBox* box = WidgetOf<QCheckBox>(this)) {
         const QSignalBlocker quiet(box);
         box->setChecked(checked_);
+    }
+}
+
+// ---- TComboBox ------------------------------------------------------------------------------
+
+void TComboBox::CreateWidget() {
+    QComboBox* box = MakeWidget<QComboBox>(this, Owner());
+    ShowItems();
+    QObject::connect(box, &QComboBox::currentIndexChanged, [this](int index) { Picked(index); });
+}
+
+void TComboBox::ShowItems() {
+    if (QComboBox* box = WidgetOf<QComboBox>(this)) {
+        const QSignalBlocker quiet(box);
+        box->clear();
+        for (const std::u16string& item : items_)
+            box->addItem(ToQString(item));
+        box->setCurrentIndex(itemIndex_);
+    }
+}
+
+void TComboBox::ShowItemIndex() {
+    if (QComboBox* box = WidgetOf<QComboBox>(this)) {
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(itemIndex_);
     }
 }

@@ -82,7 +82,9 @@ bool TControl::HandleAllocated() const {
 void TControl::ApplyCommonProperties() {
     TForm::Impl& form = *owner_->Handle();
     HWND window = impl_->window;
-    MoveWindow(window, form.Scale(left_), form.Scale(top_), form.Scale(width_), form.Scale(height_), TRUE);
+    const int droppedHeight = height_ * (1 + impl_->dropDownRows);
+    MoveWindow(window, form.Scale(left_), form.Scale(top_), form.Scale(width_), form.Scale(droppedHeight),
+               TRUE);
     EnableWindow(window, enabled_);
     SetStyleBit(window, WS_TABSTOP, tabOrder_ >= 0);
     if (impl_->ownFont)
@@ -213,4 +215,34 @@ void TCheckBox::SetCaption(std::u16string_view caption) {
 void TCheckBox::ShowChecked() {
     if (HandleAllocated())
         SendMessageW(WindowOf(this), BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+// ---- TComboBox ------------------------------------------------------------------------------
+
+// The system sizes the closed box by its font; the height it is given also holds the list that
+// drops down, room for this many items below the box.
+void TComboBox::CreateWidget() {
+    MakeWindow(this, Owner(), WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL, u"");
+    Handle()->dropDownRows = 8;
+    ShowItems();
+    Handle()->onCommand = [this](WORD code) {
+        if (code == CBN_SELCHANGE)
+            Picked(static_cast<int>(SendMessageW(WindowOf(this), CB_GETCURSEL, 0, 0)));
+    };
+}
+
+// CB_ADDSTRING and CB_SETCURSEL send no notification of a change.
+void TComboBox::ShowItems() {
+    if (!HandleAllocated())
+        return;
+    HWND box = WindowOf(this);
+    SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    for (const std::u16string& item : items_)
+        SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ToWide(item).c_str()));
+    ShowItemIndex();
+}
+
+void TComboBox::ShowItemIndex() {
+    if (HandleAllocated())
+        SendMessageW(WindowOf(this), CB_SETCURSEL, static_cast<WPARAM>(itemIndex_), 0);
 }

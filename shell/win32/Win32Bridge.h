@@ -68,6 +68,7 @@ struct TControl::Impl {
     HWND window = nullptr;
     HFONT ownFont = nullptr; // null: the window's font
     HICON glyph = nullptr;
+    int dropDownRows = 0; // a drop-down list: the room below the box for its open list
     // Runs for a notification of the control (EN_CHANGE, BN_CLICKED...), sent to its window.
     std::function<void(WORD code)> onCommand;
 

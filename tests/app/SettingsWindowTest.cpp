@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -135,6 +136,7 @@ TEST_F(SettingsWindowTest, SwedishWindowKeepsTheLayoutCaptions) {
     EXPECT_EQ(w.OpenDialogWAV.Title(), u"Bläddra...");
     EXPECT_EQ(w.mnuSettings.Caption(), u"&Inställningar...");
     EXPECT_EQ(w.cbWWW.Caption(), u"WWW");
+    EXPECT_EQ(w.lblProtocol.Caption(), u"Protokoll:");
 }
 
 TEST_F(SettingsWindowTest, EnglishWindowGetsEveryEnglishText) {
@@ -148,6 +150,7 @@ TEST_F(SettingsWindowTest, EnglishWindowGetsEveryEnglishText) {
     EXPECT_EQ(w.mnuMainHelpAbout.Caption(), u"&About...");
     EXPECT_EQ(w.lblPOP3Server.Caption(), u"POP3 Server:");
     EXPECT_EQ(w.lblPort.Caption(), u"Port:");
+    EXPECT_EQ(w.lblProtocol.Caption(), u"Protocol:");
     EXPECT_EQ(w.lblUserName.Caption(), u"Username:");
     EXPECT_EQ(w.lblPassword.Caption(), u"Password:");
     EXPECT_EQ(w.lblPathToClient.Caption(), u"Path to e-mail client: (.EXE)");
@@ -332,8 +335,8 @@ TEST_F(SettingsWindowTest, UseTLSIsLoadedStoredAfterTheOthersAndGivenToTheCheck)
     const std::vector<Case> cases = {
         {"110", "", false, utNoTLSSupport},   {"995", "", true, utUseImplicitTLS},
         {"110", "0", false, utNoTLSSupport},  {"995", "1", true, utUseImplicitTLS},
-        {"110", "2", true, utUseRequireTLS},  {"995", "2", true, utUseImplicitTLS},
-        {"110", "1", true, utUseRequireTLS},  {"110", "3", true, utUseExplicitTLS},
+        {"110", "2", true, utUseRequireTLS},  {"995", "2", true, utUseRequireTLS},
+        {"110", "1", true, utUseImplicitTLS}, {"110", "3", true, utUseExplicitTLS},
         {"995", "7", true, utUseImplicitTLS}, {"110", "x", false, utNoTLSSupport},
     };
     for (const Case& c : cases) {
@@ -349,18 +352,14 @@ TEST_F(SettingsWindowTest, UseTLSIsLoadedStoredAfterTheOthersAndGivenToTheCheck)
         EXPECT_EQ(pop3->UseTLS(), c.setting);
         EXPECT_EQ(pop3->Port(), std::stoi(c.port));
         window.reset();
-        // Every line stays as it was; a missing key is added at the end of its section.
-        const std::string stored = "UseTLS=" + std::to_string(c.setting) + "\n";
-        const std::string expected =
-            c.stored.empty()
-                ? SettingsFileText(c.port, "").insert(SettingsFileText(c.port, "").find("[Other]"), stored)
-                : SettingsFileText(c.port, stored);
-        EXPECT_EQ(ReadWholeFile(SettingsFilePath()), expected);
+        // Every line stays as it was; a file without the key, whose default holds, gets none.
+        const std::string stored = c.stored.empty() ? "" : "UseTLS=" + std::to_string(c.setting) + "\n";
+        EXPECT_EQ(ReadWholeFile(SettingsFilePath()), SettingsFileText(c.port, stored));
         RemoveSettingsFile();
     }
 }
 
-TEST_F(SettingsWindowTest, TlsBoxMovesTheDefaultPortAndEndsTheExplicitTlsOfTheFile) {
+TEST_F(SettingsWindowTest, TlsBoxMovesTheDefaultPortAndEndsTheUseTlsOfTheFile) {
     ASSERT_TRUE(SettingsFileWorks());
     CreateWindow();
     struct Step {
@@ -386,9 +385,78 @@ TEST_F(SettingsWindowTest, TlsBoxMovesTheDefaultPortAndEndsTheExplicitTlsOfTheFi
     WriteIniString(u"Main", u"Port", u"110");
     CreateWindow();
     EXPECT_EQ(window->UseTLSSetting(), utUseExplicitTLS);
+    window->txtPort.SetText(u"2110");
+    EXPECT_EQ(window->UseTLSSetting(), utUseRequireTLS) << "the port was changed: 3 is gone";
+    window->txtPort.SetText(u"110");
     window->cbTLS.SetChecked(false);
     window->cbTLS.SetChecked(true);
     EXPECT_EQ(window->UseTLSSetting(), utUseImplicitTLS) << "the box was changed: 3 is gone";
+}
+
+// ---- Protocol choice ------------------------------------------------------------------------
+
+// The user picks a protocol in the drop-down list on screen (the program's own setting of the
+// index is no pick and moves nothing).
+TEST_F(SettingsWindowTest, ProtocolPickMovesTheDefaultPortsBesideTheTlsBox) {
+    CreateWindow();
+    auto* list = ShownWidgetOf<QComboBox>(window->cmbProtocol);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count(), 2);
+    EXPECT_EQ(window->Protocol(), mpPOP3);
+    struct Step {
+        std::u16string portBefore;
+        bool tls;
+        TMailProtocol pick;
+        std::u16string portAfter;
+        TIdUseTLS setting;
+    };
+    const std::vector<Step> steps = {
+        {u"110", false, mpIMAP, u"143", utNoTLSSupport},   {u"143", false, mpPOP3, u"110", utNoTLSSupport},
+        {u"995", true, mpIMAP, u"993", utUseImplicitTLS},  {u"993", true, mpPOP3, u"995", utUseImplicitTLS},
+        {u"2110", true, mpIMAP, u"2110", utUseRequireTLS}, {u"993", true, mpIMAP, u"993", utUseImplicitTLS},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(TextToUtf8(step.portBefore));
+        window->cbTLS.SetChecked(step.tls);
+        window->txtPort.SetText(step.portBefore);
+        list->setCurrentIndex(step.pick);
+        EXPECT_EQ(window->Protocol(), step.pick);
+        EXPECT_EQ(window->txtPort.Text(), step.portAfter);
+        EXPECT_EQ(window->UseTLSSetting(), step.setting);
+    }
+    // The TLS box moves IMAP's ports as it moves POP3's.
+    window->cbTLS.SetChecked(false);
+    EXPECT_EQ(window->txtPort.Text(), u"143");
+    window->cbTLS.SetChecked(true);
+    EXPECT_EQ(window->txtPort.Text(), u"993");
+    window->cmbProtocol.SetItemIndex(mpPOP3);
+    EXPECT_EQ(window->txtPort.Text(), u"993");
+}
+
+TEST_F(SettingsWindowTest, ProtocolIsLoadedAndStoredOnlyWhenTheFileNeedsIt) {
+    ASSERT_TRUE(SettingsFileWorks());
+    struct Case {
+        std::u16string stored; // empty: no key
+        TMailProtocol loaded;
+        std::u16string written; // empty: the key stays out of the file
+    };
+    const std::vector<Case> cases = {
+        {u"", mpPOP3, u""},   {u"1", mpIMAP, u"1"}, {u"0", mpPOP3, u"0"},
+        {u"7", mpPOP3, u"0"}, {u"x", mpPOP3, u"0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(TextToUtf8(c.stored));
+        WriteIniString(u"Main", u"Port", u"993");
+        if (!c.stored.empty())
+            WriteIniString(u"Main", u"Protocol", c.stored);
+        CreateWindow();
+        EXPECT_EQ(window->Protocol(), c.loaded);
+        // Without UseTLS, the protocol's own TLS port means TLS from the first byte.
+        EXPECT_EQ(window->UseTLSSetting(), c.loaded == mpIMAP ? utUseImplicitTLS : utNoTLSSupport);
+        window.reset();
+        EXPECT_EQ(ReadIniString(u"Main", u"Protocol", u""), c.written);
+        RemoveSettingsFile();
+    }
 }
 
 // ---- File choosers --------------------------------------------------------------------------
@@ -472,11 +540,11 @@ TEST(EtchedColourTest, ChannelsMoveByTheAmountWithinTheirRange) {
 
 TEST_F(SettingsWindowTest, SeparatorsAreEtchedAtTheirRowsFrom24To239) {
     CreateWindow();
-    ASSERT_EQ(window->ClientWidth(), 265);
-    ASSERT_EQ(window->ClientHeight(), 441);
+    ASSERT_EQ(window->ClientWidth(), 505);
+    ASSERT_EQ(window->ClientHeight(), 489);
     const TPixelImage image = window->ClientImage();
-    ASSERT_EQ(image.Width, 265);
-    ASSERT_EQ(image.Height, 441);
+    ASSERT_EQ(image.Width, 505);
+    ASSERT_EQ(image.Height, 489);
     const TColor dark = DarkerColor(window->Color(), 40);
     const TColor light = LighterColor(window->Color(), 40);
     ASSERT_NE(dark, light);

@@ -7,7 +7,7 @@ has no frame, so the client area is the bottom CLIENT_HEIGHT rows of the window.
 
 from collections import Counter
 
-CLIENT_WIDTH, CLIENT_HEIGHT = 265, 441
+CLIENT_WIDTH, CLIENT_HEIGHT = 505, 489
 
 # (left, top, width, height) in client pixels.
 EDIT_BOXES = {

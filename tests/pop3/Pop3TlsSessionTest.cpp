@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -188,6 +189,55 @@ TEST(Pop3TlsScripted, BytesAfterTheStlsReplyAreDroppedAndCapaIsAskedAgainOverTls
     EXPECT_EQ(outcome.count, 2) << outcome.Describe();
     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
     EXPECT_EQ(client.ServerCapabilityList(), (std::vector<std::u16string>{u"USER", u"X-SAID-OVER-TLS"}));
+}
+
+std::chrono::milliseconds ThreadCpuTime() {
+#ifdef _WIN32
+    return {};
+#else
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::seconds(now.tv_sec) +
+                                                                 std::chrono::nanoseconds(now.tv_nsec));
+#endif
+}
+
+// A record whose tail is held back is waited for on the socket: the check goes on when the rest
+// comes, or fails at the read time-out, and burns no CPU time meanwhile.
+TEST(Pop3TlsScripted, RecordCutShortIsWaitedForWithoutSpinning) {
+    if (!ScriptedServer::CanServeTls())
+        GTEST_SKIP() << "the scripted server cannot serve TLS in this build";
+    TestCertificates::Get();
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds heldBack;
+        int32_t readTimeoutMs;
+        bool counts;
+    };
+    for (const Case& c :
+         {Case{"the rest comes", 1500ms, 5000, true}, Case{"it never comes", 5000ms, 1500, false}}) {
+        SCOPED_TRACE(c.name);
+        const Script script = {ServerStartsTls(),     ServerSendsRecordCutShort("+OK ready", c.heldBack),
+                               ClientSends("CAPA"),   ServerSays("+OK"),
+                               ServerSays("USER"),    ServerSays("."),
+                               ClientSends("USER u"), ServerSays("+OK"),
+                               ClientSends("PASS p"), ServerSays("+OK"),
+                               ClientSends("STAT"),   ServerSays("+OK 2 20"),
+                               ClientSends("QUIT"),   ServerSays("+OK")};
+        ScriptedServer server(script);
+        TIdPOP3 client;
+        AimClient(client, server.Port(), c.readTimeoutMs);
+        client.SetUseTLS(utUseImplicitTLS);
+        const auto cpuBefore = ThreadCpuTime();
+        const Pop3CheckOutcome outcome = RunCheck(client);
+        const auto cpu = ThreadCpuTime() - cpuBefore;
+        if (c.counts)
+            EXPECT_EQ(outcome.count, 2) << outcome.Describe();
+        else
+            EXPECT_TRUE(outcome.FailedWith<EIdReadTimeout>()) << outcome.Describe();
+        EXPECT_GE(outcome.duration, 1500ms);
+        EXPECT_LT(cpu, 300ms) << "over " << outcome.duration.count() << " ms";
+    }
 }
 
 TEST(Pop3TlsScripted, HandshakeNeverAnsweredFailsAtTheReadTimeout) {

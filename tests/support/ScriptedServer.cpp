@@ -69,8 +69,14 @@ ScriptStep ResetConnection() {
 ScriptStep ServerSendsForever(std::string line) {
     return {ScriptStep::kSendForever, line + "\r\n", {}};
 }
+ScriptStep ServerTagged(std::string rest) {
+    return {ScriptStep::kSendTagged, std::move(rest) + "\r\n", {}};
+}
 ScriptStep ServerStartsTls() {
     return {ScriptStep::kStartTls, {}, {}};
+}
+ScriptStep ServerSendsRecordCutShort(std::string line, milliseconds pause) {
+    return {ScriptStep::kCutRecord, line + "\r\n", pause};
 }
 
 std::string ClientBytes(const Script& script) {
@@ -190,6 +196,15 @@ bool ScriptedServer::RunStep(TestSocket socket, size_t index, const ScriptStep& 
         return false;
     case ScriptStep::kStartTls:
         return StartTls(socket);
+    case ScriptStep::kSendTagged:
+        return SendAll(socket, LastCommandTag(index, lineStart) + " " + step.bytes);
+    case ScriptStep::kCutRecord: {
+        const std::string record = SealRecord(step.bytes);
+        const size_t half = record.size() / 2;
+        return !record.empty() && SendRaw(socket, std::string_view(record).substr(0, half)) &&
+               RecordUntil(socket, index, Clock::now() + step.delay) &&
+               SendRaw(socket, std::string_view(record).substr(half));
+    }
     }
     return false;
 }
@@ -213,6 +228,10 @@ int ScriptedServer::Receive(TestSocket socket, char* buffer, size_t size) {
 
 bool ScriptedServer::TlsHoldsBytes() const {
     return false;
+}
+
+std::string ScriptedServer::SealRecord(std::string_view) {
+    return {};
 }
 #else
 bool ScriptedServer::CanServeTls() {
@@ -258,6 +277,24 @@ int ScriptedServer::Receive(TestSocket socket, char* buffer, size_t size) {
 bool ScriptedServer::TlsHoldsBytes() const {
     return tls_ != nullptr && SSL_pending(tls_) > 0;
 }
+
+// SSL_write into memory for a moment, in place of the socket.
+std::string ScriptedServer::SealRecord(std::string_view bytes) {
+    if (tls_ == nullptr)
+        return {};
+    BIO* socketBio = SSL_get_wbio(tls_);
+    BIO_up_ref(socketBio);
+    BIO* memory = BIO_new(BIO_s_mem());
+    SSL_set0_wbio(tls_, memory);
+    std::string record;
+    if (SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0) {
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(memory, &data);
+        record.assign(data, static_cast<size_t>(size));
+    }
+    SSL_set0_wbio(tls_, socketBio); // frees the memory BIO
+    return record;
+}
 #endif
 
 ScriptedServer::ReadResult ScriptedServer::ReadOnce(TestSocket socket, size_t index, milliseconds timeout) {
@@ -301,11 +338,36 @@ bool ScriptedServer::AwaitLine(TestSocket socket, size_t index, size_t& lineStar
     return false;
 }
 
+std::string ScriptedServer::LastCommandTag(size_t index, size_t lineEnd) const {
+    std::string received;
+    {
+        std::lock_guard lock(mutex_);
+        received = connections_[index].received.substr(0, lineEnd);
+    }
+    std::string tag;
+    bool continuesLiteral = false;
+    for (size_t start = 0; start < received.size();) {
+        const size_t end = std::min(received.find('\n', start), received.size());
+        std::string line = received.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!continuesLiteral && line != "DONE")
+            tag = line.substr(0, line.find(' '));
+        continuesLiteral = !line.empty() && line.back() == '}';
+        start = end + 1;
+    }
+    return tag;
+}
+
 bool ScriptedServer::SendAll(TestSocket socket, std::string_view bytes) {
 #ifndef _WIN32
     if (tls_ != nullptr)
         return bytes.empty() || SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())) > 0;
 #endif
+    return SendRaw(socket, bytes);
+}
+
+bool ScriptedServer::SendRaw(TestSocket socket, std::string_view bytes) {
     while (!bytes.empty()) {
         if (stopping_)
             return false;

@@ -5,6 +5,7 @@
 #include "base/Integers.h"
 #include "pop3/Md5.h"
 #include "pop3/Pop3Errors.h"
+#include "transport/Messages.h"
 
 namespace {
 
@@ -28,6 +29,21 @@ std::u16string TimestampIn(std::u16string_view text) {
     if (close == std::u16string_view::npos)
         return {};
     return std::u16string(text.substr(open, close - open + 1));
+}
+
+// A "UIDL" line: the message number, one blank, the id (printable ASCII, no blank).
+std::optional<std::pair<int32_t, std::u16string>> UniqueIdLine(std::u16string_view line) {
+    const size_t blank = line.find(u' ');
+    if (blank == std::u16string_view::npos || blank + 1 == line.size())
+        return std::nullopt;
+    const std::optional<int32_t> number = TryTextToInt(line.substr(0, blank));
+    const std::u16string_view id = line.substr(blank + 1);
+    for (char16_t c : id)
+        if (c <= u' ' || c > u'~')
+            return std::nullopt;
+    if (!number || *number < 1)
+        return std::nullopt;
+    return std::pair{*number, std::u16string(id)};
 }
 
 } // namespace
@@ -164,4 +180,61 @@ void TIdPOP3::CloseSession(bool notifyPeer) {
 
 void TIdPOP3::SendQuit() {
     IssueCommand(u"QUIT", kOK, weAscii);
+}
+
+std::optional<std::vector<std::pair<int32_t, std::u16string>>> TIdPOP3::QueryUniqueIds() {
+    if (IssueCommand(u"UIDL", {}, weAscii) != kOK)
+        return std::nullopt;
+    std::vector<std::u16string> lines;
+    IOHandler()->ReadDotTerminatedBlock(lines, u".", true, weAscii);
+    std::vector<std::pair<int32_t, std::u16string>> ids;
+    for (const std::u16string& line : lines)
+        if (std::optional<std::pair<int32_t, std::u16string>> id = UniqueIdLine(line))
+            ids.push_back(std::move(*id));
+    return ids;
+}
+
+std::optional<std::string> TIdPOP3::RetrieveHeader(int32_t number) {
+    if (IssueCommand(u"TOP " + IntToText(number) + u" 0", {}, weAscii) != kOK)
+        return std::nullopt;
+    // Read line by line, so a header past the limit costs no memory beyond it.
+    std::string header;
+    for (int32_t lines = 0;; ++lines) {
+        std::u16string line = IOHandler()->ReadLine(weRaw8);
+        if (IOHandler()->LineTimedOut())
+            throw EIdReadTimeout(RSReadTimeout);
+        if (line == u".")
+            return header;
+        if (maxCapturedLines_ > 0 && lines >= maxCapturedLines_)
+            throw EIdMaxCaptureLineExceeded(RSMaximumNumberOfCaptureLineExceeded);
+        const size_t from = line.starts_with(u"..") ? 1 : 0;
+        for (size_t i = from; i < line.size() && header.size() < HeaderByteLimit; ++i)
+            header += static_cast<char>(line[i]);
+        if (header.size() + 2 <= HeaderByteLimit)
+            header += "\r\n";
+    }
+}
+
+std::vector<std::string> TIdPOP3::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
+    std::vector<int32_t> newest; // message numbers, newest first
+    const int32_t wanted = std::min(arrived, most);
+    if (const auto ids = QueryUniqueIds()) {
+        for (auto id = ids->rbegin(); id != ids->rend() && static_cast<int32_t>(newest.size()) < wanted; ++id)
+            if (!seenUniqueIds_.contains(id->second))
+                newest.push_back(id->first);
+        seenUniqueIds_.clear();
+        for (const auto& [number, id] : *ids)
+            seenUniqueIds_.insert(id);
+    } else {
+        for (int32_t number = count; number > 0 && number > count - wanted; --number)
+            newest.push_back(number);
+    }
+    std::vector<std::string> headers;
+    for (int32_t number : newest) {
+        std::optional<std::string> header = RetrieveHeader(number);
+        if (!header)
+            break;
+        headers.push_back(std::move(*header));
+    }
+    return headers;
 }

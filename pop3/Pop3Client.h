@@ -20,6 +20,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,8 @@ public:
     static constexpr uint16_t DefaultTLSPort = 995;
     static constexpr int32_t DefaultMaxCapturedLines = 1000;
     static constexpr std::chrono::milliseconds DefaultSessionTimeLimit{40000};
+    // The most header bytes kept of one message; the rest of its header is read and dropped.
+    static constexpr size_t HeaderByteLimit = 16384;
 
     TIdPOP3();
     ~TIdPOP3() override;
@@ -93,12 +97,29 @@ public:
     bool QueryServerCapabilities();
     // Negotiates TLS first when it is due (StartTLSByCommand), then signs in by AuthType: "USER"
     // and "PASS" (patUserPass), or "APOP" with the MD5 proof of the greeting's time stamp and
-    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none). patSASL raises EIdSASLMechNeeded: no mechanism is available. A
-    // refusal raises EIdReplyPOP3Error; a user name or password with a line break raises
-    // EIdCommandHasLineBreak before the command is sent.
+    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none). patSASL raises
+    // EIdSASLMechNeeded: no mechanism is available. A refusal raises EIdReplyPOP3Error; a user name or
+    // password with a line break raises EIdCommandHasLineBreak before the command is sent.
     virtual void SignIn();
     // "QUIT", expecting "+OK" (EIdReplyPOP3Error otherwise).
     void SendQuit();
+
+    // --- Which messages are new ---
+
+    // "UIDL": the unique id of each message, by message number (1 up); nothing when the server
+    // refuses the command. Lines that are no "number id" pair are passed over. Raises the read
+    // errors and EIdMaxCaptureLineExceeded beyond MaxCapturedLines lines.
+    std::optional<std::vector<std::pair<int32_t, std::u16string>>> QueryUniqueIds();
+    // "TOP <number> 0": the message's header lines, dot-unstuffed and each ended by CR LF, the
+    // bytes as sent, at most HeaderByteLimit of them; nothing when the server refuses (it has
+    // no TOP). Raises the read errors and EIdMaxCaptureLineExceeded.
+    std::optional<std::string> RetrieveHeader(int32_t number);
+    // The headers (as RetrieveHeader gives them) of up to `most` of the `arrived` messages that
+    // came since the previous call, newest first. New are the messages whose "UIDL" id the
+    // previous call did not see (the ids of this call count as seen afterwards), or, from a server without
+    // UIDL, the highest-numbered `arrived` of the `count` messages. Stops at the first "TOP"
+    // the server refuses. Raises what QueryUniqueIds and RetrieveHeader raise.
+    std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be
     // answered "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list
     // it, or "Server refused STLS: " and the reply's text), the handshake
@@ -126,4 +147,5 @@ private:
     std::chrono::milliseconds sessionTimeLimit_ = DefaultSessionTimeLimit;
     std::u16string apopTimestamp_;
     std::vector<std::u16string> capabilities_;
+    std::set<std::u16string> seenUniqueIds_; // of the last call, kept from session to session
 };

@@ -1,17 +1,13 @@
-// The refresh token in an owner-only file of the settings folder, where no Secret Service answers.
-// One line per entry: the entry's name and the secret, both base64, a blank between them. Every
-// change writes a new file (mode 0600) and renames it over the old one.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The refresh token in an owner-only file of the settings folder, where no system secret store
+// answers. One line per entry: the entry's name and the secret, both base64, a blank between them.
+// Every change writes a new owner-only file and renames it over the old one (OwnerOnlyFile.h).
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "base/Base64.h"
 #include "base/Text.h"
+#include "signin/OwnerOnlyFile.h"
 #include "signin/SecretStore.h"
 
 namespace {
@@ -43,7 +39,7 @@ public:
             Save(entries);
         }
     }
-    std::u16string Where() const override { return Utf8ToText(path_.string()); }
+    std::u16string Where() const override { return path_.u16string(); }
 
 private:
     std::map<std::string, std::string> Load() const {
@@ -66,18 +62,7 @@ private:
         std::string text;
         for (const auto& [name, secret] : entries)
             text += Base64Encode(name) + " " + Base64Encode(secret) + "\n";
-        const std::string temporary = path_.string() + ".new";
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0)
-            throw ESecretStoreError("Cannot write " + temporary + ".");
-        const bool written = ::fchmod(fd, 0600) == 0 &&
-                             ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                             ::fsync(fd) == 0;
-        ::close(fd);
-        if (!written || ::rename(temporary.c_str(), path_.c_str()) != 0) {
-            ::unlink(temporary.c_str());
-            throw ESecretStoreError("Cannot write " + path_.string() + ".");
-        }
+        ReplaceOwnerOnlyFile(path_, text);
     }
 
     std::filesystem::path path_;
@@ -86,5 +71,5 @@ private:
 } // namespace
 
 std::unique_ptr<SecretStore> OpenSecretFile(const std::u16string& folder) {
-    return std::make_unique<SecretFile>(std::filesystem::path(TextToUtf8(folder)) / "brevgluggen.token");
+    return std::make_unique<SecretFile>(std::filesystem::path(folder) / "brevgluggen.token");
 }

@@ -8,7 +8,8 @@ BUILD_PKGS=(cmake g++ pkg-config make qt6-base-dev libcanberra-dev libcanberra-p
   xdg-utils fonts-dejavu-core dpkg-dev libcurl4-openssl-dev nlohmann-json3-dev libsecret-1-dev)
 TEST_PKGS=(xvfb xauth x11-xkb-utils xdotool x11-utils imagemagick trayer dbus
   libglib2.0-bin python3-gi gir1.2-glib-2.0 pulseaudio pulseaudio-utils sox
-  python3-xlib openssl dovecot-core dovecot-pop3d mailutils-pop3d iproute2 procps psmisc
+  python3-xlib openssl dovecot-core dovecot-pop3d dovecot-imapd mailutils-pop3d mailutils-imap4d iproute2
+  procps psmisc
   lintian appstream desktop-file-utils
   gnome-keyring libsecret-tools chromium nodejs npm)
 # The fuzz harnesses (scripts/fuzz): clang with libFuzzer and the sanitizers, llvm-cov.

@@ -33,7 +33,8 @@ std::chrono::nanoseconds ThreadCpuTime() {
 }
 
 std::string Milliseconds(std::chrono::nanoseconds time) {
-    return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(time).count() / 1000.0) + " ms";
+    return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(time).count() / 1000.0) +
+           " ms";
 }
 
 int Listener(uint16_t& port) {
@@ -89,10 +90,10 @@ bool RunOneCheck(std::string_view script, TIdTCPConnection& client,
                "the password was sent in the clear: " + Quoted(peer->ReceivedInClear()));
     const auto busy = took - peer->StalledBetween(started, ended);
     const auto cpuAllowed = FixedCpu + 2 * busy + CpuPerByte * peer->SentBytes();
-    FUZZ_CHECK(firstCheck || cpu <= cpuAllowed, "the check spent " + Milliseconds(cpu) + " of processor time in " +
-                                                    Milliseconds(took) + ", of which the server was busy " +
-                                                    Milliseconds(busy) + " and sent " +
-                                                    std::to_string(peer->SentBytes()) + " bytes");
+    FUZZ_CHECK(firstCheck || cpu <= cpuAllowed,
+               "the check spent " + Milliseconds(cpu) + " of processor time in " + Milliseconds(took) +
+                   ", of which the server was busy " + Milliseconds(busy) + " and sent " +
+                   std::to_string(peer->SentBytes()) + " bytes");
     return !outcome.errorLeftToReport;
 }
 

@@ -27,7 +27,7 @@ inline constexpr std::u16string_view HostilePeerPassword = u"secret";
 
 struct CheckOutcome {
     bool errorLeftToReport = false;
-    bool tlsRequired = false; // the password must not reach the server in the clear
+    bool tlsRequired = false;            // the password must not reach the server in the clear
     std::chrono::milliseconds timeLimit; // what the check may take
 };
 

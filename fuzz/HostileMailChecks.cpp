@@ -45,7 +45,9 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
         const TIdUseTLS mode = TlsModeOf(script, overTls);
         pop3.SetUseTLS(mode);
         pop3.SetPort(ScriptedPeerPort());
-        pop3.SetAuthType(ScriptAsks(script, "token") ? patSASL : ScriptAsks(script, "apop") ? patAPOP : patUserPass);
+        pop3.SetAuthType(ScriptAsks(script, "token")  ? patSASL
+                         : ScriptAsks(script, "apop") ? patAPOP
+                                                      : patUserPass);
         const auto steps = [&pop3] {
             pop3.ConnectAndLogIn();
             pop3.QueryMessageCount();
@@ -87,7 +89,8 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
             imap.CloseSession();
         };
         // The watch's exchanges after IDLE have a session limit of their own.
-        const milliseconds limit = watches ? 2 * sessionLimit + milliseconds(IdlePolls * IdlePollMs) : sessionLimit;
+        const milliseconds limit =
+            watches ? 2 * sessionLimit + milliseconds(IdlePolls * IdlePollMs) : sessionLimit;
         return CheckOutcome{CheckLeftAnErrorToReport(imap, steps, [&imap] { imap.CloseSession(); }),
                             TlsRequired(mode), limit};
     };

@@ -83,7 +83,8 @@ ModelResponse ModelRead(std::string_view stream, size_t pos, uint64_t maxLiteral
 
 // The response's tag and kind put back in front of its text give the bytes it was read from.
 void ExpectRebuilds(const ImapResponse& response, const std::string& bytes) {
-    const std::string detail = "read " + Quoted(bytes) + " as " + Quoted(response.tag) + " " + Quoted(response.text);
+    const std::string detail =
+        "read " + Quoted(bytes) + " as " + Quoted(response.tag) + " " + Quoted(response.text);
     FUZZ_CHECK(bytes.ends_with(response.text), detail);
     const std::string_view prefix = std::string_view(bytes).substr(0, bytes.size() - response.text.size());
     switch (response.kind) {
@@ -91,10 +92,12 @@ void ExpectRebuilds(const ImapResponse& response, const std::string& bytes) {
         FUZZ_CHECK(response.tag.empty() && (prefix == "+" || prefix == "+ "), detail);
         break;
     case ImapResponse::kUntagged:
-        FUZZ_CHECK(response.tag.empty() && (prefix == "* " || (prefix == "*" && response.text.empty())), detail);
+        FUZZ_CHECK(response.tag.empty() && (prefix == "* " || (prefix == "*" && response.text.empty())),
+                   detail);
         break;
     case ImapResponse::kTagged:
-        FUZZ_CHECK(response.tag != "*" && !bytes.starts_with('+') && response.tag.find(' ') == std::string::npos,
+        FUZZ_CHECK(response.tag != "*" && !bytes.starts_with('+') &&
+                       response.tag.find(' ') == std::string::npos,
                    detail);
         FUZZ_CHECK(prefix == response.tag + " " || (prefix == response.tag && response.text.empty()), detail);
         break;

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!answer.AccessToken.empty() && !HasControlByte(answer.AccessToken) &&
                        !HasControlByte(answer.RefreshToken),
                    Quoted(answer.AccessToken) + " " + Quoted(answer.RefreshToken));
-        FUZZ_CHECK(answer.ExpiresIn >= 0 && answer.ExpiresIn <= int64_t{10} * 365 * 24 * 3600,
+        FUZZ_CHECK(answer.ExpiresIn >= 0 && answer.ExpiresIn <= MaxTokenLifetimeSeconds,
                    "expires in " + std::to_string(answer.ExpiresIn) + " s");
     } catch (const ETokenRefused&) {
     } catch (const ETokenEndpointError&) {

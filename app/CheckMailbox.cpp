@@ -1,6 +1,10 @@
 // The mail check: count the messages in the mailbox and show the outcome in the tray.
 
+#include <algorithm>
+#include <cstdint>
+
 #include "app/Main.h"
+#include "app/NewMailNotice.h"
 #include "base/Exceptions.h"
 #include "pop3/Pop3Errors.h"
 #include "toolz/INIToolz.h"
@@ -69,6 +73,7 @@ void TfrmMain::CheckMailbox() {
     }
     int32_t count = LastMessageCount;
     bool countArrived = false;
+    std::vector<std::string> newHeaders;
     std::u16string failure;
     try {
         POP3Main->SetHost(txtPOP3Server.Text());
@@ -80,6 +85,7 @@ void TfrmMain::CheckMailbox() {
         POP3Main->ConnectAndLogIn();
         count = POP3Main->QueryMessageCount();
         countArrived = true;
+        newHeaders = NewMessageHeaders(count);
         POP3Main->CloseSession(true);
     } catch (...) {
         failure = CurrentErrorMessageOnOneLine();
@@ -94,9 +100,36 @@ void TfrmMain::CheckMailbox() {
     // A failure after the count arrived (while closing) does not make the count stale.
     lastCheckFailed_ = !countArrived;
     lastCheckError_ = countArrived ? std::u16string() : failure;
+    CountIsNow(count, newHeaders);
+}
+
+std::vector<std::string> TfrmMain::NewMessageHeaders(int32_t count) {
+    if (count <= LastMessageCount || !cbNotify.Checked())
+        return {};
+    const int64_t arrived = int64_t{count} - LastMessageCount;
+    try {
+        return POP3Main->RetrieveNewHeaders(
+            count, static_cast<int32_t>(std::min<int64_t>(arrived, INT32_MAX)), NoticeNamesMost);
+    } catch (...) {
+        // The exchange may be out of step: no "QUIT" after it.
+        try {
+            POP3Main->CloseSession(false);
+        } catch (...) {
+        }
+        return {};
+    }
+}
+
+void TfrmMain::CountIsNow(int32_t count, const std::vector<std::string>& newHeaders) {
     ShowTrayState(count);
-    if (count > LastMessageCount)
+    if (count > LastMessageCount) {
         PlayWaveFile(txtPathToSound.Text(), true);
+        if (cbNotify.Checked()) {
+            const NewMailNoticeText notice =
+                ComposeNewMailNotice(int64_t{count} - LastMessageCount, newHeaders, CurrentUiLanguage());
+            TrayIconMain.ShowNotice(notice.summary, notice.body);
+        }
+    }
     LastMessageCount = count;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pop3/Pop3Client.h"
 #include "shell/Application.h"
@@ -60,6 +61,7 @@ public:
     TCheckBox cbTLS{this};
     TLabel lblProtocol{this};
     TComboBox cmbProtocol{this};
+    TCheckBox cbNotify{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -115,6 +117,14 @@ private:
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     void CheckMailbox();
+    // The headers of the newest new messages, fetched in the check's session when the count
+    // grew and notices are on; none otherwise, or when fetching fails (the session is then
+    // closed without "QUIT").
+    std::vector<std::string> NewMessageHeaders(int32_t count);
+    // The end of a check, whatever brought the count: the tray image and tip; when the count
+    // grew, the sound and the notice (naming the messages whose headers are given); then the
+    // count is remembered.
+    void CountIsNow(int32_t count, const std::vector<std::string>& newHeaders = {});
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;

@@ -119,7 +119,7 @@ void TfrmMain::cbWWWClick(TObject*) {
 void TfrmMain::cbTLSClick(TObject*) {
     if (loadingSettings_)
         return;
-    explicitTLSKept_ = false;
+    keptUseTLS_.reset();
     const DefaultPorts& ports = ProtocolPorts[Protocol()];
     if (cbTLS.Checked() && txtPort.Text() == ports.plain)
         txtPort.SetText(ports.tls);
@@ -144,9 +144,15 @@ TMailProtocol TfrmMain::Protocol() const {
 TIdUseTLS TfrmMain::UseTLSSetting() const {
     if (!cbTLS.Checked())
         return utNoTLSSupport;
-    if (explicitTLSKept_)
-        return utUseExplicitTLS;
+    if (keptUseTLS_ && txtPort.Text() == keptUseTLSPort_)
+        return *keptUseTLS_;
     return IsTLSPort(txtPort.Text(), Protocol()) ? utUseImplicitTLS : utUseRequireTLS;
+}
+
+// What a file without UseTLS means: plain, except on the protocol's TLS port (995, 993), where
+// only TLS can work.
+TIdUseTLS TfrmMain::UseTLSDefault() const {
+    return IsTLSPort(txtPort.Text(), Protocol()) ? utUseImplicitTLS : utNoTLSSupport;
 }
 
 void TfrmMain::FormPaint(TObject*) {
@@ -214,17 +220,16 @@ void TfrmMain::LoadProtocol() {
     cmbProtocol.SetItemIndex(shownProtocol_);
 }
 
-// A file from before TLS has no UseTLS: plain, except on the protocol's TLS port (995, 993),
-// where only TLS can work.
 void TfrmMain::LoadUseTLS() {
-    const int32_t fallback = IsTLSPort(txtPort.Text(), Protocol()) ? utUseImplicitTLS : utNoTLSSupport;
+    const int32_t fallback = UseTLSDefault();
     int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"UseTLS", u""), fallback);
     if (stored < utNoTLSSupport || stored > utUseExplicitTLS)
         stored = fallback;
     loadingSettings_ = true;
     cbTLS.SetChecked(stored != utNoTLSSupport);
     loadingSettings_ = false;
-    explicitTLSKept_ = stored == utUseExplicitTLS;
+    keptUseTLS_ = static_cast<TIdUseTLS>(stored);
+    keptUseTLSPort_ = txtPort.Text();
 }
 
 void TfrmMain::StoreSettings() {
@@ -235,7 +240,7 @@ void TfrmMain::StoreSettings() {
     WriteIniString(SettingsSection, u"PathToClient", txtPathToClient.Text());
     WriteIniString(SettingsSection, u"PathToSound", txtPathToSound.Text());
     WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
-    WriteIniString(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()));
+    WriteIniOptional(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()), IntToText(UseTLSDefault()));
     WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
     WriteIniOptional(SettingsSection, u"Notify", cbNotify.Checked() ? u"1" : u"0", u"1");
 }

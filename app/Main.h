@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,7 @@ public:
     void btnSaveClick(TObject* sender);
     void cbWWWClick(TObject* sender);
     // A click on the TLS box: the port moves between the plain and the TLS default ("110" and
-    // "995"), and a setting that only the file could give (STLS when offered) ends.
+    // "995"), and the UseTLS the file gave ends.
     void cbTLSClick(TObject* sender);
     // The user picked another protocol: a port that holds the old protocol's default moves to
     // the new one's ("110" and "143", "995" and "993").
@@ -91,8 +92,8 @@ public:
     void StoreSettings();
     // What the TLS box and the port stand for: none when the box is clear; when ticked,
     // implicit TLS on the protocol's TLS port (995, 993) and its TLS command required on any
-    // other, unless the file asked for the command when offered and the box has not been
-    // touched since.
+    // other, unless the file holds a UseTLS of its own and neither the box nor the port has been
+    // changed since.
     TIdUseTLS UseTLSSetting() const;
     TMailProtocol Protocol() const;
 
@@ -113,6 +114,7 @@ private:
     bool SixFieldsFilled() const;
     void ApplyWWWMode();
     void LoadUseTLS();
+    TIdUseTLS UseTLSDefault() const;
     void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
@@ -130,8 +132,9 @@ private:
     int32_t hotKeyId_ = 0;
     // Set while the settings are loaded: the TLS box is then set, not clicked.
     bool loadingSettings_ = false;
-    // The file's utUseExplicitTLS, kept until the user changes the TLS box.
-    bool explicitTLSKept_ = false;
+    // The file's UseTLS, kept as it stands while the box and the port are as they were loaded.
+    std::optional<TIdUseTLS> keptUseTLS_;
+    std::u16string keptUseTLSPort_;
     // The protocol before the user's latest pick, whose default ports the port may hold.
     TMailProtocol shownProtocol_ = mpPOP3;
     // The message of the error that ended the last check before the count arrived, if it did.

@@ -50,6 +50,20 @@ void TIdSocketHandle::Connect() {
     ReadAddressesBack();
 }
 
+void TIdSocketHandle::Listen(int32_t backlog) {
+    GStack()->Listen(handle_, backlog);
+}
+
+bool TIdSocketHandle::Accept(TIdSocketHandle& client) {
+    const TIdStackSocketHandle accepted = GStack()->Accept(handle_);
+    if (accepted == Id_INVALID_SOCKET)
+        return false;
+    client.Reset();
+    client.SetHandle(accepted);
+    client.ReadAddressesBack();
+    return true;
+}
+
 bool TIdSocketHandle::BeginConnect() {
     if (!GStack()->BeginConnect(handle_, peerIP_, ipVersion_, peerPort_))
         return false;

@@ -337,8 +337,8 @@ TEST_F(SettingsWindowTest, UseTLSIsLoadedStoredAfterTheOthersAndGivenToTheCheck)
     const std::vector<Case> cases = {
         {"110", "", false, utNoTLSSupport},   {"995", "", true, utUseImplicitTLS},
         {"110", "0", false, utNoTLSSupport},  {"995", "1", true, utUseImplicitTLS},
-        {"110", "2", true, utUseRequireTLS},  {"995", "2", true, utUseImplicitTLS},
-        {"110", "1", true, utUseRequireTLS},  {"110", "3", true, utUseExplicitTLS},
+        {"110", "2", true, utUseRequireTLS},  {"995", "2", true, utUseRequireTLS},
+        {"110", "1", true, utUseImplicitTLS}, {"110", "3", true, utUseExplicitTLS},
         {"995", "7", true, utUseImplicitTLS}, {"110", "x", false, utNoTLSSupport},
     };
     for (const Case& c : cases) {
@@ -354,18 +354,14 @@ TEST_F(SettingsWindowTest, UseTLSIsLoadedStoredAfterTheOthersAndGivenToTheCheck)
         EXPECT_EQ(pop3->UseTLS(), c.setting);
         EXPECT_EQ(pop3->Port(), std::stoi(c.port));
         window.reset();
-        // Every line stays as it was; a missing key is added at the end of its section.
-        const std::string stored = "UseTLS=" + std::to_string(c.setting) + "\n";
-        const std::string expected =
-            c.stored.empty()
-                ? SettingsFileText(c.port, "").insert(SettingsFileText(c.port, "").find("[Other]"), stored)
-                : SettingsFileText(c.port, stored);
-        EXPECT_EQ(ReadWholeFile(SettingsFilePath()), expected);
+        // Every line stays as it was; a file without the key, whose default holds, gets none.
+        const std::string stored = c.stored.empty() ? "" : "UseTLS=" + std::to_string(c.setting) + "\n";
+        EXPECT_EQ(ReadWholeFile(SettingsFilePath()), SettingsFileText(c.port, stored));
         RemoveSettingsFile();
     }
 }
 
-TEST_F(SettingsWindowTest, TlsBoxMovesTheDefaultPortAndEndsTheExplicitTlsOfTheFile) {
+TEST_F(SettingsWindowTest, TlsBoxMovesTheDefaultPortAndEndsTheUseTlsOfTheFile) {
     ASSERT_TRUE(SettingsFileWorks());
     CreateWindow();
     struct Step {
@@ -391,6 +387,9 @@ TEST_F(SettingsWindowTest, TlsBoxMovesTheDefaultPortAndEndsTheExplicitTlsOfTheFi
     WriteIniString(u"Main", u"Port", u"110");
     CreateWindow();
     EXPECT_EQ(window->UseTLSSetting(), utUseExplicitTLS);
+    window->txtPort.SetText(u"2110");
+    EXPECT_EQ(window->UseTLSSetting(), utUseRequireTLS) << "the port was changed: 3 is gone";
+    window->txtPort.SetText(u"110");
     window->cbTLS.SetChecked(false);
     window->cbTLS.SetChecked(true);
     EXPECT_EQ(window->UseTLSSetting(), utUseImplicitTLS) << "the box was changed: 3 is gone";

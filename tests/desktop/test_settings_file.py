@@ -13,9 +13,9 @@ from pop3_stub import Pop3Stub
 from settings_window import click_www_box, fill_in
 
 
-def stored_form(server, port, user_name, password, path_to_client, path_to_sound, www, use_tls=0):
+def stored_form(server, port, user_name, password, path_to_client, path_to_sound, www, use_tls=None):
     """The settings file as the program writes it: section Main, the seven keys in their order, then
-    UseTLS."""
+    UseTLS when it differs from what its absence means."""
     return ("[Main]\n"
             f"POP3Server={server}\n"
             f"Port={port}\n"
@@ -24,7 +24,7 @@ def stored_form(server, port, user_name, password, path_to_client, path_to_sound
             f"PathToClient={path_to_client}\n"
             f"PathToSound={path_to_sound}\n"
             f"WWW={www}\n"
-            f"UseTLS={use_tls}\n")
+            + ("" if use_tls is None else f"UseTLS={use_tls}\n"))
 
 
 def read_text(path):
@@ -83,7 +83,7 @@ class SettingsFileTest(DesktopTestCase):
         self.assertEqual(run.wait_exit(), 0)
         self.assertEqual(read_text(run.settings_path),
                          stored_form("pop.example.org", 995, "anna", "hemligt", "https://mail.example.org/",
-                                     "/home/anna/new-mail.wav", 1))
+                                     "/home/anna/new-mail.wav", 1, use_tls=0))
         self.assertEqual(stat.S_IMODE(os.stat(run.settings_path).st_mode), 0o600,
                          "the file with the scrambled password is readable by others")
 

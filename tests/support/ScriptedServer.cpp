@@ -69,6 +69,9 @@ ScriptStep ResetConnection() {
 ScriptStep ServerSendsForever(std::string line) {
     return {ScriptStep::kSendForever, line + "\r\n", {}};
 }
+ScriptStep ServerTagged(std::string rest) {
+    return {ScriptStep::kSendTagged, std::move(rest) + "\r\n", {}};
+}
 ScriptStep ServerStartsTls() {
     return {ScriptStep::kStartTls, {}, {}};
 }
@@ -193,6 +196,8 @@ bool ScriptedServer::RunStep(TestSocket socket, size_t index, const ScriptStep& 
         return false;
     case ScriptStep::kStartTls:
         return StartTls(socket);
+    case ScriptStep::kSendTagged:
+        return SendAll(socket, LastCommandTag(index, lineStart) + " " + step.bytes);
     case ScriptStep::kCutRecord: {
         const std::string record = SealRecord(step.bytes);
         const size_t half = record.size() / 2;
@@ -331,6 +336,27 @@ bool ScriptedServer::AwaitLine(TestSocket socket, size_t index, size_t& lineStar
             return false;
     }
     return false;
+}
+
+std::string ScriptedServer::LastCommandTag(size_t index, size_t lineEnd) const {
+    std::string received;
+    {
+        std::lock_guard lock(mutex_);
+        received = connections_[index].received.substr(0, lineEnd);
+    }
+    std::string tag;
+    bool continuesLiteral = false;
+    for (size_t start = 0; start < received.size();) {
+        const size_t end = std::min(received.find('\n', start), received.size());
+        std::string line = received.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!continuesLiteral && line.find(' ') != std::string::npos)
+            tag = line.substr(0, line.find(' '));
+        continuesLiteral = !line.empty() && line.back() == '}';
+        start = end + 1;
+    }
+    return tag;
 }
 
 bool ScriptedServer::SendAll(TestSocket socket, std::string_view bytes) {

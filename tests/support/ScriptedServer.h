@@ -44,6 +44,7 @@ struct ScriptStep {
         kReset,
         kSendForever,
         kStartTls,
+        kSendTagged,
         kCutRecord
     };
     Kind kind = kSend;
@@ -69,6 +70,11 @@ ScriptStep CloseConnection();
 ScriptStep ResetConnection();
 // Sends the line followed by CR LF over and over until the client closes the connection.
 ScriptStep ServerSendsForever(std::string line);
+// Sends the tag of the client's last IMAP command, a space, `rest` and CR LF: the command's
+// tagged reply ("A3" and "OK done" give "A3 OK done"). A command is a line with a tag and a name
+// that does not continue a literal ("{N}" at the end of the line before): not "DONE", which ends
+// IDLE, nor the answer to a continuation request.
+ScriptStep ServerTagged(std::string rest);
 // Runs the server side of a TLS handshake (up to 10 s); the connection ends when it fails.
 ScriptStep ServerStartsTls();
 // Over TLS: seals the line with CR LF into one record, sends its first half, stays silent for
@@ -124,6 +130,8 @@ private:
     bool RecordUntil(TestSocket socket, size_t index, std::chrono::steady_clock::time_point deadline);
     bool AwaitLine(TestSocket socket, size_t index, size_t& lineStart);
     bool SendAll(TestSocket socket, std::string_view bytes);
+    // The tag of the last command among the client's lines that end before lineEnd.
+    std::string LastCommandTag(size_t index, size_t lineEnd) const;
     // Sends on the socket itself, past TLS.
     bool SendRaw(TestSocket socket, std::string_view bytes);
     // The bytes as one TLS record, not sent (empty without TLS).

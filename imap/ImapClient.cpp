@@ -1,0 +1,480 @@
+#include "imap/ImapClient.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/Integers.h"
+#include "base/Text.h"
+#include "imap/ImapErrors.h"
+#include "pop3/Pop3Errors.h"
+#include "transport/BearerSasl.h"
+#include "transport/Messages.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a count is taken again when the mailbox changed while the server counted.
+constexpr int kCountRounds = 3;
+
+bool SameAsciiIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SameAsciiIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool IsNumber(const ImapToken& token) {
+    return token.kind == ImapToken::kAtom && !token.text.empty() &&
+           token.text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A count the server sent: decimal digits within the signed 32-bit range.
+int32_t ParseCount(const ImapToken& token) {
+    const std::optional<int32_t> value =
+        IsNumber(token) && token.text.size() <= 10 ? TryTextToInt(AsciiToText(token.text)) : std::nullopt;
+    if (!value || *value < 0)
+        throw ImapProtocolError(u"The server sent no valid count: " + Utf8ToText(token.text));
+    return *value;
+}
+
+bool NeedsLiteral(std::string_view bytes) {
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte >= 0x7F;
+    });
+}
+
+} // namespace
+
+ImapClient::ImapClient() : TIdExplicitTLSClient(DefaultPort, DefaultTLSPort) {}
+
+ImapClient::~ImapClient() = default;
+
+void ImapClient::ResetSession() {
+    nextTag_ = 1;
+    capabilities_.clear();
+    capabilitiesLearnt_ = false;
+    preauthenticated_ = false;
+    loggingOut_ = false;
+    idling_ = false;
+    idleTag_.clear();
+    mailboxChanged_ = false;
+    statusUnseen_ = -1;
+    searchCount_ = -1;
+}
+
+void ImapClient::ConnectAndLogIn() {
+    ResetSession();
+    PrepareTLS();
+    SetDeadline(Clock::now() + sessionTimeLimit_);
+    try {
+        OpenTcpConnection();
+    } catch (...) {
+        // No session began: its limit must not outlive it.
+        ClearDeadline();
+        throw;
+    }
+    IOHandler()->SetMaxLineLength(MaxLineLength);
+    try {
+        ReadGreeting();
+        if (!capabilitiesLearnt_)
+            RunCommand("CAPABILITY");
+        StartTlsByCommand();
+        if (!preauthenticated_)
+            SignIn();
+        KeepTlsSession();
+    } catch (...) {
+        CloseTcpConnection(false);
+        ClearDeadline();
+        throw;
+    }
+}
+
+void ImapClient::ReadGreeting() {
+    const ImapResponse greeting = ReadResponse();
+    if (greeting.kind != ImapResponse::kUntagged)
+        throw ImapProtocolError(u"The server's greeting is no IMAP greeting: " + Utf8ToText(greeting.text));
+    HandleUntagged(greeting); // a "BYE" raises here
+    const std::string keyword = greeting.Keyword();
+    if (keyword == "PREAUTH")
+        preauthenticated_ = true;
+    else if (keyword != "OK")
+        throw ImapProtocolError(u"The server's greeting is no IMAP greeting: " + Utf8ToText(greeting.text));
+}
+
+void ImapClient::StartTlsByCommand() {
+    if (!TLSCommandDue())
+        return;
+    try {
+        RunCommand("STARTTLS");
+    } catch (const ImapReplyError& refusal) {
+        if (refusal.Status() == u"BYE")
+            throw;
+        if (!SupportsTLS())
+            throw EIdTLSUnavailable(std::string_view("Server does not offer STARTTLS."));
+        throw EIdTLSUnavailable(u"Server refused STARTTLS: " + refusal.Message());
+    }
+    // The handshake drops what came after the OK: it came in the clear and may be forged, as
+    // may the capabilities the server listed before.
+    StartTLS();
+    capabilities_.clear();
+    RunCommand("CAPABILITY");
+}
+
+void ImapClient::SignIn() {
+    if (!accessToken_.empty())
+        Authenticate();
+    else
+        LogInWithPassword();
+    // A server may offer more once signed in (IDLE, ESEARCH); most say so in the OK.
+    if (!capabilitiesLearnt_) {
+        capabilities_.clear();
+        RunCommand("CAPABILITY");
+    }
+}
+
+void ImapClient::LogInWithPassword() {
+    if (HasCapability(u"LOGINDISABLED"))
+        throw ImapProtocolError(
+            std::string_view("The server does not allow LOGIN on this connection (LOGINDISABLED)."));
+    capabilitiesLearnt_ = false;
+    RunCommand({{"LOGIN "}, AString(TextToUtf8(username_)), {" "}, AString(TextToUtf8(password_))});
+}
+
+void ImapClient::Authenticate() {
+    std::vector<std::u16string> mechanisms;
+    for (const std::string& capability : capabilities_) {
+        if (StartsWithIgnoringCase(capability, "AUTH="))
+            mechanisms.push_back(Utf8ToText(capability.substr(5)));
+    }
+    const BearerMechanism mechanism = ChooseBearerMechanism(mechanisms);
+    const std::string response =
+        TextToUtf8(BearerInitialResponse(mechanism, username_, Host(), Port(), TextToUtf8(accessToken_)));
+    const std::string command = NextTag() + " AUTHENTICATE " + TextToUtf8(BearerMechanismName(mechanism));
+    const std::string tag = command.substr(0, command.find(' '));
+    untaggedInCommand_ = 0;
+    capabilitiesLearnt_ = false;
+    if (HasCapability(u"SASL-IR")) {
+        WriteBytes(command + " " + response + "\r\n");
+    } else {
+        WriteBytes(command + "\r\n");
+        AwaitContinuation();
+        WriteBytes(response + "\r\n");
+    }
+    // A refused token comes back as a challenge first, answered with an empty line.
+    std::u16string challenge;
+    try {
+        AwaitTagged(tag, [&](const ImapResponse& failure) {
+            challenge = DecodeBearerChallenge(Utf8ToText(failure.text));
+            WriteBytes("\r\n");
+        });
+    } catch (const ImapReplyError& refusal) {
+        if (refusal.Status() != u"NO")
+            throw;
+        throw EBearerTokenRejected(refusal.Message(), challenge);
+    }
+}
+
+ImapClient::CommandPart ImapClient::AString(std::string_view bytes) {
+    if (NeedsLiteral(bytes))
+        return {std::string(bytes), true};
+    std::string quoted = "\"";
+    for (char c : bytes) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return {quoted + "\"", false};
+}
+
+int32_t ImapClient::QueryUnseenCount() {
+    statusUnseen_ = -1;
+    RunCommand("STATUS INBOX (UNSEEN)");
+    if (statusUnseen_ < 0)
+        throw ImapProtocolError(std::string_view("The server's STATUS reply holds no UNSEEN count."));
+    return statusUnseen_;
+}
+
+bool ImapClient::HasCapability(std::u16string_view name) const {
+    const std::string wanted = TextToUtf8(name);
+    return std::any_of(capabilities_.begin(), capabilities_.end(), [&](const std::string& capability) {
+        return SameAsciiIgnoringCase(capability, wanted);
+    });
+}
+
+void ImapClient::ExamineInbox() {
+    RunCommand("EXAMINE INBOX");
+    mailboxChanged_ = false;
+}
+
+int32_t ImapClient::CountUnseenInSelected() {
+    const bool extended = HasCapability(u"ESEARCH");
+    for (int round = 1;; ++round) {
+        mailboxChanged_ = false;
+        searchCount_ = -1;
+        RunCommand(extended ? "SEARCH RETURN (COUNT) UNSEEN" : "SEARCH UNSEEN");
+        if (searchCount_ < 0)
+            throw ImapProtocolError(std::string_view("The server's SEARCH reply holds no count."));
+        // A message that arrived while the server searched is not in the count.
+        if (!mailboxChanged_ || round == kCountRounds)
+            return searchCount_;
+    }
+}
+
+void ImapClient::StartIdle() {
+    RequireConnection();
+    untaggedInCommand_ = 0;
+    idleTag_ = NextTag();
+    WriteBytes(idleTag_ + " IDLE\r\n");
+    for (;;) {
+        const ImapResponse response = ReadResponse();
+        if (response.kind == ImapResponse::kUntagged) {
+            HandleUntagged(response);
+        } else if (response.kind == ImapResponse::kContinuation) {
+            idling_ = true;
+            // An idle connection waits as long as its caller wants.
+            ClearDeadline();
+            return;
+        } else if (response.tag != idleTag_) {
+            CloseAndRaise(
+                ImapProtocolError(u"The server replied with an unknown tag: " + Utf8ToText(response.tag)));
+        } else if (response.Keyword() == "OK") {
+            throw ImapProtocolError(std::string_view("The server ended IDLE before it began."));
+        } else {
+            RaiseRefusal(response);
+        }
+    }
+}
+
+bool ImapClient::PollIdle(int32_t waitMs) {
+    RequireConnection();
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+    int32_t handled = 0;
+    while (idling_ && handled < MaxUntaggedResponses) {
+        if (!ImapReplyReader::LineQueued(*IOHandler())) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (IOHandler()->FillInputBuffer(true, static_cast<int32_t>(std::max<int64_t>(left, 0)), false) ==
+                -1)
+                break;
+            continue;
+        }
+        const ImapResponse response = ReadResponse();
+        ++handled;
+        untaggedInCommand_ = 0;
+        if (response.kind == ImapResponse::kUntagged) {
+            HandleUntagged(response);
+        } else if (response.kind == ImapResponse::kTagged && response.tag == idleTag_) {
+            // The server ended the IDLE itself: the caller counts again and idles anew.
+            idling_ = false;
+            if (response.Keyword() != "OK")
+                RaiseRefusal(response);
+            mailboxChanged_ = true;
+        } else {
+            CloseAndRaise(ImapProtocolError(u"Unexpected reply during IDLE: " + Utf8ToText(response.text)));
+        }
+    }
+    return std::exchange(mailboxChanged_, false);
+}
+
+void ImapClient::StopIdle() {
+    if (!idling_)
+        return;
+    SetDeadline(Clock::now() + sessionTimeLimit_);
+    idling_ = false;
+    untaggedInCommand_ = 0;
+    WriteBytes("DONE\r\n");
+    AwaitTagged(idleTag_);
+}
+
+void ImapClient::CloseSession() {
+    try {
+        CloseTcpConnection(true);
+    } catch (...) {
+        idling_ = false;
+        ClearDeadline();
+        throw;
+    }
+    idling_ = false;
+    ClearDeadline();
+}
+
+void ImapClient::NotifyPeerBeforeClose() {
+    StopIdle();
+    loggingOut_ = true;
+    try {
+        RunCommand("LOGOUT");
+    } catch (...) {
+        loggingOut_ = false;
+        throw;
+    }
+    loggingOut_ = false;
+}
+
+// ---- The exchange ----
+
+std::string ImapClient::NextTag() {
+    return "A" + std::to_string(nextTag_++);
+}
+
+ImapResponse ImapClient::ReadResponse() {
+    RequireConnection();
+    try {
+        return reader_.Read(*IOHandler());
+    } catch (...) {
+        // A reply broken off (time-out, oversized literal, flood) leaves the stream out of step:
+        // nothing more can be said on this connection.
+        idling_ = false;
+        CloseTcpConnection(false);
+        throw;
+    }
+}
+
+void ImapClient::WriteBytes(const std::string& bytes) {
+    IOHandler()->WriteBytes(TIdBytes(bytes.begin(), bytes.end()));
+}
+
+ImapResponse ImapClient::RunCommand(const std::vector<CommandPart>& parts) {
+    RequireConnection();
+    untaggedInCommand_ = 0;
+    const std::string tag = NextTag();
+    const bool nonSynchronizing = HasCapability(u"LITERAL+");
+    std::string pending = tag + " ";
+    for (const CommandPart& part : parts) {
+        if (!part.literal) {
+            pending += part.bytes;
+            continue;
+        }
+        const std::string size = std::to_string(part.bytes.size());
+        if (nonSynchronizing) {
+            pending += "{" + size + "+}\r\n" + part.bytes;
+            continue;
+        }
+        // A synchronizing literal: the server says when it takes the bytes.
+        WriteBytes(pending + "{" + size + "}\r\n");
+        AwaitContinuation();
+        pending = part.bytes;
+    }
+    WriteBytes(pending + "\r\n");
+    return AwaitTagged(tag);
+}
+
+void ImapClient::AwaitContinuation() {
+    for (;;) {
+        const ImapResponse response = ReadResponse();
+        if (response.kind == ImapResponse::kContinuation)
+            return;
+        if (response.kind == ImapResponse::kUntagged)
+            HandleUntagged(response);
+        else if (response.Keyword() == "OK")
+            throw ImapProtocolError(u"The server did not take a literal: " + Utf8ToText(response.text));
+        else
+            RaiseRefusal(response);
+    }
+}
+
+ImapResponse ImapClient::AwaitTagged(const std::string& tag, const ContinuationHandler& onContinuation) {
+    bool continued = false;
+    for (;;) {
+        ImapResponse response = ReadResponse();
+        if (response.kind == ImapResponse::kUntagged) {
+            HandleUntagged(response);
+            continue;
+        }
+        if (response.kind == ImapResponse::kContinuation && onContinuation && !continued) {
+            continued = true;
+            onContinuation(response);
+            continue;
+        }
+        if (response.kind == ImapResponse::kContinuation)
+            CloseAndRaise(ImapProtocolError(u"Unexpected continuation request: " + response.HumanText()));
+        if (response.tag != tag)
+            CloseAndRaise(
+                ImapProtocolError(u"The server replied with an unknown tag: " + Utf8ToText(response.tag)));
+        const std::string code = response.ResponseCode();
+        if (StartsWithIgnoringCase(code, "CAPABILITY "))
+            TakeCapabilities(std::string_view(code).substr(11));
+        if (response.Keyword() != "OK")
+            RaiseRefusal(response);
+        return response;
+    }
+}
+
+void ImapClient::HandleUntagged(const ImapResponse& response) {
+    if (++untaggedInCommand_ > MaxUntaggedResponses)
+        CloseAndRaise(EIdMaxCaptureLineExceeded(RSMaximumNumberOfCaptureLineExceeded));
+    const std::string keyword = response.Keyword();
+    if (keyword == "BYE") {
+        if (!loggingOut_)
+            CloseAfterBye(response);
+    } else if (keyword == "CAPABILITY") {
+        TakeCapabilities(std::string_view(response.text).substr(std::min<size_t>(11, response.text.size())));
+    } else if (keyword == "OK" || keyword == "NO" || keyword == "BAD" || keyword == "PREAUTH") {
+        const std::string code = response.ResponseCode();
+        if (StartsWithIgnoringCase(code, "CAPABILITY "))
+            TakeCapabilities(std::string_view(code).substr(11));
+    } else if (keyword == "STATUS") {
+        TakeStatus(response.Tokens());
+    } else if (keyword == "SEARCH" || keyword == "ESEARCH") {
+        TakeSearch(response.Tokens(), keyword == "ESEARCH");
+    } else if (keyword == "EXISTS" || keyword == "EXPUNGE" || keyword == "FETCH") {
+        mailboxChanged_ = true;
+    }
+}
+
+void ImapClient::TakeCapabilities(std::string_view list) {
+    capabilities_.clear();
+    for (const ImapToken& token : TokenizeImap(list))
+        capabilities_.push_back(token.text);
+    capabilitiesLearnt_ = true;
+}
+
+// "STATUS" mailbox "(" name value ... ")": the UNSEEN value when the mailbox is INBOX.
+void ImapClient::TakeStatus(const std::vector<ImapToken>& tokens) {
+    if (tokens.size() < 3 || !SameAsciiIgnoringCase(tokens[1].text, "INBOX") ||
+        tokens[2].kind != ImapToken::kOpen)
+        return;
+    for (size_t i = 3; i + 1 < tokens.size() && tokens[i].kind != ImapToken::kClose; i += 2) {
+        if (SameAsciiIgnoringCase(tokens[i].text, "UNSEEN"))
+            statusUnseen_ = ParseCount(tokens[i + 1]);
+    }
+}
+
+// "SEARCH" and the numbers of the messages found, or "ESEARCH" with its "COUNT" value (none
+// when nothing was found).
+void ImapClient::TakeSearch(const std::vector<ImapToken>& tokens, bool extended) {
+    int32_t count = std::max(searchCount_, 0);
+    if (!extended) {
+        count += static_cast<int32_t>(std::count_if(tokens.begin() + 1, tokens.end(), IsNumber));
+    } else {
+        for (size_t i = 1; i + 1 < tokens.size(); ++i) {
+            if (tokens[i].kind == ImapToken::kAtom && SameAsciiIgnoringCase(tokens[i].text, "COUNT"))
+                count = ParseCount(tokens[i + 1]);
+        }
+    }
+    searchCount_ = count;
+}
+
+template <class Error> void ImapClient::CloseAndRaise(const Error& error) {
+    idling_ = false;
+    CloseTcpConnection(false);
+    throw error;
+}
+
+void ImapClient::CloseAfterBye(const ImapResponse& response) {
+    try {
+        RaiseRefusal(response);
+    } catch (const ImapReplyError& bye) {
+        CloseAndRaise(bye);
+    }
+}
+
+void ImapClient::RaiseRefusal(const ImapResponse& response) {
+    const std::u16string status = Utf8ToText(response.Keyword());
+    const std::u16string text = response.HumanText();
+    throw ImapReplyError(status, Utf8ToText(response.ResponseCode()), text.empty() ? status : text);
+}

@@ -1,5 +1,7 @@
 // The mail check: count the messages in the mailbox and show the outcome in the tray.
 
+#include <optional>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -63,18 +65,31 @@ std::u16string CurrentErrorMessageOnOneLine() {
 
 } // namespace
 
+struct TfrmMain::CheckOutcome {
+    std::optional<int32_t> count;        // none when the check failed before the count arrived
+    std::u16string failure;              // the error that ended it then, on one line
+    std::vector<std::string> newHeaders; // of the newest new messages, for the notice
+};
+
 void TfrmMain::CheckMailbox() {
     if (Visible() || !SixFieldsFilled())
         return;
+    if (WatchMain->State() == MailboxWatch::wsIdling) {
+        WatchMain->CountNow();
+        return;
+    }
+    ShowCheckOutcome(Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3());
+}
+
+// "CloseSession" after the count; after a failure, only while the connection is still open. An
+// error of that query itself is not caught: it reaches the default error report.
+TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
     try {
         POP3Main->SetConnectTimeout(CheckTimeoutMs);
         POP3Main->SetReadTimeout(CheckTimeoutMs);
     } catch (...) {
     }
-    int32_t count = LastMessageCount;
-    bool countArrived = false;
-    std::vector<std::string> newHeaders;
-    std::u16string failure;
+    CheckOutcome outcome;
     try {
         POP3Main->SetHost(txtPOP3Server.Text());
         // Before the port: the client's own move of a default port must not override the box.
@@ -83,13 +98,12 @@ void TfrmMain::CheckMailbox() {
         POP3Main->SetUsername(txtUserName.Text());
         POP3Main->SetPassword(txtPassword.Text());
         POP3Main->ConnectAndLogIn();
-        count = POP3Main->QueryMessageCount();
-        countArrived = true;
-        newHeaders = NewMessageHeaders(count);
+        outcome.count = POP3Main->QueryMessageCount();
+        outcome.newHeaders = NewPop3Headers(*outcome.count);
         POP3Main->CloseSession(true);
     } catch (...) {
-        failure = CurrentErrorMessageOnOneLine();
-        // An error of this query itself is not caught: it reaches the default error report.
+        if (!outcome.count)
+            outcome.failure = CurrentErrorMessageOnOneLine();
         if (POP3Main->TcpConnectionIsOpen()) {
             try {
                 POP3Main->CloseSession(true);
@@ -97,13 +111,10 @@ void TfrmMain::CheckMailbox() {
             }
         }
     }
-    // A failure after the count arrived (while closing) does not make the count stale.
-    lastCheckFailed_ = !countArrived;
-    lastCheckError_ = countArrived ? std::u16string() : failure;
-    CountIsNow(count, newHeaders);
+    return outcome;
 }
 
-std::vector<std::string> TfrmMain::NewMessageHeaders(int32_t count) {
+std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
     if (count <= LastMessageCount || !cbNotify.Checked())
         return {};
     const int64_t arrived = int64_t{count} - LastMessageCount;
@@ -120,17 +131,64 @@ std::vector<std::string> TfrmMain::NewMessageHeaders(int32_t count) {
     }
 }
 
-void TfrmMain::CountIsNow(int32_t count, const std::vector<std::string>& newHeaders) {
+// The unseen messages of INBOX. On a server that offers IDLE the connection stays open for the
+// watch; elsewhere, and when the watch cannot start, the session ends here.
+TfrmMain::CheckOutcome TfrmMain::CheckWithImap() {
+    CheckOutcome outcome;
+    try {
+        ConfigureImapClient();
+        IMAPMain->ConnectAndLogIn();
+        outcome.count = IMAPMain->QueryUnseenCount();
+        if (IMAPMain->HasCapability(u"IDLE") && WatchMain->Start())
+            return outcome;
+        WatchMain->Stop();
+        IMAPMain->CloseSession();
+    } catch (...) {
+        if (!outcome.count)
+            outcome.failure = CurrentErrorMessageOnOneLine();
+        try {
+            IMAPMain->CloseTcpConnection(false);
+        } catch (...) {
+        }
+    }
+    return outcome;
+}
+
+void TfrmMain::ConfigureImapClient() {
+    IMAPMain->SetConnectTimeout(CheckTimeoutMs);
+    IMAPMain->SetReadTimeout(CheckTimeoutMs);
+    IMAPMain->SetHost(txtPOP3Server.Text());
+    IMAPMain->SetUseTLS(UseTLSSetting());
+    IMAPMain->SetPort(IntegerFromText(txtPort.Text(), ImapClient::DefaultPort));
+    IMAPMain->SetUsername(txtUserName.Text());
+    IMAPMain->SetPassword(txtPassword.Text());
+}
+
+void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
+    // A failure after the count arrived (while closing) does not make the count stale.
+    lastCheckFailed_ = !outcome.count;
+    lastCheckError_ = outcome.failure;
+    ShowCount(outcome.count.value_or(LastMessageCount), outcome.newHeaders);
+}
+
+void TfrmMain::WatchCounted(int32_t count) {
+    ShowCheckOutcome({count, {}, {}});
+}
+
+void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeaders) {
     ShowTrayState(count);
     if (count > LastMessageCount) {
         PlayWaveFile(txtPathToSound.Text(), true);
-        if (cbNotify.Checked()) {
-            const NewMailNoticeText notice =
-                ComposeNewMailNotice(int64_t{count} - LastMessageCount, newHeaders, CurrentUiLanguage());
-            TrayIconMain.ShowNotice(notice.summary, notice.body);
-        }
+        ShowNewMailNotice(int64_t{count} - LastMessageCount, newHeaders);
     }
     LastMessageCount = count;
+}
+
+void TfrmMain::ShowNewMailNotice(int64_t arrived, const std::vector<std::string>& newHeaders) {
+    if (!cbNotify.Checked())
+        return;
+    const NewMailNoticeText notice = ComposeNewMailNotice(arrived, newHeaders, CurrentUiLanguage());
+    TrayIconMain.ShowNotice(notice.summary, notice.body);
 }
 
 // Image and tip from the count; while the last check has failed, the tip says so on a second

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/MailboxWatch.h"
+#include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
 #include "shell/Application.h"
 #include "shell/Controls.h"
@@ -60,6 +62,9 @@ public:
     TMenuItem mnuSettings;
     TCheckBox cbWWW{this};
     TCheckBox cbTLS{this};
+    std::unique_ptr<ImapClient> IMAPMain;
+    // Keeps IMAPMain's connection in IDLE after a check on a server that offers it.
+    std::unique_ptr<MailboxWatch> WatchMain;
     TLabel lblProtocol{this};
     TComboBox cmbProtocol{this};
     TCheckBox cbNotify{this};
@@ -118,15 +123,25 @@ private:
     void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
+    // One check of the mailbox, by the protocol chosen; while the watch idles, a count on its
+    // connection instead.
     void CheckMailbox();
+    struct CheckOutcome;
+    CheckOutcome CheckWithPop3();
     // The headers of the newest new messages, fetched in the check's session when the count
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
-    std::vector<std::string> NewMessageHeaders(int32_t count);
-    // The end of a check, whatever brought the count: the tray image and tip; when the count
-    // grew, the sound and the notice (naming the messages whose headers are given); then the
-    // count is remembered.
-    void CountIsNow(int32_t count, const std::vector<std::string>& newHeaders = {});
+    std::vector<std::string> NewPop3Headers(int32_t count);
+    CheckOutcome CheckWithImap();
+    void ConfigureImapClient();
+    // The end of every check: the count, or the previous one with the failure line.
+    void ShowCheckOutcome(const CheckOutcome& outcome);
+    // The watch counted on its connection.
+    void WatchCounted(int32_t count);
+    // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
+    // messages whose headers are given) when it grew, LastMessageCount.
+    void ShowCount(int32_t count, const std::vector<std::string>& newHeaders = {});
+    void ShowNewMailNotice(int64_t arrived, const std::vector<std::string>& newHeaders);
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;

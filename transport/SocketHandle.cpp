@@ -52,6 +52,10 @@ void TIdSocketHandle::Connect() {
 
 void TIdSocketHandle::Listen(int32_t backlog) {
     GStack()->Listen(handle_, backlog);
+    // A bind to any port may leave the choice to listen(): the port is known only now.
+    const SocketAddress local = GStack()->LocalAddress(handle_);
+    ip_ = local.IP;
+    port_ = local.Port;
 }
 
 bool TIdSocketHandle::Accept(TIdSocketHandle& client) {

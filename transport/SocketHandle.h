@@ -42,7 +42,7 @@ public:
     // while the socket is still open, reads both addresses back. Raises EIdSocketError.
     void CompleteConnect(const WakeSignal& cancel);
 
-    // listen() on the bound socket. Raises EIdSocketError.
+    // listen() on the bound socket, then the local address is read back. Raises EIdSocketError.
     void Listen(int32_t backlog);
     // Takes one waiting connection into client (which must hold no socket) and reads its
     // addresses back: false when none waits on a non-blocking socket. Raises EIdSocketError.

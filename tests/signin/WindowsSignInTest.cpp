@@ -114,12 +114,12 @@ TEST_F(WinHttpTokenEndpoint, RaisesForWhatIsNoBoundedTrustedAnswer) {
     };
     for (const Case& c : {
              Case{"oversized, declared", HttpAnswer("200 OK", Sized(oversized), oversized), "127.0.0.1",
-                  u"too large"},
-             Case{"oversized, undeclared", HttpAnswer("200 OK", "", oversized), "127.0.0.1", u"too large"},
+                  u"too large."},
+             Case{"oversized, undeclared", HttpAnswer("200 OK", "", oversized), "127.0.0.1", u"too large."},
              Case{"garbage", std::string("\x01\x02 no HTTP here\r\n\r\n"), "127.0.0.1", u"not HTTP"},
-             Case{"silent", std::nullopt, "127.0.0.1", u"no answer in time"},
+             Case{"silent", std::nullopt, "127.0.0.1", u"did not answer in time."},
              Case{"dripping slower than the time-out in all", HttpAnswer("200 OK", Sized("{}"), "{}"),
-                  "127.0.0.1", u"no answer in time", true},
+                  "127.0.0.1", u"did not answer in time.", true},
              Case{"certificate for another host", HttpAnswer("200 OK", Sized("{}"), "{}"), "localhost",
                   u"certificate"},
          }) {

@@ -1,16 +1,17 @@
 // Runs one real POP3 server on loopback for tests that cannot start it themselves (the Windows
-// suites under Wine): bg_real_pop3_server dovecot|mailutils <ready-file> [tls] [keep]
+// suites under Wine): bg_real_pop3_server dovecot|mailutils|imap4d <ready-file> [tls] [keep] [imap]
 // [certificates=<folder>] (Dovecot with the test certificates of that folder; with its login
-// processes kept). With the kind "dovecot-probe" or "mailutils-probe" it only writes "available"
-// or "unavailable"; with "certificates" it makes the test certificates and writes "made".
-// With the kind "https" it runs the scripted server over TLS instead (the certificate for 127.0.0.1)
-// for a faulty HTTPS endpoint: each connection gets, after the request's first line, the bytes of
-// the file named by [reply=<file>] (one byte every 100 ms with [drip]), or silence without that flag.
+// processes kept; serving IMAP; imap4d always serves TLS too). With the kind "dovecot-probe",
+// "mailutils-probe" or "imap4d-probe" it only writes "available" or "unavailable"; with "certificates" it
+// makes the test certificates and writes "made". With the kind "https" it runs the scripted server over TLS
+// instead (the certificate for 127.0.0.1) for a faulty HTTPS endpoint: each connection gets, after the
+// request's first line, the bytes of the file named by [reply=<file>] (one byte every 100 ms with [drip]), or
+// silence without that flag.
 //
 // It writes "<POP3 port> <control port> <TLS port> <folder>" (or "unavailable") into the ready
 // file, then
 // takes one control connection on loopback and answers each command line with "ok":
-// "fill <count>", "add", "stop". The server ends when the control connection closes, or when
+// "fill <count>", "add", "seen <count>", "stop". The server ends when the control connection closes, or when
 // none arrives within a minute.
 #include <algorithm>
 #include <cstdlib>
@@ -60,6 +61,8 @@ void Serve(RealPop3Server* server, TestSocket control) {
             server->FillMailbox(std::stoi(command.substr(5)));
         else if (server && command == "add")
             server->AddMessage();
+        else if (server && command.rfind("seen ", 0) == 0)
+            server->MarkSeen(std::stoi(command.substr(5)));
         else if (server && command == "stop")
             server->Stop();
         const std::string reply = "ok\n";
@@ -102,9 +105,9 @@ int ServeControl(const char* readyFile, uint16_t port, uint16_t tlsPort, const s
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr
-            << "usage: bg_real_pop3_server dovecot|mailutils|certificates|https <ready-file> [tls] [keep] "
-               "[certificates=<folder>] [reply=<file>] [drip]\n";
+        std::cerr << "usage: bg_real_pop3_server dovecot|mailutils|imap4d|certificates|https <ready-file> "
+                     "[tls] [keep] [imap] "
+                     "[certificates=<folder>] [reply=<file>] [drip]\n";
         return 2;
     }
     // Started from Wine, the search path is the Windows one.
@@ -132,7 +135,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     const bool dovecot = kind.rfind("dovecot", 0) == 0;
-    const bool available = dovecot ? DovecotServer::Available() : MailutilsPop3Server::Available();
+    const bool imap4d = kind.rfind("imap4d", 0) == 0;
+    const bool available = dovecot  ? DovecotServer::Available()
+                           : imap4d ? MailutilsImapServer::Available()
+                                    : MailutilsPop3Server::Available();
     if (!available || kind.ends_with("-probe")) {
         WriteReadyFile(argv[2], available ? "available" : "unavailable");
         return 0;
@@ -140,8 +146,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<RealPop3Server> server;
     uint16_t tlsPort = 0;
     if (dovecot) {
-        auto made = std::make_unique<DovecotServer>(
-            DovecotServer::Options{.keepLoginProcesses = flagged("keep"), .tls = flagged("tls")});
+        auto made = std::make_unique<DovecotServer>(DovecotServer::Options{
+            .keepLoginProcesses = flagged("keep"), .tls = flagged("tls"), .imap = flagged("imap")});
+        tlsPort = made->TlsPort();
+        server = std::move(made);
+    } else if (imap4d) {
+        auto made = std::make_unique<MailutilsImapServer>();
         tlsPort = made->TlsPort();
         server = std::move(made);
     } else {

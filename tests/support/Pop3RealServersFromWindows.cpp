@@ -109,6 +109,7 @@ RealPop3Server::RealPop3Server(const std::vector<std::string>& helperArguments) 
     std::string linuxFolder;
     if (!(fields >> port_ >> controlPort >> tlsPort_ >> linuxFolder))
         throw std::runtime_error("the real-server helper could not start " + helperArguments.front());
+    fields >> extraPort_;
     folder_ = linuxFolder;
     control_ = OpenTestSocket();
     if (!ConnectBlockingToLoopback(control_, static_cast<uint16_t>(controlPort), CommandLimitMs))

@@ -1,6 +1,7 @@
 // The mail check: count the messages in the mailbox and show the outcome in the tray.
 
 #include "app/Main.h"
+#include "app/MainTexts.h"
 #include "base/Exceptions.h"
 #include "pop3/Pop3Errors.h"
 #include "toolz/INIToolz.h"
@@ -77,7 +78,7 @@ void TfrmMain::CheckMailbox() {
         POP3Main->SetPort(IntegerFromText(txtPort.Text(), DefaultPOP3Port));
         POP3Main->SetUsername(txtUserName.Text());
         POP3Main->SetPassword(txtPassword.Text());
-        POP3Main->ConnectAndLogIn();
+        ConnectAndSignIn();
         count = POP3Main->QueryMessageCount();
         countArrived = true;
         POP3Main->CloseSession(true);
@@ -109,5 +110,7 @@ void TfrmMain::ShowTrayState(int32_t count) {
     if (lastCheckFailed_)
         tip += u"\n" + PickLanguageText(language, u"Kontrollen misslyckades: ", u"Check failed: ") +
                lastCheckError_;
+    if (!signInError_.empty())
+        tip += u"\n" + SignInFailedLine(language, signInError_);
     TrayIconMain.SetHint(tip);
 }

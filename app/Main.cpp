@@ -95,11 +95,19 @@ void TfrmMain::mnuSettingsClick(TObject*) {
 }
 
 void TfrmMain::btnSaveClick(TObject*) {
+    const TSignInKind before = storedSignInKind_;
     StoreSettings();
-    if (SixFieldsFilled()) {
-        Hide();
-        CheckMailbox();
+    if (before == siOAuth && SignInKind() == siPassword)
+        EraseStoredTokens();
+    if (!SixFieldsFilled())
+        return;
+    Hide();
+    // OAuth without a stored token: the check follows the sign-in in the browser.
+    if (SignInKind() == siOAuth && !SignInWaiting() && !TokenStored()) {
+        StartSignIn();
+        return;
     }
+    CheckMailbox();
 }
 
 void TfrmMain::cbWWWClick(TObject*) {
@@ -210,6 +218,8 @@ void TfrmMain::LoadSettings() {
     // Before UseTLS, whose absence means TLS on the protocol's own TLS port.
     LoadProtocol();
     LoadUseTLS();
+    LoadSignInSettings();
+    storedSignInKind_ = SignInKind();
 }
 
 // A file without the key, or with a value no protocol has, is POP3.
@@ -240,13 +250,15 @@ void TfrmMain::StoreSettings() {
     WriteIniString(SettingsSection, u"PathToSound", txtPathToSound.Text());
     WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
     WriteIniOptional(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()), IntToText(UseTLSDefault()));
+    StoreSignInSettings();
+    storedSignInKind_ = SignInKind();
     WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
 }
 
 bool TfrmMain::SixFieldsFilled() const {
     for (const TEdit* edit :
          {&txtPOP3Server, &txtPort, &txtUserName, &txtPassword, &txtPathToClient, &txtPathToSound})
-        if (edit->Text().empty())
+        if (edit->Text().empty() && !(edit == &txtPassword && SignInKind() == siOAuth))
             return false;
     return true;
 }

@@ -2,10 +2,13 @@
 // The main window: settings window, owner of the tray icon, the timer and the POP3 client.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/MailboxWatch.h"
+#include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
 #include "shell/Application.h"
 #include "shell/Controls.h"
@@ -64,6 +67,9 @@ public:
     TMenuItem mnuSettings;
     TCheckBox cbWWW{this};
     TCheckBox cbTLS{this};
+    std::unique_ptr<ImapClient> IMAPMain;
+    // Keeps IMAPMain's connection in IDLE after a check on a server that offers it.
+    std::unique_ptr<MailboxWatch> WatchMain;
     TLabel lblProtocol{this};
     TComboBox cmbProtocol{this};
     // The sign-in group, right-hand column.
@@ -172,13 +178,26 @@ private:
     void EraseStoredTokens();
     // A refresh token is stored for the current settings (false when the store cannot tell).
     bool TokenStored();
+    // The check's sign-in step with OAuth: TLS required, then the access token, refreshed when
+    // due. Raises ESignInNeedsTls, ESignInNeeded and the token endpoint's failures.
+    std::string BearerTokenForCheck();
+    // Runs connect, which connects and signs in with the token it is given (empty: with the
+    // password). With OAuth a token the server rejects is refreshed and tried once more; a
+    // second rejection raises ESignInNeeded, and no token is asked for until the user signs in.
+    void ConnectAndSignIn(const std::function<void(const std::string& token)>& connect);
+    // One check of the mailbox, by the protocol chosen; while the watch idles, a count on its
+    // connection instead.
     void CheckMailbox();
-    // The check's sign-in step with OAuth: TLS required, then the access token handed to the
-    // client. Raises ESignInNeeded, the token endpoint's failures and ESignInNeedsTls.
-    void UseBearerToken();
-    // Connects and signs in for one check: with OAuth, a token the server rejects is refreshed
-    // and tried once more, and a second rejection asks the user to sign in again.
-    void ConnectAndSignIn();
+    struct CheckOutcome;
+    CheckOutcome CheckWithPop3();
+    CheckOutcome CheckWithImap();
+    void ConfigureImapClient();
+    // The end of every check: the count, or the previous one with the failure line.
+    void ShowCheckOutcome(const CheckOutcome& outcome);
+    // The watch counted on its connection.
+    void WatchCounted(int32_t count);
+    // The one way a count reaches the tray: image, tip, the sound when it grew, LastMessageCount.
+    void ShowCount(int32_t count);
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;

@@ -229,33 +229,27 @@ void TfrmMain::StoreSignInSettings() {
     WriteIniOptional(SettingsSection, u"OAuthScope", txtOAuthScope.Text(), u"");
 }
 
-void TfrmMain::UseBearerToken() {
+std::string TfrmMain::BearerTokenForCheck() {
     const TUiLanguage language = CurrentUiLanguage();
     const TIdUseTLS useTLS = UseTLSSetting();
     if (useTLS != utUseImplicitTLS && useTLS != utUseRequireTLS)
         throw ESignInNeedsTls(SignInNeedsTlsText(language));
     try {
-        POP3Main->SetBearerToken(Tokens().AccessToken());
+        return Tokens().AccessToken();
     } catch (const EIdException&) {
         // No refresh token, or the provider refused it: only the user can mend that.
         if (Tokens().SignInNeeded())
             throw ESignInNeeded(SignInAgainText(language));
         throw;
     }
-    POP3Main->SetAuthType(patSASL);
 }
 
-void TfrmMain::ConnectAndSignIn() {
-    if (SignInKind() == siPassword) {
-        POP3Main->SetAuthType(patUserPass);
-        POP3Main->ConnectAndLogIn();
-        return;
-    }
+void TfrmMain::ConnectAndSignIn(const std::function<void(const std::string& token)>& connect) {
+    if (SignInKind() == siPassword)
+        return connect({});
     for (bool retried = false;; retried = true) {
-        UseBearerToken();
         try {
-            POP3Main->ConnectAndLogIn();
-            return;
+            return connect(BearerTokenForCheck());
         } catch (const EBearerTokenRejected&) {
             Tokens().Rejected(!retried);
             if (retried)

@@ -223,6 +223,7 @@ void TfrmMain::LoadSettings() {
     // Before UseTLS, whose absence means TLS on the protocol's own TLS port.
     LoadProtocol();
     LoadUseTLS();
+    cbNotify.SetChecked(ReadIniBool(SettingsSection, u"Notify", true));
     LoadSignInSettings();
     storedSignInKind_ = SignInKind();
 }
@@ -258,6 +259,7 @@ void TfrmMain::StoreSettings() {
     StoreSignInSettings();
     storedSignInKind_ = SignInKind();
     WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
+    WriteIniOptional(SettingsSection, u"Notify", cbNotify.Checked() ? u"1" : u"0", u"1");
 }
 
 bool TfrmMain::SixFieldsFilled() const {

@@ -78,6 +78,10 @@ void TfrmMain::PlaceControls() {
     cmbProtocol.SetTabOrder(11);
     cmbProtocol.SetItems({u"POP3", u"IMAP"});
     cmbProtocol.SetItemIndex(mpPOP3);
+    cbNotify.SetBounds(24, 464, 217, 17);
+    cbNotify.SetTabOrder(12);
+    cbNotify.SetCaption(u"Visa notis om ny e-post");
+    cbNotify.SetChecked(true);
     PlaceSignInGroup();
 }
 
@@ -85,7 +89,7 @@ void TfrmMain::PlaceControls() {
 void TfrmMain::PlaceSignInGroup() {
     constexpr int left = 264;
     constexpr int width = 217;
-    int tabOrder = 12;
+    int tabOrder = 13;
     cbOAuth.SetBounds(left, 24, width, 17);
     cbOAuth.SetTabOrder(tabOrder++);
     cbOAuth.SetCaption(u"Logga in med OAuth 2.0");
@@ -174,4 +178,6 @@ void TfrmMain::BindEvents() {
     btnSignIn.SetOnClick(MethodEvent(this, &TfrmMain::btnSignInClick));
     btnSignOut.SetOnClick(MethodEvent(this, &TfrmMain::btnSignOutClick));
     TimerSignIn.SetOnTimer(MethodEvent(this, &TfrmMain::TimerSignInTimer));
+    // A click on the notice takes the user to the mail as a double click on the icon does.
+    TrayIconMain.SetOnNoticeClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
 }

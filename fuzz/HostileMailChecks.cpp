@@ -13,6 +13,7 @@ constexpr int ProgramTimeoutMs = 5000;
 constexpr int CapturedLines = 200;
 constexpr int IdlePolls = 3;
 constexpr int IdlePollMs = 10;
+constexpr int32_t NoticeHeadersMost = 3;
 constexpr std::u16string_view Password = u"secret";
 // A password whose bytes IMAP cannot quote.
 constexpr std::u16string_view LiteralPassword = u"s\u00e9cret";
@@ -38,6 +39,16 @@ template <class Client> void AimAtPeer(Client& client, milliseconds sessionLimit
     client.SetSessionTimeLimit(sessionLimit);
 }
 
+// The headers of what arrived, as the program takes them for its notice: a failure there ends the
+// session without "QUIT" (the exchange may be out of step) but not the check.
+void TakeNewHeaders(TIdPOP3& pop3, int32_t count) {
+    try {
+        pop3.RetrieveNewHeaders(count, count, NoticeHeadersMost);
+    } catch (const Exception&) {
+        pop3.CloseSession(false);
+    }
+}
+
 void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLimit) {
     auto client = std::make_unique<TIdPOP3>();
     TIdPOP3& pop3 = *client;
@@ -51,9 +62,12 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
         pop3.SetAuthType(ScriptAsks(script, "token")  ? patSASL
                          : ScriptAsks(script, "apop") ? patAPOP
                                                       : patUserPass);
-        const auto steps = [&pop3] {
+        const bool notifies = ScriptAsks(script, "notify");
+        const auto steps = [&pop3, notifies] {
             pop3.ConnectAndLogIn();
-            pop3.QueryMessageCount();
+            const int32_t count = pop3.QueryMessageCount();
+            if (notifies && count > 0)
+                TakeNewHeaders(pop3, count);
             pop3.CloseSession(true);
         };
         return CheckOutcome{CheckLeftAnErrorToReport(pop3, steps, [&pop3] { pop3.CloseSession(true); }),

@@ -69,12 +69,15 @@ void TfrmMain::FormCreate(TObject*) {
 
 void TfrmMain::FormDestroy(TObject*) {
     StoreSettings();
+    WatchMain->Stop();
     UnregisterHotKey(this, hotKeyId_);
     GlobalDeleteAtom(static_cast<uint16_t>(hotKeyId_ & 0xFFFF));
 }
 
+// While the watch reconnects, its own pauses decide when the next connection is opened.
 void TfrmMain::TimerMainTimer(TObject*) {
-    CheckMailbox();
+    if (WatchMain->State() != MailboxWatch::wsReconnecting)
+        CheckMailbox();
 }
 
 void TfrmMain::HotKeyMessage(TWMHotKey& message) {
@@ -98,6 +101,8 @@ void TfrmMain::btnSaveClick(TObject*) {
     StoreSettings();
     if (SixFieldsFilled()) {
         Hide();
+        // The settings may name another mailbox: the next count comes from a fresh connection.
+        WatchMain->Stop();
         CheckMailbox();
     }
 }

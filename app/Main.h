@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "app/MailboxWatch.h"
+#include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
 #include "shell/Application.h"
 #include "shell/Controls.h"
@@ -59,6 +61,9 @@ public:
     TMenuItem mnuSettings;
     TCheckBox cbWWW{this};
     TCheckBox cbTLS{this};
+    std::unique_ptr<ImapClient> IMAPMain;
+    // Keeps IMAPMain's connection in IDLE after a check on a server that offers it.
+    std::unique_ptr<MailboxWatch> WatchMain;
     TLabel lblProtocol{this};
     TComboBox cmbProtocol{this};
 
@@ -116,7 +121,19 @@ private:
     void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
+    // One check of the mailbox, by the protocol chosen; while the watch idles, a count on its
+    // connection instead.
     void CheckMailbox();
+    struct CheckOutcome;
+    CheckOutcome CheckWithPop3();
+    CheckOutcome CheckWithImap();
+    void ConfigureImapClient();
+    // The end of every check: the count, or the previous one with the failure line.
+    void ShowCheckOutcome(const CheckOutcome& outcome);
+    // The watch counted on its connection.
+    void WatchCounted(int32_t count);
+    // The one way a count reaches the tray: image, tip, the sound when it grew, LastMessageCount.
+    void ShowCount(int32_t count);
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;

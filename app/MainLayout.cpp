@@ -22,6 +22,9 @@ void TfrmMain::CreateComponents() {
 
     POP3Main = std::make_unique<TIdPOP3>();
     POP3Main->SetAutoLogin(true);
+    IMAPMain = std::make_unique<ImapClient>();
+    WatchMain = std::make_unique<MailboxWatch>(
+        *IMAPMain, [this](int32_t count) { WatchCounted(count); }, [this] { CheckMailbox(); });
     TimerMain.SetInterval(60000);
     TimerMain.SetEnabled(true);
     BindEvents();

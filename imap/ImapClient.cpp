@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "imap/ImapErrors.h"
 #include "pop3/Pop3Errors.h"
+#include "transport/BearerSasl.h"
 #include "transport/Messages.h"
 
 namespace {
@@ -146,7 +147,37 @@ void ImapClient::LogInWithPassword() {
 }
 
 void ImapClient::Authenticate() {
-    throw ImapProtocolError(std::string_view("Signing in with a token is not available."));
+    std::vector<std::u16string> mechanisms;
+    for (const std::string& capability : capabilities_) {
+        if (StartsWithIgnoringCase(capability, "AUTH="))
+            mechanisms.push_back(Utf8ToText(capability.substr(5)));
+    }
+    const BearerMechanism mechanism = ChooseBearerMechanism(mechanisms);
+    const std::string response =
+        TextToUtf8(BearerInitialResponse(mechanism, username_, Host(), Port(), TextToUtf8(accessToken_)));
+    const std::string command = NextTag() + " AUTHENTICATE " + TextToUtf8(BearerMechanismName(mechanism));
+    const std::string tag = command.substr(0, command.find(' '));
+    untaggedInCommand_ = 0;
+    capabilitiesLearnt_ = false;
+    if (HasCapability(u"SASL-IR")) {
+        WriteBytes(command + " " + response + "\r\n");
+    } else {
+        WriteBytes(command + "\r\n");
+        AwaitContinuation();
+        WriteBytes(response + "\r\n");
+    }
+    // A refused token comes back as a challenge first, answered with an empty line.
+    std::u16string challenge;
+    try {
+        AwaitTagged(tag, [&](const ImapResponse& failure) {
+            challenge = DecodeBearerChallenge(Utf8ToText(failure.text));
+            WriteBytes("\r\n");
+        });
+    } catch (const ImapReplyError& refusal) {
+        if (refusal.Status() != u"NO")
+            throw;
+        throw EBearerTokenRejected(refusal.Message(), challenge);
+    }
 }
 
 ImapClient::CommandPart ImapClient::AString(std::string_view bytes) {
@@ -346,11 +377,17 @@ void ImapClient::AwaitContinuation() {
     }
 }
 
-ImapResponse ImapClient::AwaitTagged(const std::string& tag) {
+ImapResponse ImapClient::AwaitTagged(const std::string& tag, const ContinuationHandler& onContinuation) {
+    bool continued = false;
     for (;;) {
         ImapResponse response = ReadResponse();
         if (response.kind == ImapResponse::kUntagged) {
             HandleUntagged(response);
+            continue;
+        }
+        if (response.kind == ImapResponse::kContinuation && onContinuation && !continued) {
+            continued = true;
+            onContinuation(response);
             continue;
         }
         if (response.kind == ImapResponse::kContinuation)

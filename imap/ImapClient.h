@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,7 +58,9 @@ public:
     // access token. Raises what OpenTcpConnection raises (nothing exchanged); after the connect
     // every failure closes the connection without "LOGOUT" and is passed on: ImapReplyError
     // with the server's text for a refusal or a "BYE", EIdTLSUnavailable when STARTTLS is
-    // required but refused, ImapProtocolError when the server forbids LOGIN (LOGINDISABLED, the
+    // required but refused, EBearerTokenRejected when the server refuses the access token (with
+    // its decoded challenge), EBearerSaslBadValue for a token or name it cannot carry,
+    // ImapProtocolError when the server forbids LOGIN (LOGINDISABLED, the
     // password is not sent) or replies out of turn, EIdReadTimeout "Read timed out." for a
     // silent server or once SessionTimeLimit has passed, and the reader's errors.
     void ConnectAndLogIn();
@@ -128,7 +131,10 @@ private:
     void Authenticate();
     void SendLiteralPart(const std::string& bytes, bool lastOfCommand);
     void AwaitContinuation();
-    ImapResponse AwaitTagged(const std::string& tag);
+    // Reads up to the tagged reply; one continuation request may come first, for the handler
+    // (another, or one without a handler, is out of step).
+    using ContinuationHandler = std::function<void(const ImapResponse&)>;
+    ImapResponse AwaitTagged(const std::string& tag, const ContinuationHandler& onContinuation = {});
     void TakeCapabilities(std::string_view list);
     void TakeStatus(const std::vector<ImapToken>& tokens);
     void TakeSearch(const std::vector<ImapToken>& tokens, bool extended);

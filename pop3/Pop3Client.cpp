@@ -1,10 +1,12 @@
 #include "pop3/Pop3Client.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "base/Integers.h"
 #include "pop3/Md5.h"
 #include "pop3/Pop3Errors.h"
+#include "transport/BearerSasl.h"
 #include "transport/Messages.h"
 
 namespace {
@@ -139,6 +141,8 @@ void TIdPOP3::SignIn() {
         SignInWithApop();
         break;
     case patSASL:
+        if (!bearerToken_.empty())
+            return SignInWithBearerToken();
         throw EIdSASLMechNeeded(std::string_view("Need SASL mechanisms to login with it!!"));
     }
 }
@@ -152,6 +156,42 @@ void TIdPOP3::SignInWithApop() {
     if (apopTimestamp_.empty())
         throw EIdDoesNotSupportAPOP(std::string_view("Server do not support APOP (no timestamp)"));
     IssueCommand(u"APOP " + username_ + u" " + ApopDigest(apopTimestamp_, password_), kOK, weAscii);
+}
+
+std::vector<std::u16string> TIdPOP3::SaslMechanisms() const {
+    std::vector<std::u16string> mechanisms;
+    for (const std::u16string& line : capabilities_) {
+        if (line.size() < 4 || !SameTextAscii(std::u16string_view(line).substr(0, 4), u"SASL"))
+            continue;
+        size_t start = 4;
+        while (start < line.size()) {
+            const size_t end = std::min(line.find(u' ', start), line.size());
+            if (end > start)
+                mechanisms.push_back(line.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    return mechanisms;
+}
+
+void TIdPOP3::SignInWithBearerToken() {
+    const BearerMechanism mechanism = ChooseBearerMechanism(SaslMechanisms());
+    const std::u16string response = BearerInitialResponse(mechanism, username_, Host(), Port(), bearerToken_);
+    IssueCommand(u"AUTH " + BearerMechanismName(mechanism), u"+", weAscii);
+    const std::u16string code = IssueCommand(response, {}, weAscii);
+    if (code == kOK)
+        return;
+    std::u16string challenge;
+    if (code == u"+") {
+        // The failure challenge: the server sends its refusal once the client gives up.
+        const std::vector<std::u16string>& text = LastReply().Text();
+        challenge = DecodeBearerChallenge(text.empty() ? std::u16string() : text.front());
+        IssueCommand(u"", {}, weAscii);
+    }
+    const std::vector<std::u16string>& text = LastReply().Text();
+    const std::u16string refusal =
+        text.empty() || text.front().empty() ? u"Access token refused." : text.front();
+    throw EBearerTokenRejected(refusal, challenge);
 }
 
 int32_t TIdPOP3::QueryMessageCount() {

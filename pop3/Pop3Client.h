@@ -55,6 +55,8 @@ public:
     // the read fails with EIdMaxCaptureLineExceeded.
     int32_t MaxCapturedLines() const { return maxCapturedLines_; }
     void SetMaxCapturedLines(int32_t lines);
+    // The OAuth 2.0 access token patSASL signs in with (bytes, never shown).
+    void SetBearerToken(std::string token) { bearerToken_ = std::move(token); }
     // How long one session may last, from the start of ConnectAndLogIn to its close.
     std::chrono::milliseconds SessionTimeLimit() const { return sessionTimeLimit_; }
     void SetSessionTimeLimit(std::chrono::milliseconds limit) { sessionTimeLimit_ = limit; }
@@ -97,9 +99,15 @@ public:
     bool QueryServerCapabilities();
     // Negotiates TLS first when it is due (StartTLSByCommand), then signs in by AuthType: "USER"
     // and "PASS" (patUserPass), or "APOP" with the MD5 proof of the greeting's time stamp and
-    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none). patSASL raises
-    // EIdSASLMechNeeded: no mechanism is available. A refusal raises EIdReplyPOP3Error; a user name or
-    // password with a line break raises EIdCommandHasLineBreak before the command is sent.
+    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none), or with the
+    // bearer token (patSASL): "AUTH XOAUTH2" ("AUTH OAUTHBEARER" when CAPA's SASL line lists only
+    // that), the "+ " continuation answered with the initial response; a failure challenge ("+ "
+    // and base64 JSON) is answered with an empty line and raises EBearerTokenRejected with the
+    // server's "-ERR" text, as does an "-ERR" to the response. patSASL without a token raises
+    // EIdSASLMechNeeded; a refused AUTH command raises EIdReplyPOP3Error. A refusal raises
+    // EIdReplyPOP3Error; a user name or password with a line break raises
+    // EIdCommandHasLineBreak, and a user name or token with a control character
+    // EBearerSaslBadValue, before the command is sent.
     virtual void SignIn();
     // "QUIT", expecting "+OK" (EIdReplyPOP3Error otherwise).
     void SendQuit();
@@ -138,11 +146,15 @@ private:
     void ReadGreeting();
     void SignInWithUserAndPass();
     void SignInWithApop();
+    void SignInWithBearerToken();
+    // The mechanisms of CAPA's "SASL" line.
+    std::vector<std::u16string> SaslMechanisms() const;
 
     TIdPOP3AuthenticationType authType_ = patUserPass;
     bool autoLogin_ = true;
     std::u16string username_;
     std::u16string password_;
+    std::string bearerToken_;
     int32_t maxCapturedLines_ = DefaultMaxCapturedLines;
     std::chrono::milliseconds sessionTimeLimit_ = DefaultSessionTimeLimit;
     std::u16string apopTimestamp_;

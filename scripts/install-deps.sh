@@ -5,15 +5,17 @@ set -euo pipefail
 
 BUILD_PKGS=(cmake g++ pkg-config make qt6-base-dev libcanberra-dev libcanberra-pulse
   libxcb1-dev libx11-dev libssl-dev libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format
-  xdg-utils fonts-dejavu-core dpkg-dev)
+  xdg-utils fonts-dejavu-core dpkg-dev libcurl4-openssl-dev nlohmann-json3-dev libsecret-1-dev)
 TEST_PKGS=(xvfb xauth x11-xkb-utils xdotool x11-utils imagemagick trayer dbus
   libglib2.0-bin python3-gi gir1.2-glib-2.0 pulseaudio pulseaudio-utils sox
-  python3-xlib openssl dovecot-core dovecot-pop3d mailutils-pop3d iproute2 procps psmisc
-  lintian appstream desktop-file-utils)
+  python3-xlib openssl dovecot-core dovecot-pop3d dovecot-imapd mailutils-pop3d mailutils-imap4d iproute2
+  procps psmisc
+  lintian appstream desktop-file-utils
+  gnome-keyring libsecret-tools chromium nodejs npm)
 # The fuzz harnesses (scripts/fuzz): clang with libFuzzer and the sanitizers, llvm-cov.
 FUZZ_PKGS=(clang-14 libclang-rt-14-dev llvm-14)
 # The Windows cross-build and Wine to run it (Wine's TLS needs libgnutls30 but only recommends it).
-WINDOWS_PKGS=(cmake googletest g++-mingw-w64-x86-64-posix wine wine64 libgnutls30 fonts-wine)
+WINDOWS_PKGS=(cmake googletest nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine wine64 libgnutls30 fonts-wine)
 
 want=("${BUILD_PKGS[@]}")
 case "${1:-}" in

@@ -50,6 +50,24 @@ void TIdSocketHandle::Connect() {
     ReadAddressesBack();
 }
 
+void TIdSocketHandle::Listen(int32_t backlog) {
+    GStack()->Listen(handle_, backlog);
+    // A bind to any port may leave the choice to listen(): the port is known only now.
+    const SocketAddress local = GStack()->LocalAddress(handle_);
+    ip_ = local.IP;
+    port_ = local.Port;
+}
+
+bool TIdSocketHandle::Accept(TIdSocketHandle& client) {
+    const TIdStackSocketHandle accepted = GStack()->Accept(handle_);
+    if (accepted == Id_INVALID_SOCKET)
+        return false;
+    client.Reset();
+    client.SetHandle(accepted);
+    client.ReadAddressesBack();
+    return true;
+}
+
 bool TIdSocketHandle::BeginConnect() {
     if (!GStack()->BeginConnect(handle_, peerIP_, ipVersion_, peerPort_))
         return false;

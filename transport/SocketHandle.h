@@ -42,6 +42,11 @@ public:
     // while the socket is still open, reads both addresses back. Raises EIdSocketError.
     void CompleteConnect(const WakeSignal& cancel);
 
+    // listen() on the bound socket, then the local address is read back. Raises EIdSocketError.
+    void Listen(int32_t backlog);
+    // Takes one waiting connection into client (which must hold no socket) and reads its
+    // addresses back: false when none waits on a non-blocking socket. Raises EIdSocketError.
+    bool Accept(TIdSocketHandle& client);
     // recv()/send() through the stack. Raise EIdSocketError.
     int32_t Receive(TIdBytes& buffer);
     int32_t Send(const TIdBytes& buffer, int32_t count = -1, int32_t offset = 0);

@@ -80,6 +80,24 @@ void TIdStack::BindLocal(TIdStackSocketHandle handle, const std::u16string& ip, 
     CheckResult(bind(handle, reinterpret_cast<const sockaddr*>(&address), length));
 }
 
+void TIdStack::Listen(TIdStackSocketHandle handle, int32_t backlog) {
+    CheckResult(listen(handle, backlog));
+}
+
+TIdStackSocketHandle TIdStack::Accept(TIdStackSocketHandle handle) {
+#ifdef __linux__
+    const TIdStackSocketHandle client = accept4(handle, nullptr, nullptr, SOCK_CLOEXEC);
+#else
+    const TIdStackSocketHandle client = accept(handle, nullptr, nullptr);
+#endif
+    if (client != Id_INVALID_SOCKET)
+        return client;
+    const int32_t error = LastSocketError();
+    if (error == 10035) // would block: nobody waits
+        return Id_INVALID_SOCKET;
+    ThrowSocketError(error);
+}
+
 void TIdStack::ConnectSocket(TIdStackSocketHandle handle, const std::u16string& ip, TIdIPVersion version,
                              uint16_t port) {
     sockaddr_storage address;

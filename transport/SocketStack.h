@@ -59,6 +59,11 @@ public:
     virtual void BindLocal(TIdStackSocketHandle handle, const std::u16string& ip, TIdIPVersion version,
                            uint16_t port);
 
+    // listen() with the given backlog. Raises EIdSocketError.
+    virtual void Listen(TIdStackSocketHandle handle, int32_t backlog);
+    // accept() of one waiting connection, not inherited by started programs: its handle, or
+    // Id_INVALID_SOCKET when none waits on a non-blocking socket. Raises EIdSocketError.
+    virtual TIdStackSocketHandle Accept(TIdStackSocketHandle handle);
     // Blocking connect() to a numeric address. Raises EIdSocketError (10061 "Connection
     // refused." and the like).
     virtual void ConnectSocket(TIdStackSocketHandle handle, const std::u16string& ip, TIdIPVersion version,

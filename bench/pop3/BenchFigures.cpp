@@ -39,7 +39,8 @@ std::string LineWithCount(const std::string& output) {
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
         for (std::string word; words >> word;) {
-            if (word == count)
+            // "(UNSEEN 3)" holds the count too.
+            if (word.substr(0, word.find_last_not_of(")") + 1) == count)
                 return line;
         }
     }
@@ -141,7 +142,7 @@ std::vector<ProcessPeer> WorkingPeers(const std::vector<ProcessPeer>& peers, con
             working.push_back(peer);
     }
     if (working.empty() || working.front().argv.front() != ourProgram)
-        Fail("pop3_count did not complete a check");
+        Fail(fs::path(ourProgram).filename().string() + " did not complete a check");
     working.push_back({kStartUpOnly, {"true"}});
     return working;
 }
@@ -172,6 +173,6 @@ void PrintWholeProcessFigures(const std::vector<Series>& table, const std::strin
     std::printf("\n%s, start to exit, %d rounds interleaved\n", title.c_str(), rounds);
     PrintTable(table, Median(table.front()), "/ ours");
     if (fastest != nullptr)
-        std::printf("  pop3_count / fastest peer (%s): %.2fx (aim: below 1.00x)\n", fastest->name.c_str(),
-                    Median(table.front()) / Median(*fastest));
+        std::printf("  %s / fastest peer (%s): %.2fx (aim: below 1.00x)\n", table.front().name.c_str(),
+                    fastest->name.c_str(), Median(table.front()) / Median(*fastest));
 }

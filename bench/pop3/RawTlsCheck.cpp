@@ -11,34 +11,6 @@
 
 namespace {
 
-// Lines over one TLS connection.
-class TlsLines {
-public:
-    explicit TlsLines(SSL* ssl) : ssl_(ssl) {}
-
-    std::string Command(const std::string& line) {
-        const std::string bytes = line + "\r\n";
-        if (SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) <= 0)
-            throw RawPop3Failure("cannot send " + line);
-        return ReadLine();
-    }
-
-    std::string ReadLine() {
-        return ReadBufferedLine(buffered_, [this](char* chunk, size_t size) {
-            return SSL_read(ssl_, chunk, static_cast<int>(size));
-        });
-    }
-
-    void RequireOk(const std::string& reply, const std::string& what) {
-        if (reply.rfind("+OK", 0) != 0)
-            throw RawPop3Failure(what + " answered: " + reply);
-    }
-
-private:
-    SSL* ssl_;
-    std::string buffered_;
-};
-
 int ConnectedSocket(uint16_t port) {
     const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -54,6 +26,28 @@ int ConnectedSocket(uint16_t port) {
 
 } // namespace
 
+void TlsLines::SendLine(const std::string& line) {
+    const std::string bytes = line + "\r\n";
+    if (SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) <= 0)
+        throw RawPop3Failure("cannot send " + line);
+}
+
+std::string TlsLines::Command(const std::string& line) {
+    SendLine(line);
+    return ReadLine();
+}
+
+std::string TlsLines::ReadLine() {
+    return ReadBufferedLine(buffered_, [this](char* chunk, size_t size) {
+        return SSL_read(ssl_, chunk, static_cast<int>(size));
+    });
+}
+
+void TlsLines::RequireOk(const std::string& reply, const std::string& what) {
+    if (reply.rfind("+OK", 0) != 0)
+        throw RawPop3Failure(what + " answered: " + reply);
+}
+
 RawTlsChecker::RawTlsChecker() : context_(SSL_CTX_new(TLS_client_method())) {
     SSL_CTX_set_default_verify_paths(context_);
     SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
@@ -68,6 +62,22 @@ RawTlsChecker::~RawTlsChecker() {
 
 int32_t RawTlsChecker::Check(uint16_t port, const std::string& user, const std::string& password,
                              bool resume) {
+    return CheckWith(port, resume, [&](TlsLines& lines) {
+        lines.RequireOk(lines.ReadLine(), "greeting");
+        if (lines.Command("CAPA").rfind("+OK", 0) == 0)
+            while (lines.ReadLine() != ".") {
+            }
+        lines.RequireOk(lines.Command("USER " + user), "USER");
+        lines.RequireOk(lines.Command("PASS " + password), "PASS");
+        const std::string stat = lines.Command("STAT");
+        lines.RequireOk(stat, "STAT");
+        lines.Command("QUIT");
+        return static_cast<int32_t>(std::stol(stat.substr(3)));
+    });
+}
+
+int32_t RawTlsChecker::CheckWith(uint16_t port, bool resume,
+                                 const std::function<int32_t(TlsLines&)>& conversation) {
     const int socket = ConnectedSocket(port);
     SSL* ssl = SSL_new(context_);
     SSL_set_fd(ssl, socket);
@@ -80,16 +90,7 @@ int32_t RawTlsChecker::Check(uint16_t port, const std::string& user, const std::
             throw RawPop3Failure("TLS handshake failed");
         lastReused_ = SSL_session_reused(ssl) == 1;
         TlsLines lines(ssl);
-        lines.RequireOk(lines.ReadLine(), "greeting");
-        if (lines.Command("CAPA").rfind("+OK", 0) == 0)
-            while (lines.ReadLine() != ".") {
-            }
-        lines.RequireOk(lines.Command("USER " + user), "USER");
-        lines.RequireOk(lines.Command("PASS " + password), "PASS");
-        const std::string stat = lines.Command("STAT");
-        lines.RequireOk(stat, "STAT");
-        lines.Command("QUIT");
-        count = static_cast<int32_t>(std::stol(stat.substr(3)));
+        count = conversation(lines);
         SSL_SESSION_free(saved_);
         saved_ = SSL_get1_session(ssl);
         SSL_shutdown(ssl);

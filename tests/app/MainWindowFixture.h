@@ -2,6 +2,7 @@
 // A fresh main window per test, with a scripted POP3 client, recorded sounds and error reports,
 // and no settings file left over from another test.
 
+#include <QCoreApplication>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -72,7 +73,9 @@ protected:
         Application->SetTitle(u"Brevgluggen 1.10");
         SetCommandLineArguments({u"/ENGLISH"});
         SetThousandSeparator(u',');
-        soundFile_ = std::filesystem::temp_directory_path() / "bg_test_sound.wav";
+        // Of this process alone: suites of other builds run beside it and remove theirs.
+        soundFile_ = std::filesystem::temp_directory_path() /
+                     ("bg_test_sound_" + std::to_string(QCoreApplication::applicationPid()) + ".wav");
         std::ofstream(soundFile_) << "RIFF";
         SetSoundOutputForTesting([this](std::u16string_view path, bool async) {
             sounds.push_back({std::u16string(path), async});

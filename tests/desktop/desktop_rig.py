@@ -81,9 +81,11 @@ def scramble_credential(text):
 
 def settings_file_text(settings):
     """INI text for the program's settings; user name and password are scrambled as the program
-    stores them. Keys not given are left out, so the program takes its defaults for them."""
+    stores them. Keys not given are left out, so the program takes its defaults for them; keys beyond
+    the first seven (UseTLS, Protocol ...) follow them in the order given."""
+    seven = ("POP3Server", "Port", "UserName", "Password", "PathToClient", "PathToSound", "WWW")
     lines = ["[Main]"]
-    for key in ("POP3Server", "Port", "UserName", "Password", "PathToClient", "PathToSound", "WWW"):
+    for key in (*seven, *(key for key in settings if key not in seven)):
         if key in settings:
             value = str(settings[key])
             if key in ("UserName", "Password"):

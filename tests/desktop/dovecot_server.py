@@ -1,4 +1,4 @@
-"""A private Dovecot POP3 server for the whole-program tests: its own configuration, passwd-file user
+"""A private Dovecot POP3 or IMAP server for the whole-program tests: its own configuration, passwd-file user
 and maildir under a temporary folder, listening on a free loopback port, started in a process group
 of its own and killed as a group at the end. Nothing system-wide is touched and port 110 is never used.
 
@@ -6,6 +6,9 @@ of its own and killed as a group at the end. Nothing system-wide is touched and 
         server.port, server.user, server.password
         server.add_message()
         server.stop()            # the port refuses connections from then on
+
+    with DovecotServer(message_count=3, protocol="imap") as server:
+        server.kick()            # ends every open session (IMAP: a watching program's too)
 
     with DovecotServer(message_count=3, tls=True) as server:
         server.address, server.ca_file   # STLS on server.port, plain login refused
@@ -40,7 +43,7 @@ base_dir = {folder}/run
 state_dir = {folder}/state
 log_path = {folder}/dovecot.log
 info_log_path = {folder}/dovecot.log
-protocols = pop3
+protocols = {protocol}
 listen = {address}
 {tls_settings}auth_failure_delay = 0
 mail_location = maildir:~/Maildir
@@ -52,8 +55,8 @@ userdb {{
   driver = passwd-file
   args = {folder}/passwd
 }}
-service pop3-login {{
-  inet_listener pop3 {{
+service {protocol}-login {{
+  inet_listener {protocol} {{
     address = {address}
     port = {port}
   }}
@@ -87,11 +90,14 @@ def make_certificates(folder, address):
                 chain.write(part.read())
 
 
-def greets(port, timeout=1.0, address="127.0.0.1"):
-    """True when a connection to the port is answered with a line that begins with "+OK"."""
+GREETINGS = {"pop3": b"+OK", "imap": b"* OK"}
+
+
+def greets(port, timeout=1.0, address="127.0.0.1", protocol="pop3"):
+    """True when a connection to the port is answered with the protocol's greeting ("+OK", "* OK")."""
     try:
         with socket.create_connection((address, port), timeout=timeout) as connection:
-            return connection.makefile("rb").readline().startswith(b"+OK")
+            return connection.makefile("rb").readline().startswith(GREETINGS[protocol])
     except OSError:
         return False
 
@@ -105,10 +111,11 @@ def accepts_connections(port, address="127.0.0.1"):
 
 
 class DovecotServer:
-    def __init__(self, message_count=0, user="anna", password="hemligt", tls=False):
+    def __init__(self, message_count=0, user="anna", password="hemligt", tls=False, protocol="pop3"):
         if os.geteuid() != 0 or not os.access(DOVECOT, os.X_OK):
-            raise unittest.SkipTest("a private Dovecot needs root and the dovecot-pop3d package")
+            raise unittest.SkipTest(f"a private Dovecot needs root and the dovecot-{protocol}d package")
         self.user, self.password = user, password
+        self.protocol = protocol
         self.tls = tls
         self.address = "127.0.0.2" if tls else "127.0.0.1"
         self.initial_count = message_count
@@ -179,18 +186,24 @@ class DovecotServer:
         with open(config, "w") as conf:
             settings = TLS_SETTINGS.format(folder=self.folder) if self.tls else PLAIN_SETTINGS
             conf.write(CONFIG.format(folder=self.folder, port=self.port, address=self.address,
-                                     tls_settings=settings))
+                                     tls_settings=settings, protocol=self.protocol))
         with open(os.path.join(self.folder, "server.out"), "ab") as log:
             self.process = subprocess.Popen(
                 [DOVECOT, "-F", "-c", config], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 cwd=self.folder, start_new_session=True, preexec_fn=die_with_parent)
         try:
-            wait_for(lambda: self.process.poll() is not None or greets(self.port, address=self.address), 10,
+            wait_for(lambda: self.process.poll() is not None
+                     or greets(self.port, address=self.address, protocol=self.protocol), 10,
                      "Dovecot's greeting",
                      interval=0.02)
         except TimeoutError:
             return False
         return self.process.poll() is None
+
+    def kick(self):
+        """Ends every session of the user at once, as a server restart would."""
+        subprocess.run(["doveadm", "-c", os.path.join(self.folder, "dovecot.conf"), "kick", self.user],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def stop(self):
         """Kills the whole server (master and login processes) at once; the port refuses from then on."""

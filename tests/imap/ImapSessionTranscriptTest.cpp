@@ -15,6 +15,7 @@
 #include "tests/support/ImapCheckRun.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
+#include "transport/BearerSasl.h"
 
 namespace {
 
@@ -36,7 +37,10 @@ Script Logout(const std::string& tag) {
     return {ClientSends(tag + " LOGOUT"), ServerSays("* BYE bye"), ServerTagged("OK done")};
 }
 
-enum class Failure { kNone, kRefused, kProtocol, kTimeout, kFlood, kLiteral, kTls };
+enum class Failure { kNone, kRefused, kProtocol, kTimeout, kFlood, kLiteral, kTls, kToken };
+
+// XOAUTH2's initial response for the user "u" and the token "tok".
+const std::string kXOAuth2 = "dXNlcj11AWF1dGg9QmVhcmVyIHRvawEB";
 
 struct CheckCase {
     const char* name;
@@ -47,6 +51,7 @@ struct CheckCase {
     const char* user = "u";
     const char* password = "p";
     TIdUseTLS useTls = utNoTLSSupport;
+    const char16_t* token = u"";
 };
 
 const CheckCase kCheckCases[] = {
@@ -157,6 +162,29 @@ const CheckCase kCheckCases[] = {
      "u",
      "p",
      utUseRequireTLS},
+    {"TokenWithInitialResponse",
+     Join({{ServerSays("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=OAUTHBEARER] ready"),
+            ClientSends("A1 AUTHENTICATE XOAUTH2 " + kXOAuth2), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
+           kStatus3,
+           Logout("A3")}),
+     3,
+     Failure::kNone,
+     {},
+     "u",
+     "p",
+     utNoTLSSupport,
+     u"tok"},
+    {"TokenRefusedAfterChallenge",
+     {ServerSays("* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready"), ClientSends("A1 AUTHENTICATE XOAUTH2"),
+      ServerSays("+ "), ClientSends(kXOAuth2), ServerSays("+ eyJzdGF0dXMiOiI0MDEifQ=="), ClientSends(""),
+      ServerTagged("NO [AUTHENTICATIONFAILED] Invalid credentials")},
+     -1,
+     Failure::kToken,
+     u"Invalid credentials",
+     "u",
+     "p",
+     utNoTLSSupport,
+     u"tok"},
 };
 
 class ImapCheck : public testing::TestWithParam<CheckCase> {};
@@ -170,6 +198,7 @@ TEST_P(ImapCheck, Transcript) {
     client.SetUseTLS(c.useTls);
     client.SetUsername(Utf8ToText(c.user));
     client.SetPassword(Utf8ToText(c.password));
+    client.SetAccessToken(c.token);
     const Pop3CheckOutcome outcome = RunImapCheck(client);
 
     switch (c.failure) {
@@ -194,6 +223,9 @@ TEST_P(ImapCheck, Transcript) {
         break;
     case Failure::kTls:
         EXPECT_TRUE(outcome.FailedWith<EIdTLSUnavailable>()) << outcome.Describe();
+        break;
+    case Failure::kToken:
+        EXPECT_TRUE(outcome.FailedWith<EBearerTokenRejected>()) << outcome.Describe();
         break;
     }
     if (!c.message.empty()) {

@@ -11,11 +11,13 @@
 #include <tuple>
 #include <vector>
 
+#include "base/Base64.h"
 #include "pop3/Pop3Client.h"
 #include "pop3/Pop3Errors.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3CheckRun.h"
 #include "tests/support/ScriptedServer.h"
+#include "transport/BearerSasl.h"
 
 namespace {
 
@@ -451,6 +453,78 @@ TEST(Pop3Session, ApopSendsTheDigestOfTimeStampAndPassword) {
     client.SetPassword(u"tanstaaf");
     EXPECT_EQ(RunCheck(client).count, 1);
     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
+}
+
+// The bearer token: the mechanism CAPA allows, the continuation, and a refused token answered
+// with an empty line before the refusal is read.
+TEST(Pop3Session, BearerTokenSignIns) {
+    // base64 of "user=u\x01auth=Bearer T\x01\x01" and "n,a=u,\x01host=127.0.0.1\x01port=<port>\x01...".
+    const std::string xoauth2 = "dXNlcj11AWF1dGg9QmVhcmVyIFQBAQ==";
+    const Script saslBoth = {ClientSends("CAPA"), ServerSays("+OK"), ServerSays("SASL XOAUTH2 OAUTHBEARER"),
+                             ServerSays(".")};
+    const Script saslBearerOnly = {ClientSends("CAPA"), ServerSays("+OK"), ServerSays("SASL OAUTHBEARER"),
+                                   ServerSays(".")};
+    const struct {
+        const char* name;
+        Script script;
+        std::optional<int32_t> count;
+        std::u16string failure;
+        bool rejected;
+    } cases[] = {
+        {"xoauth2",
+         Join({kGreeting,
+               saslBoth,
+               {ClientSends("AUTH XOAUTH2"), ServerSays("+ "), ClientSends(xoauth2),
+                ServerSays("+OK Logged in.")},
+               Stat("+OK 3 408"),
+               kQuit}),
+         3, u"", false},
+        {"failure challenge",
+         Join({kGreeting,
+               saslBoth,
+               {ClientSends("AUTH XOAUTH2"), ServerSays("+ "), ClientSends(xoauth2),
+                ServerSays("+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIn0="), ClientSends(""),
+                ServerSays("-ERR [AUTH] Authentication failed.")}}),
+         std::nullopt, u"Authentication failed.", true},
+        {"refused at once",
+         Join({kGreeting,
+               saslBoth,
+               {ClientSends("AUTH XOAUTH2"), ServerSays("+ "), ClientSends(xoauth2),
+                ServerSays("-ERR token expired")}}),
+         std::nullopt, u"token expired", true},
+        {"mechanism refused",
+         Join({kGreeting,
+               kCapaRefused,
+               {ClientSends("AUTH XOAUTH2"), ServerSays("-ERR Unsupported authentication mechanism.")}}),
+         std::nullopt, u"Unsupported authentication mechanism.\r\n", false},
+        {"oauthbearer",
+         Join({kGreeting,
+               saslBearerOnly,
+               {ClientSends("AUTH OAUTHBEARER"), ServerSays("+"), ClientSends("*"), ServerSays("+OK")},
+               Stat("+OK 1 9"),
+               kQuit}),
+         1, u"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(c.script);
+        TIdPOP3 client;
+        AimClient(client, server.Port());
+        client.SetAuthType(patSASL);
+        client.SetBearerToken("T");
+        const Pop3CheckOutcome outcome = RunCheck(client);
+        EXPECT_EQ(outcome.count, c.count) << outcome.Describe();
+        EXPECT_EQ(outcome.FailureMessage(), c.failure);
+        EXPECT_EQ(outcome.FailedWith<EBearerTokenRejected>(), c.rejected);
+        std::string expected = ClientBytes(c.script);
+        if (std::string(c.name) == "oauthbearer") {
+            const std::string response = "n,a=u,\x01host=127.0.0.1\x01port=" + std::to_string(server.Port()) +
+                                         "\x01"
+                                         "auth=Bearer T\x01\x01";
+            expected.replace(expected.find("*\r\n"), 1, Base64Encode(response));
+        }
+        EXPECT_EQ(server.ReceivedBytes(), expected);
+    }
 }
 
 TEST(Pop3Session, SignInsThatCannotRunFailBeforeSendingAnything) {

@@ -27,10 +27,13 @@ constexpr int kStartAttempts = 3;
 constexpr int kGreetingLimitMs = 10000;
 constexpr const char* kDovecotBinary = "/usr/sbin/dovecot";
 constexpr const char* kMailutilsBinary = "/usr/sbin/pop3d";
+constexpr const char* kImap4dBinary = "/usr/sbin/imap4d";
 // The mailbox belongs to "nobody": the servers refuse to open mail as root.
 constexpr uid_t kNobody = 65534;
 // MD5-crypt hash of "secret", for the mailutils virtual-domain passwd file.
 constexpr const char* kSecretCryptHash = "$1$bgsalt$I3QfELQ8ztaZe7bsaymrJ1";
+// MD5-crypt hash of DovecotServer::SpecialPassword.
+constexpr const char* kSpecialCryptHash = "$1$bgsalt$RbIACRRDo9LRYZVT.PBt81";
 
 bool AcceptsConnections(uint16_t port) {
     try {
@@ -41,10 +44,10 @@ bool AcceptsConnections(uint16_t port) {
     }
 }
 
-// Whether a connection to the port gets a line beginning with "+OK" within a short wait.
-bool Greets(uint16_t port) {
+// Whether a connection to the port gets a line beginning with `prefix` within a short wait.
+bool Greets(uint16_t port, const char* prefix) {
     try {
-        return RawPop3Session(port, 1000).ReadLine().rfind("+OK", 0) == 0;
+        return RawPop3Session(port, 1000).ReadLine().rfind(prefix, 0) == 0;
     } catch (const RawPop3Failure&) {
         return false;
     }
@@ -141,7 +144,7 @@ bool RealPop3Server::WaitUntilGreeting(int limitMs) const {
     while (std::chrono::steady_clock::now() < deadline) {
         if (waitpid(pid_, nullptr, WNOHANG) == pid_)
             return false;
-        if (Greets(port_))
+        if (Greets(port_, GreetingPrefix()))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -173,6 +176,14 @@ void RealPop3Server::AddMessage() {
     WriteMessage();
 }
 
+void RealPop3Server::MarkSeen(int count) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(Maildir() / "new")) {
+        if (count-- <= 0)
+            break;
+        fs::rename(entry.path(), Maildir() / "cur" / (entry.path().filename().string() + ":2,S"));
+    }
+}
+
 void RealPop3Server::WriteMessage() {
     const int number = ++messagesWritten_;
     const std::string name = std::to_string(number) + "." + std::to_string(getpid()) + ".bg.test";
@@ -190,6 +201,12 @@ DovecotServer::DovecotServer(Options options) : RealPop3Server("dovecot"), optio
     Start();
 }
 
+DovecotServer::DovecotServer(Options options, std::string oauth2IntrospectionUrl)
+    : RealPop3Server("dovecot"), options_(options), oauth2IntrospectionUrl_(std::move(oauth2IntrospectionUrl)) {
+    options_.tls = true;
+    Start();
+}
+
 bool DovecotServer::Available() {
     return CanStartAsRoot(kDovecotBinary);
 }
@@ -197,29 +214,40 @@ bool DovecotServer::Available() {
 std::vector<std::string> DovecotServer::Configure() {
     const std::string folder = Folder().string();
     const std::string port = std::to_string(Port());
+    const std::string protocol = options_.imap ? "imap" : "pop3";
     if (options_.tls)
         tlsPort_ = FreeLoopbackPort();
-    WriteFile(Folder() / "passwd", UserName() + ":{PLAIN}" + Password() + ":" + std::to_string(MailUid()) +
-                                       ":" + std::to_string(MailGid()) + "::" + Home().string() + "::\n");
+    WriteFile(Folder() / "passwd", Users());
     // Kept processes serve connection after connection without a fork each.
     const std::string kept =
         options_.keepLoginProcesses ? "  service_count = 0\n  process_min_avail = 1\n" : "";
     WriteFile(Folder() / "dovecot.conf",
               "instance_name = bg-dovecot-" + port + "\n" + "base_dir = " + folder + "/run\n" +
                   "state_dir = " + folder + "/state\n" + "log_path = " + folder + "/dovecot.log\n" +
-                  "info_log_path = " + folder + "/dovecot.log\n" +
-                  "protocols = pop3\n"
-                  "listen = " +
-                  Addresses() + "\n" + "disable_plaintext_auth = no\n" + TlsSettings() +
-                  "auth_failure_delay = 0\n"
-                  "mail_location = maildir:~/Maildir\n"
-                  "passdb {\n  driver = passwd-file\n  args = " +
-                  folder + "/passwd\n}\n" + "userdb {\n  driver = passwd-file\n  args = " + folder +
-                  "/passwd\n}\n" + "service pop3-login {\n" + Listeners() + kept + "}\n" +
-                  "service pop3 {\n" + kept + "}\n" +
+                  "info_log_path = " + folder + "/dovecot.log\n" + "protocols = " + protocol + "\n" +
+                  "listen = " + Addresses() + "\n" + "disable_plaintext_auth = no\n" + TlsSettings() +
+                  "auth_failure_delay = 0\n" + (options_.imap ? "auth_username_chars =\n" : "") +
+                  "mail_location = maildir:~/Maildir\n" + PassDb() + "userdb {\n  driver = passwd-file\n  args = " +
+                  folder + "/passwd\n}\n" + "service " + protocol + "-login {\n" + Listeners() + kept + "}\n" +
+                  "service " + protocol + " {\n" + kept + "}\n" +
                   // Without this listener a failed login still waits for the per-address penalty.
                   "service anvil {\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n");
     return {kDovecotBinary, "-F", "-c", folder + "/dovecot.conf"};
+}
+
+// Passwords from the passwd file, or only bearer tokens that the authorization server vouches for.
+std::string DovecotServer::PassDb() const {
+    const std::string folder = Folder().string();
+    if (oauth2IntrospectionUrl_.empty())
+        return "passdb {\n  driver = passwd-file\n  args = " + folder + "/passwd\n}\n";
+    WriteFile(Folder() / "oauth2.conf.ext",
+              "introspection_mode = post\nintrospection_url = " + oauth2IntrospectionUrl_ +
+                  "\nusername_attribute = sub\nactive_attribute = active\nactive_value = true\n"
+                  "tls_ca_cert_file = " +
+                  TestCertificates::Get().authority.string() + "\ntimeout_msecs = 5000\n");
+    return "auth_mechanisms = xoauth2 oauthbearer\nauth_verbose = yes\n"
+           "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " +
+           folder + "/oauth2.conf.ext\n}\n";
 }
 
 // Certificates by the address the client connected to, or by the name it asked for.
@@ -242,12 +270,29 @@ std::string DovecotServer::Addresses() const {
     return options_.tls ? "127.0.0.1, ::1, 127.0.0.2, 127.0.0.3" : "127.0.0.1, ::1";
 }
 
+// The login name is looked up with a backslash before each backslash and quote.
+std::string DovecotServer::Users() const {
+    auto line = [](const std::string& name, const std::string& password, const std::string& home) {
+        return name + ":{PLAIN}" + password + ":" + std::to_string(MailUid()) + ":" +
+               std::to_string(MailGid()) + "::" + home + "::\n";
+    };
+    std::string users = line(UserName(), Password(), Home().string());
+    if (options_.imap) {
+        std::string escaped;
+        for (const char c : std::string(SpecialUserName))
+            escaped += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+        users += line(escaped, SpecialPassword, Home().string());
+    }
+    return users;
+}
+
 std::string DovecotServer::Listeners() const {
     const std::string addresses = Addresses();
-    std::string listeners = "  inet_listener pop3 {\n    address = " + addresses +
+    const std::string protocol = options_.imap ? "imap" : "pop3";
+    std::string listeners = "  inet_listener " + protocol + " {\n    address = " + addresses +
                             "\n    port = " + std::to_string(Port()) + "\n  }\n";
     if (options_.tls)
-        listeners += "  inet_listener pop3s {\n    address = " + addresses +
+        listeners += "  inet_listener " + protocol + "s {\n    address = " + addresses +
                      "\n    port = " + std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n";
     return listeners;
 }
@@ -285,4 +330,47 @@ std::vector<std::string> MailutilsPop3Server::Configure() {
                                            "server 127.0.0.1:" +
                                            std::to_string(Port()) + " { single-process false; };\n");
     return {kMailutilsBinary, "--config-file=" + folder + "/pop3d.conf"};
+}
+
+// ---- MailutilsImapServer ----
+
+MailutilsImapServer::MailutilsImapServer() : RealPop3Server("imap4d") {
+    Start();
+}
+
+bool MailutilsImapServer::Available() {
+    return CanStartAsRoot(kImap4dBinary);
+}
+
+std::vector<std::string> MailutilsImapServer::Configure() {
+    const std::string folder = Folder().string();
+    tlsPort_ = FreeLoopbackPort();
+    fs::create_directories(Folder() / "domains");
+    WriteFile(Folder() / "domains" / "bg.test",
+              "u:" + std::string(kSecretCryptHash) + ":" + std::to_string(MailUid()) + ":" +
+                  std::to_string(MailGid()) + ":test user:" + Home().string() + ":/bin/false\n" +
+                  std::string(DovecotServer::SpecialUserName) + ":" + kSpecialCryptHash + ":" +
+                  std::to_string(MailUid()) + ":" + std::to_string(MailGid()) +
+                  ":special user:" + Home().string() + ":/bin/false\n");
+    const TestCertificate& certificate = TestCertificates::Get().good;
+    const std::string tls = "tls { ssl-certificate-file \"" + certificate.chain.string() +
+                            "\"; ssl-key-file \"" + certificate.key.string() + "\"; };";
+    WriteFile(Folder() / "imap4d.conf",
+              "mode daemon;\nforeground true;\n"
+              "logging { syslog false; };\n"
+              "gsasl { enable false; };\n"
+              "virtdomain { passwd-dir \"" +
+                  folder +
+                  "/domains\"; };\n"
+                  "auth { authorization virtdomain; authentication generic; };\n"
+                  "mailbox { mailbox-type maildir; };\n"
+                  "locking { type kernel; };\n"
+                  "mandatory-locking { enable false; };\n"
+                  "tls-file-checks { key-file none; cert-file none; ca-file none; };\n"
+                  "server 127.0.0.1:" +
+                  std::to_string(Port()) + " { tls-mode ondemand; " + tls +
+                  " };\n"
+                  "server 127.0.0.1:" +
+                  std::to_string(tlsPort_) + " { tls-mode connection; " + tls + " };\n");
+    return {kImap4dBinary, "--config-file=" + folder + "/imap4d.conf"};
 }

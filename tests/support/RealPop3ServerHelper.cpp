@@ -3,6 +3,9 @@
 // [certificates=<folder>] (Dovecot with the test certificates of that folder; with its login
 // processes kept). With the kind "dovecot-probe" or "mailutils-probe" it only writes "available"
 // or "unavailable"; with "certificates" it makes the test certificates and writes "made".
+// With the kind "https" it runs the scripted server over TLS instead (the certificate for 127.0.0.1)
+// for a faulty HTTPS endpoint: each connection gets, after the request's first line, the bytes of
+// the file named by [reply=<file>] (one byte every 100 ms with [drip]), or silence without that flag.
 //
 // It writes "<POP3 port> <control port> <TLS port> <folder>" (or "unavailable") into the ready
 // file, then
@@ -14,12 +17,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3RealServers.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
 
 namespace {
@@ -47,27 +52,59 @@ std::string ReadCommand(TestSocket control, std::string& pending) {
     }
 }
 
-void Serve(RealPop3Server& server, TestSocket control) {
+void Serve(RealPop3Server* server, TestSocket control) {
     std::string pending;
     for (std::string command = ReadCommand(control, pending); !command.empty();
          command = ReadCommand(control, pending)) {
-        if (command.rfind("fill ", 0) == 0)
-            server.FillMailbox(std::stoi(command.substr(5)));
-        else if (command == "add")
-            server.AddMessage();
-        else if (command == "stop")
-            server.Stop();
+        if (server && command.rfind("fill ", 0) == 0)
+            server->FillMailbox(std::stoi(command.substr(5)));
+        else if (server && command == "add")
+            server->AddMessage();
+        else if (server && command == "stop")
+            server->Stop();
         const std::string reply = "ok\n";
         SendEverything(control, reply.data(), reply.size());
     }
+}
+
+// The faulty HTTPS endpoint's script: TLS, the request's first line, then the reply or silence.
+Script HttpsScript(const std::string& replyFile, bool drip) {
+    Script script = {ServerStartsTls(), ClientSends("POST")};
+    if (replyFile.empty()) {
+        script.push_back(ServerStaysSilent(std::chrono::seconds(60)));
+    } else {
+        std::ifstream in(replyFile, std::ios::binary);
+        std::string reply(std::istreambuf_iterator<char>(in), {});
+        script.push_back(drip ? ServerDripFeeds(std::move(reply), std::chrono::milliseconds(100))
+                              : ServerSendsBytes(std::move(reply)));
+        script.push_back(CloseConnection()); // ends an answer without a length
+    }
+    return script;
+}
+
+// Writes the ready line and serves the control connection until it closes.
+int ServeControl(const char* readyFile, uint16_t port, uint16_t tlsPort, const std::string& folder,
+                 RealPop3Server* server) {
+    uint16_t controlPort = 0;
+    const TestSocket listener = OpenLoopbackListener(1, controlPort);
+    WriteReadyFile(readyFile, std::to_string(port) + " " + std::to_string(controlPort) + " " +
+                                  std::to_string(tlsPort) + " " + folder);
+    if (!WaitTestSocket(listener, false, 60000))
+        return 1;
+    const TestSocket control = AcceptTestClient(listener);
+    CloseTestSocket(listener);
+    Serve(server, control);
+    CloseTestSocket(control);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: bg_real_pop3_server dovecot|mailutils|certificates <ready-file> [tls] [keep] "
-                     "[certificates=<folder>]\n";
+        std::cerr
+            << "usage: bg_real_pop3_server dovecot|mailutils|certificates|https <ready-file> [tls] [keep] "
+               "[certificates=<folder>] [reply=<file>] [drip]\n";
         return 2;
     }
     // Started from Wine, the search path is the Windows one.
@@ -77,10 +114,18 @@ int main(int argc, char** argv) {
     const auto flagged = [&](const char* flag) {
         return std::find(flags.begin(), flags.end(), flag) != flags.end();
     };
-    const std::string certificatesFlag = "certificates=";
-    for (const std::string& flag : flags)
+    const std::string certificatesFlag = "certificates=", replyFlag = "reply=";
+    std::string replyFile;
+    for (const std::string& flag : flags) {
         if (flag.rfind(certificatesFlag, 0) == 0)
             setenv(TestCertificates::SharedFolderVariable, flag.substr(certificatesFlag.size()).c_str(), 1);
+        if (flag.rfind(replyFlag, 0) == 0)
+            replyFile = flag.substr(replyFlag.size());
+    }
+    if (kind == "https") {
+        const ScriptedServer server(HttpsScript(replyFile, flagged("drip")));
+        return ServeControl(argv[2], server.Port(), 0, "-", nullptr);
+    }
     if (kind == "certificates") {
         TestCertificates::Get();
         WriteReadyFile(argv[2], "made");
@@ -102,15 +147,5 @@ int main(int argc, char** argv) {
     } else {
         server = std::make_unique<MailutilsPop3Server>();
     }
-    uint16_t controlPort = 0;
-    const TestSocket listener = OpenLoopbackListener(1, controlPort);
-    WriteReadyFile(argv[2], std::to_string(server->Port()) + " " + std::to_string(controlPort) + " " +
-                                std::to_string(tlsPort) + " " + server->Folder().string());
-    if (!WaitTestSocket(listener, false, 60000))
-        return 1;
-    const TestSocket control = AcceptTestClient(listener);
-    CloseTestSocket(listener);
-    Serve(*server, control);
-    CloseTestSocket(control);
-    return 0;
+    return ServeControl(argv[2], server->Port(), tlsPort, server->Folder().string(), server.get());
 }

@@ -351,7 +351,7 @@ std::string ScriptedServer::LastCommandTag(size_t index, size_t lineEnd) const {
         std::string line = received.substr(start, end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (!continuesLiteral && line != "DONE")
+        if (!continuesLiteral && line.find(' ') != std::string::npos)
             tag = line.substr(0, line.find(' '));
         continuesLiteral = !line.empty() && line.back() == '}';
         start = end + 1;

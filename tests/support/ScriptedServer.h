@@ -71,8 +71,9 @@ ScriptStep ResetConnection();
 // Sends the line followed by CR LF over and over until the client closes the connection.
 ScriptStep ServerSendsForever(std::string line);
 // Sends the tag of the client's last IMAP command, a space, `rest` and CR LF: the command's
-// tagged reply ("A3" and "OK done" give "A3 OK done"). A command is a line that does not
-// continue a literal ("{N}" at the end of the line before) and is not "DONE" (which ends IDLE).
+// tagged reply ("A3" and "OK done" give "A3 OK done"). A command is a line with a tag and a name
+// that does not continue a literal ("{N}" at the end of the line before): not "DONE", which ends
+// IDLE, nor the answer to a continuation request.
 ScriptStep ServerTagged(std::string rest);
 // Runs the server side of a TLS handshake (up to 10 s); the connection ends when it fails.
 ScriptStep ServerStartsTls();

@@ -1,0 +1,171 @@
+#include "fuzz/HostileCheck.h"
+
+#include <ctime>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "base/Text.h"
+#include "fuzz/FuzzChecks.h"
+#include "fuzz/ScriptedPeer.h"
+#include "pop3/Pop3Client.h"
+#include "transport/StackSocketIO.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr size_t MostConnections = 3;
+// Room for the scheduling of a busy machine; a wait that ignored the limit takes the read
+// time-out of the program, 5000 ms.
+constexpr milliseconds SessionSlack{1500};
+
+// The processor time a sound check may spend: a fixed part (the handshake's arithmetic), twice
+// the time the server was busy rather than stalling, and a little for every byte it sent (a
+// flood read while the server stalls). A check that waits by spinning takes the whole stall.
+constexpr std::chrono::microseconds FixedCpu{10000};
+constexpr std::chrono::nanoseconds CpuPerByte{2000};
+
+std::chrono::nanoseconds ThreadCpuTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+std::string Milliseconds(std::chrono::nanoseconds time) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(time).count() / 1000.0) + " ms";
+}
+
+int Listener(uint16_t& port) {
+    static uint16_t listenerPort = 0;
+    static const int listener = OpenLoopbackListener(listenerPort);
+    port = listenerPort;
+    return listener;
+}
+
+std::vector<std::string_view> ConnectionScripts(std::string_view input) {
+    constexpr std::string_view separator = "\n#next\n";
+    std::vector<std::string_view> scripts;
+    while (scripts.size() + 1 < MostConnections) {
+        const size_t at = input.find(separator);
+        if (at == std::string_view::npos)
+            break;
+        scripts.push_back(input.substr(0, at + 1));
+        input.remove_prefix(at + separator.size());
+    }
+    scripts.push_back(input);
+    return scripts;
+}
+
+// One check against a peer playing `script`; whether the next may follow on the same client.
+bool RunOneCheck(std::string_view script, TIdTCPConnection& client,
+                 const std::function<CheckOutcome(std::string_view)>& check, milliseconds sessionLimit,
+                 bool firstCheck) {
+    uint16_t port = 0;
+    const int listener = Listener(port);
+    std::optional<ScriptedPeer> peer;
+    std::thread server([&] {
+        peer.emplace(listener, script);
+        peer->Play();
+    });
+    const auto cpuBefore = ThreadCpuTime();
+    const auto started = Clock::now();
+    const CheckOutcome outcome = check(script);
+    const auto ended = Clock::now();
+    const auto cpu = ThreadCpuTime() - cpuBefore;
+    const auto took = ended - started;
+
+    FUZZ_CHECK(took <= sessionLimit + SessionSlack, "the check took " + Milliseconds(took));
+    if (!outcome.errorLeftToReport) {
+        FUZZ_CHECK(!client.TcpConnectionIsOpen(), "connection left open");
+        FUZZ_CHECK(client.IOHandler() == nullptr || client.IOHandler()->InputQueue().Size() == 0,
+                   std::to_string(client.IOHandler()->InputQueue().Size()) + " bytes left unread");
+    } else if (client.IOHandler() != nullptr) {
+        client.IOHandler()->Close(); // as the client's end would, so that the server sees it
+    }
+    server.join();
+    FUZZ_CHECK(peer->ClosedFirst() || peer->ClientClosed(), "the server never saw the client close");
+    FUZZ_CHECK(!outcome.tlsRequired ||
+                   peer->ReceivedInClear().find(TextToUtf8(HostilePeerPassword)) == std::string::npos,
+               "the password was sent in the clear: " + Quoted(peer->ReceivedInClear()));
+    const auto busy = took - peer->StalledBetween(started, ended);
+    const auto cpuAllowed = FixedCpu + 2 * busy + CpuPerByte * peer->SentBytes();
+    FUZZ_CHECK(firstCheck || cpu <= cpuAllowed, "the check spent " + Milliseconds(cpu) + " of processor time in " +
+                                                    Milliseconds(took) + ", of which the server was busy " +
+                                                    Milliseconds(busy) + " and sent " +
+                                                    std::to_string(peer->SentBytes()) + " bytes");
+    return !outcome.errorLeftToReport;
+}
+
+} // namespace
+
+uint16_t ScriptedPeerPort() {
+    uint16_t port = 0;
+    Listener(port);
+    return port;
+}
+
+bool ScriptAsks(std::string_view script, std::string_view option) {
+    while (script.starts_with('#')) {
+        const size_t end = script.find('\n');
+        const std::string_view line = script.substr(1, end == std::string_view::npos ? script.npos : end - 1);
+        if (line == option)
+            return true;
+        if (end == std::string_view::npos)
+            break;
+        script.remove_prefix(end + 1);
+    }
+    return false;
+}
+
+void RunHostileChecks(std::string_view input, std::unique_ptr<TIdTCPConnection> client,
+                      const std::function<CheckOutcome(std::string_view)>& check, milliseconds sessionLimit) {
+    // The first check sets up what lives as long as the process (the socket stack, the TLS context).
+    static bool firstCheck = true;
+    const bool first = firstCheck;
+    const int descriptorsBefore = OpenDescriptors();
+    for (const std::string_view script : ConnectionScripts(input)) {
+        const bool goesOn = RunOneCheck(script, *client, check, sessionLimit, firstCheck);
+        firstCheck = false;
+        if (!goesOn)
+            break;
+    }
+    client.reset();
+    FUZZ_CHECK(first || OpenDescriptors() == descriptorsBefore, "a descriptor was left open");
+}
+
+namespace {
+
+constexpr int ProgramTimeoutMs = 5000;
+constexpr int CapturedLines = 200;
+
+TIdUseTLS Pop3TlsModeOf(std::string_view script) {
+    if (script.starts_with("#tls"))
+        return utUseImplicitTLS;
+    if (ScriptAsks(script, "plain"))
+        return utNoTLSSupport;
+    return ScriptAsks(script, "offered") ? utUseExplicitTLS : utUseRequireTLS;
+}
+
+} // namespace
+
+void RunHostilePop3Checks(std::string_view input, bool overTls, milliseconds sessionLimit) {
+    auto client = std::make_unique<TIdPOP3>();
+    TIdPOP3& pop3 = *client;
+    pop3.SetHost(u"127.0.0.1");
+    pop3.SetUsername(u"anna");
+    pop3.SetPassword(std::u16string(HostilePeerPassword));
+    pop3.SetConnectTimeout(ProgramTimeoutMs);
+    pop3.SetReadTimeout(ProgramTimeoutMs);
+    pop3.SetSessionTimeLimit(sessionLimit);
+    pop3.SetMaxCapturedLines(CapturedLines);
+    const auto check = [&pop3, overTls](std::string_view script) {
+        const TIdUseTLS mode = overTls ? Pop3TlsModeOf(script) : utNoTLSSupport;
+        pop3.SetUseTLS(mode);
+        pop3.SetPort(ScriptedPeerPort());
+        pop3.SetAuthType(ScriptAsks(script, "apop") ? patAPOP : patUserPass);
+        return CheckOutcome{CheckLeftAnErrorToReport(pop3), mode == utUseImplicitTLS || mode == utUseRequireTLS};
+    };
+    RunHostileChecks(input, std::move(client), check, sessionLimit);
+}

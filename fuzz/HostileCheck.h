@@ -1,0 +1,75 @@
+#pragma once
+// Whole mail checks, as the program runs them, against the scripted peer on loopback (see
+// ScriptedPeer.h). Whatever the server does, only the program's own exceptions come out, each
+// check ends within its session limit, spends no more processor time than the server's activity
+// explains (no busy wait while the server stalls), never sends the password in the clear when
+// TLS is required, and leaves no connection, no descriptor and no unread input behind. (A
+// failure of the connection query on the check's error path, such as a reset by the server, is
+// left to the program's error report, as the check does; the connection may then stay until the
+// next check, but no descriptor outlives the client.)
+//
+// An input holds the scripts of up to three connections, one after another with the same
+// client (which may offer the TLS session of the one before), separated by lines "#next". A
+// script's first lines may be options for the client's check ("#apop", "#offered" ...), which
+// the server skips.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "base/Exceptions.h"
+#include "transport/TcpConnection.h"
+
+// The password the harnesses' clients sign in with.
+inline constexpr std::u16string_view HostilePeerPassword = u"secret";
+
+struct CheckOutcome {
+    bool errorLeftToReport = false;
+    bool tlsRequired = false; // the password must not reach the server in the clear
+};
+
+// The port the peer listens on.
+uint16_t ScriptedPeerPort();
+
+// Whether one of the script's first lines is the option "#<option>".
+bool ScriptAsks(std::string_view script, std::string_view option);
+
+// Runs `check` (the check of `client`, set up for ScriptedPeerPort and `sessionLimit`, as the
+// connection's script asks) against a peer playing each connection's script, and ends the run
+// as a finding when a property breaks.
+void RunHostileChecks(std::string_view input, std::unique_ptr<TIdTCPConnection> client,
+                      const std::function<CheckOutcome(std::string_view script)>& check,
+                      std::chrono::milliseconds sessionLimit);
+
+// The check as the program runs it, for a client with ConnectAndLogIn, QueryMessageCount and
+// CloseSession: a failure is dropped after the connection is closed. An error of the connection
+// query there is not caught: the program reports it. Whether it did.
+template <class Client> bool CheckLeftAnErrorToReport(Client& client) {
+    try {
+        client.ConnectAndLogIn();
+        client.QueryMessageCount();
+        client.CloseSession(true);
+    } catch (const Exception&) {
+        bool open = false;
+        try {
+            open = client.TcpConnectionIsOpen();
+        } catch (const Exception&) {
+            return true;
+        }
+        if (open) {
+            try {
+                client.CloseSession(true);
+            } catch (const Exception&) {
+            }
+        }
+    }
+    return false;
+}
+
+// The POP3 checks of one input, by a client that signs in as "anna" with HostilePeerPassword
+// ("#apop": with APOP). In the clear, or with `overTls`: a script that starts with "#tls" meets
+// a client of TLS from the first byte; any other a client that asks for TLS with "STLS"
+// ("#offered": only when the server lists it, else in the clear; "#plain": none).
+void RunHostilePop3Checks(std::string_view input, bool overTls, std::chrono::milliseconds sessionLimit);

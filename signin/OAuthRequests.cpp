@@ -1,0 +1,150 @@
+#include "signin/OAuthRequests.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "base/Text.h"
+#include "signin/SignInErrors.h"
+
+std::optional<OAuthProviderConfig> ProviderPreset(std::u16string_view name) {
+    if (SameTextAscii(name, u"microsoft"))
+        return OAuthProviderConfig{"https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
+                                   "https://login.microsoftonline.com/common/oauth2/v2.0/token",
+                                   "https://outlook.office.com/POP.AccessAsUser.All offline_access",
+                                   "",
+                                   u"outlook.office365.com",
+                                   995};
+    if (SameTextAscii(name, u"google"))
+        return OAuthProviderConfig{"https://accounts.google.com/o/oauth2/v2/auth",
+                                   "https://oauth2.googleapis.com/token",
+                                   "https://mail.google.com/",
+                                   "&access_type=offline&prompt=consent",
+                                   u"pop.gmail.com",
+                                   995};
+    return std::nullopt;
+}
+
+std::string FormEncode(std::string_view value) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : value) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 15];
+        }
+    }
+    return encoded;
+}
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecode(std::string_view text) {
+    std::string decoded;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            decoded += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                   HexValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
+bool HasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::string ClientPart(const OAuthClient& client) {
+    std::string part = "&client_id=" + FormEncode(client.ClientId);
+    if (!client.ClientSecret.empty())
+        part += "&client_secret=" + FormEncode(client.ClientSecret);
+    return part;
+}
+
+} // namespace
+
+std::map<std::string, std::string> ParseQuery(std::string_view query) {
+    std::map<std::string, std::string> fields;
+    while (!query.empty()) {
+        const size_t end = std::min(query.find('&'), query.size());
+        const std::string_view pair = query.substr(0, end);
+        const size_t equals = std::min(pair.find('='), pair.size());
+        const std::string name = PercentDecode(pair.substr(0, equals));
+        if (!name.empty())
+            fields.emplace(name,
+                           equals < pair.size() ? PercentDecode(pair.substr(equals + 1)) : std::string());
+        query.remove_prefix(std::min(end + 1, query.size()));
+    }
+    return fields;
+}
+
+std::string AuthorizeUrl(const OAuthClient& client, const std::string& redirectUri, const std::string& state,
+                         const std::string& challenge, const std::string& loginHint) {
+    const std::string& base = client.Provider.AuthorizeUrl;
+    std::string url = base + (base.find('?') == std::string::npos ? "?" : "&") + "response_type=code" +
+                      "&client_id=" + FormEncode(client.ClientId) +
+                      "&redirect_uri=" + FormEncode(redirectUri) +
+                      "&scope=" + FormEncode(client.Provider.Scope) + "&state=" + FormEncode(state) +
+                      "&code_challenge=" + FormEncode(challenge) + "&code_challenge_method=S256";
+    if (!loginHint.empty())
+        url += "&login_hint=" + FormEncode(loginHint);
+    return url + client.Provider.ExtraAuthorizeQuery;
+}
+
+std::string CodeGrantBody(const OAuthClient& client, const std::string& code, const std::string& redirectUri,
+                          const std::string& verifier) {
+    return "grant_type=authorization_code&code=" + FormEncode(code) +
+           "&redirect_uri=" + FormEncode(redirectUri) + "&code_verifier=" + FormEncode(verifier) +
+           ClientPart(client);
+}
+
+std::string RefreshGrantBody(const OAuthClient& client, const std::string& refreshToken) {
+    return "grant_type=refresh_token&refresh_token=" + FormEncode(refreshToken) + ClientPart(client);
+}
+
+TokenAnswer ReadTokenAnswer(long status, const std::string& body) {
+    const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+    if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
+        const std::string code = answer["error"];
+        std::string text = code;
+        if (answer.contains("error_description") && answer["error_description"].is_string())
+            text += ": " + answer["error_description"].get<std::string>();
+        throw ETokenRefused(code, Utf8ToText(text));
+    }
+    if (status != 200 || !answer.is_object())
+        throw ETokenEndpointError("Token endpoint answered HTTP " + std::to_string(status) +
+                                  (answer.is_object() ? "." : " without a token answer."));
+    const auto text = [&](const char* name) {
+        const auto field = answer.find(name);
+        return field != answer.end() && field->is_string() ? field->get<std::string>() : std::string();
+    };
+    TokenAnswer token;
+    token.AccessToken = text("access_token");
+    token.RefreshToken = text("refresh_token");
+    if (token.AccessToken.empty() || HasControlCharacter(token.AccessToken) ||
+        HasControlCharacter(token.RefreshToken))
+        throw ETokenEndpointError(std::string_view("Token endpoint answered without a usable access token."));
+    const auto expires = answer.find("expires_in");
+    if (expires != answer.end() && expires->is_number_integer())
+        token.ExpiresIn = expires->get<int64_t>();
+    if (expires != answer.end() && expires->is_string())
+        token.ExpiresIn = std::atoll(expires->get<std::string>().c_str());
+    return token;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// What the sign-in sends and reads: the provider's addresses, the authorize address the browser
+// opens, the token endpoint's form bodies and its JSON answers, and the redirect's query.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// One provider as the settings name it (OAuthProvider: "microsoft", "google" or "custom").
+struct OAuthProviderConfig {
+    std::string AuthorizeUrl;
+    std::string TokenUrl;
+    std::string Scope;
+    // Extra authorize parameters, already encoded ("&access_type=offline&prompt=consent").
+    std::string ExtraAuthorizeQuery;
+    std::u16string Server; // the POP3 server and port the preset fills in, empty for custom
+    uint16_t Port = 0;
+};
+
+// The preset of "microsoft" or "google" (any letter case); nothing for any other name.
+std::optional<OAuthProviderConfig> ProviderPreset(std::u16string_view name);
+
+struct OAuthClient {
+    OAuthProviderConfig Provider;
+    std::string ClientId;
+    std::string ClientSecret; // empty for a public client
+};
+
+// Percent-encoding of a form or query value (RFC 3986 unreserved characters kept).
+std::string FormEncode(std::string_view value);
+// A query or form body split into its names and values, percent-decoded ("+" is a blank). Later
+// repeats of a name are ignored.
+std::map<std::string, std::string> ParseQuery(std::string_view query);
+
+std::string AuthorizeUrl(const OAuthClient& client, const std::string& redirectUri, const std::string& state,
+                         const std::string& challenge, const std::string& loginHint);
+std::string CodeGrantBody(const OAuthClient& client, const std::string& code, const std::string& redirectUri,
+                          const std::string& verifier);
+std::string RefreshGrantBody(const OAuthClient& client, const std::string& refreshToken);
+
+struct TokenAnswer {
+    std::string AccessToken;
+    int64_t ExpiresIn = 3600; // seconds
+    std::string RefreshToken; // empty when the endpoint kept the old one
+};
+
+// Reads the token endpoint's answer. A 200 with an access token gives the answer; an OAuth error
+// ({"error": ...}) raises ETokenRefused with its code and description; anything else (another
+// status, no JSON, no access token, a token with control characters) raises ETokenEndpointError.
+TokenAnswer ReadTokenAnswer(long status, const std::string& body);

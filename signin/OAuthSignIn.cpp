@@ -1,0 +1,59 @@
+#include "signin/OAuthSignIn.h"
+
+#include "base/Text.h"
+#include "signin/Pkce.h"
+
+OAuthSignIn::OAuthSignIn(TokenStore& tokens, Opener opener) : tokens_(tokens), opener_(std::move(opener)) {}
+
+OAuthSignIn::~OAuthSignIn() = default;
+
+void OAuthSignIn::Start(const std::string& loginHint, RedirectPages pages) {
+    Cancel();
+    const PkcePair pair = NewPkcePair();
+    listener_ = std::make_unique<RedirectListener>(pair.State, std::move(pages));
+    verifier_ = pair.Verifier;
+    deadline_ = std::chrono::steady_clock::now() + WaitLimit;
+    state_ = State::Waiting;
+    opener_(AuthorizeUrl(tokens_.Client(), listener_->RedirectUri(), pair.State, pair.Challenge, loginHint));
+}
+
+OAuthSignIn::State OAuthSignIn::Poll() {
+    if (state_ != State::Waiting)
+        return state_;
+    try {
+        const auto outcome = listener_->Poll();
+        if (!outcome) {
+            if (std::chrono::steady_clock::now() >= deadline_)
+                Fail("timeout", u"no answer from the browser");
+            return state_;
+        }
+        if (!outcome->Error.empty()) {
+            Fail(outcome->Error, Utf8ToText(outcome->ErrorDescription.empty()
+                                                ? outcome->Error
+                                                : outcome->Error + ": " + outcome->ErrorDescription));
+            return state_;
+        }
+        tokens_.ExchangeCode(outcome->Code, listener_->RedirectUri(), verifier_);
+        state_ = State::SignedIn;
+    } catch (const Exception& failure) {
+        Fail("exchange", failure.Message());
+    }
+    listener_.reset();
+    verifier_.clear();
+    return state_;
+}
+
+void OAuthSignIn::Cancel() {
+    listener_.reset();
+    verifier_.clear();
+    if (state_ == State::Waiting)
+        state_ = State::Idle;
+}
+
+void OAuthSignIn::Fail(std::string code, std::u16string reason) {
+    listener_.reset();
+    verifier_.clear();
+    errorCode_ = std::move(code);
+    reason_ = std::move(reason);
+    state_ = State::Failed;
+}

@@ -1,0 +1,69 @@
+// The owner-only file on Windows: a protected DACL that lets the current user alone in (nothing
+// inherited from the folder), on a new file that then replaces the old one.
+#include "signin/OwnerOnlyFile.h"
+
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <memory>
+
+#include "signin/SignInErrors.h"
+
+namespace {
+
+[[noreturn]] void RaiseWriteError(const std::filesystem::path& path) {
+    throw ESecretStoreError(u"Cannot write " + path.u16string() + u".");
+}
+
+// "D:P(A;;FA;;;<the user's SID>)": full access for the user, protected from inherited entries.
+std::wstring UserOnlyDescriptor() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::unique_ptr<BYTE[]> buffer(new BYTE[size ? size : 1]);
+    wchar_t* sid = nullptr;
+    const bool found = GetTokenInformation(token, TokenUser, buffer.get(), size, &size) &&
+                       ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &sid);
+    CloseHandle(token);
+    if (!found)
+        return {};
+    const std::wstring descriptor = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+    LocalFree(sid);
+    return descriptor;
+}
+
+bool WriteNewFile(const std::wstring& path, std::string_view bytes) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+    const std::wstring descriptor = UserOnlyDescriptor();
+    if (descriptor.empty() ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptor.c_str(), SDDL_REVISION_1,
+                                                              &attributes.lpSecurityDescriptor, nullptr))
+        return false;
+    // A new file, so that it gets this descriptor rather than keep the one of a file left behind.
+    DeleteFileW(path.c_str());
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LocalFree(attributes.lpSecurityDescriptor);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool complete =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && FlushFileBuffers(file);
+    CloseHandle(file);
+    return complete;
+}
+
+} // namespace
+
+void ReplaceOwnerOnlyFile(const std::filesystem::path& path, std::string_view bytes) {
+    const std::wstring temporary = path.wstring() + L".new";
+    if (!WriteNewFile(temporary, bytes) ||
+        !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
+        RaiseWriteError(path);
+    }
+}

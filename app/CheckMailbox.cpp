@@ -2,7 +2,11 @@
 
 #include <optional>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "app/Main.h"
+#include "app/NewMailNotice.h"
 #include "base/Exceptions.h"
 #include "pop3/Pop3Errors.h"
 #include "toolz/INIToolz.h"
@@ -62,8 +66,9 @@ std::u16string CurrentErrorMessageOnOneLine() {
 } // namespace
 
 struct TfrmMain::CheckOutcome {
-    std::optional<int32_t> count; // none when the check failed before the count arrived
-    std::u16string failure;       // the error that ended it then, on one line
+    std::optional<int32_t> count;        // none when the check failed before the count arrived
+    std::u16string failure;              // the error that ended it then, on one line
+    std::vector<std::string> newHeaders; // of the newest new messages, for the notice
 };
 
 void TfrmMain::CheckMailbox() {
@@ -94,6 +99,7 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
         POP3Main->SetPassword(txtPassword.Text());
         POP3Main->ConnectAndLogIn();
         outcome.count = POP3Main->QueryMessageCount();
+        outcome.newHeaders = NewPop3Headers(*outcome.count);
         POP3Main->CloseSession(true);
     } catch (...) {
         if (!outcome.count)
@@ -106,6 +112,23 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
         }
     }
     return outcome;
+}
+
+std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
+    if (count <= LastMessageCount || !cbNotify.Checked())
+        return {};
+    const int64_t arrived = int64_t{count} - LastMessageCount;
+    try {
+        return POP3Main->RetrieveNewHeaders(
+            count, static_cast<int32_t>(std::min<int64_t>(arrived, INT32_MAX)), NoticeNamesMost);
+    } catch (...) {
+        // The exchange may be out of step: no "QUIT" after it.
+        try {
+            POP3Main->CloseSession(false);
+        } catch (...) {
+        }
+        return {};
+    }
 }
 
 // The unseen messages of INBOX. On a server that offers IDLE the connection stays open for the
@@ -145,18 +168,27 @@ void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
     // A failure after the count arrived (while closing) does not make the count stale.
     lastCheckFailed_ = !outcome.count;
     lastCheckError_ = outcome.failure;
-    ShowCount(outcome.count.value_or(LastMessageCount));
+    ShowCount(outcome.count.value_or(LastMessageCount), outcome.newHeaders);
 }
 
 void TfrmMain::WatchCounted(int32_t count) {
-    ShowCheckOutcome({count, {}});
+    ShowCheckOutcome({count, {}, {}});
 }
 
-void TfrmMain::ShowCount(int32_t count) {
+void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeaders) {
     ShowTrayState(count);
-    if (count > LastMessageCount)
+    if (count > LastMessageCount) {
         PlayWaveFile(txtPathToSound.Text(), true);
+        ShowNewMailNotice(int64_t{count} - LastMessageCount, newHeaders);
+    }
     LastMessageCount = count;
+}
+
+void TfrmMain::ShowNewMailNotice(int64_t arrived, const std::vector<std::string>& newHeaders) {
+    if (!cbNotify.Checked())
+        return;
+    const NewMailNoticeText notice = ComposeNewMailNotice(arrived, newHeaders, CurrentUiLanguage());
+    TrayIconMain.ShowNotice(notice.summary, notice.body);
 }
 
 // Image and tip from the count; while the last check has failed, the tip says so on a second

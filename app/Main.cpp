@@ -215,6 +215,7 @@ void TfrmMain::LoadSettings() {
     // Before UseTLS, whose absence means TLS on the protocol's own TLS port.
     LoadProtocol();
     LoadUseTLS();
+    cbNotify.SetChecked(ReadIniBool(SettingsSection, u"Notify", true));
 }
 
 // A file without the key, or with a value no protocol has, is POP3.
@@ -246,6 +247,7 @@ void TfrmMain::StoreSettings() {
     WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
     WriteIniOptional(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()), IntToText(UseTLSDefault()));
     WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
+    WriteIniOptional(SettingsSection, u"Notify", cbNotify.Checked() ? u"1" : u"0", u"1");
 }
 
 bool TfrmMain::SixFieldsFilled() const {

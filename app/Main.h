@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/MailboxWatch.h"
 #include "imap/ImapClient.h"
@@ -66,6 +67,7 @@ public:
     std::unique_ptr<MailboxWatch> WatchMain;
     TLabel lblProtocol{this};
     TComboBox cmbProtocol{this};
+    TCheckBox cbNotify{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -126,14 +128,20 @@ private:
     void CheckMailbox();
     struct CheckOutcome;
     CheckOutcome CheckWithPop3();
+    // The headers of the newest new messages, fetched in the check's session when the count
+    // grew and notices are on; none otherwise, or when fetching fails (the session is then
+    // closed without "QUIT").
+    std::vector<std::string> NewPop3Headers(int32_t count);
     CheckOutcome CheckWithImap();
     void ConfigureImapClient();
     // The end of every check: the count, or the previous one with the failure line.
     void ShowCheckOutcome(const CheckOutcome& outcome);
     // The watch counted on its connection.
     void WatchCounted(int32_t count);
-    // The one way a count reaches the tray: image, tip, the sound when it grew, LastMessageCount.
-    void ShowCount(int32_t count);
+    // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
+    // messages whose headers are given) when it grew, LastMessageCount.
+    void ShowCount(int32_t count, const std::vector<std::string>& newHeaders = {});
+    void ShowNewMailNotice(int64_t arrived, const std::vector<std::string>& newHeaders);
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;

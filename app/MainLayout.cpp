@@ -78,6 +78,10 @@ void TfrmMain::PlaceControls() {
     cmbProtocol.SetTabOrder(11);
     cmbProtocol.SetItems({u"POP3", u"IMAP"});
     cmbProtocol.SetItemIndex(mpPOP3);
+    cbNotify.SetBounds(24, 464, 217, 17);
+    cbNotify.SetTabOrder(12);
+    cbNotify.SetCaption(u"Visa notis om ny e-post");
+    cbNotify.SetChecked(true);
 }
 
 // Both choosers start in the root folder. Programs on this desktop have no ".EXE": the program
@@ -122,4 +126,6 @@ void TfrmMain::BindEvents() {
     cbTLS.SetOnClick(MethodEvent(this, &TfrmMain::cbTLSClick));
     cmbProtocol.SetOnChange(MethodEvent(this, &TfrmMain::cmbProtocolChange));
     TrayIconMain.SetOnDblClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
+    // A click on the notice takes the user to the mail as a double click on the icon does.
+    TrayIconMain.SetOnNoticeClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
 }

@@ -39,6 +39,7 @@ void TfrmMain::ApplyEnglishTexts() {
     btnSave.SetCaption(u"&Save!");
     cbTLS.SetCaption(u"Use TLS");
     lblProtocol.SetCaption(u"Protocol:");
+    cbNotify.SetCaption(u"Show a notice of new mail");
     // Programs on this desktop have no ".EXE": the program chooser offers every file as well.
     OpenDialogEXE.SetFilter(u"EXE Files (*.EXE)|*.EXE|All Files (*)|*");
     OpenDialogEXE.SetTitle(u"Browse...");

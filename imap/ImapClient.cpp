@@ -1,6 +1,7 @@
 #include "imap/ImapClient.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "base/Integers.h"
@@ -35,11 +36,11 @@ bool IsNumber(const ImapToken& token) {
 
 // A count the server sent: decimal digits within the signed 32-bit range.
 int32_t ParseCount(const ImapToken& token) {
-    const std::optional<int32_t> value =
-        IsNumber(token) && token.text.size() <= 10 ? TryTextToInt(AsciiToText(token.text)) : std::nullopt;
-    if (!value || *value < 0)
-        throw ImapProtocolError(u"The server sent no valid count: " + Utf8ToText(token.text));
-    return *value;
+    if (IsNumber(token) && token.text.size() <= 10) {
+        if (const std::optional<int32_t> value = TryTextToInt(AsciiToText(token.text)); value && *value >= 0)
+            return *value;
+    }
+    throw ImapProtocolError(u"The server sent no valid count: " + Utf8ToText(token.text));
 }
 
 bool NeedsLiteral(std::string_view bytes) {

@@ -127,7 +127,7 @@ public:
     // previous call did not see (the ids of this call count as seen afterwards), or, from a server without
     // UIDL, the highest-numbered `arrived` of the `count` messages. Stops at the first "TOP"
     // the server refuses. Raises what QueryUniqueIds and RetrieveHeader raise.
-    std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
+    virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be
     // answered "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list
     // it, or "Server refused STLS: " and the reply's text), the handshake

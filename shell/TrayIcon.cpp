@@ -1,5 +1,5 @@
 // The parts of the tray icon that every desktop back-end shares: which image and tip it shows,
-// and the guarded double click.
+// the guarded double click and the notice.
 
 #include "shell/TrayIcon.h"
 
@@ -32,4 +32,16 @@ void TTrayIcon::SetHint(std::u16string_view hint) {
 void TTrayIcon::DblClick() {
     if (onDblClick_)
         Application->Guarded([this] { onDblClick_(this); });
+}
+
+void TTrayIcon::ShowNotice(std::u16string_view summary, std::u16string_view body) {
+    noticeSummary_ = summary;
+    noticeBody_ = body;
+    ++noticeCount_;
+    ShowNoticeOnDesktop();
+}
+
+void TTrayIcon::NoticeClick() {
+    if (onNoticeClick_)
+        Application->Guarded([this] { onNoticeClick_(this); });
 }

@@ -37,6 +37,19 @@ public:
     // Runs OnDblClick inside the error guard, as a double click does.
     void DblClick();
 
+    // A notice for the user, in place of the previous one: on Linux through the session's
+    // notification service (org.freedesktop.Notifications, with the program's icon; nothing,
+    // silently, where no service answers), on Windows as the icon's balloon. A click on it
+    // raises OnNoticeClick.
+    void ShowNotice(std::u16string_view summary, std::u16string_view body);
+    const std::u16string& NoticeSummary() const { return noticeSummary_; }
+    const std::u16string& NoticeBody() const { return noticeBody_; }
+    // How many notices were shown.
+    int NoticeCount() const { return noticeCount_; }
+    void SetOnNoticeClick(TNotifyEvent handler) { onNoticeClick_ = std::move(handler); }
+    // Runs OnNoticeClick inside the error guard, as a click on the notice does.
+    void NoticeClick();
+
     // How many times the shown image or tip actually changed (skipped values do not count).
     int UpdateCount() const { return updateCount_; }
 
@@ -46,6 +59,7 @@ private:
     // Hand the image and the tip to the notification area, when the icon is there.
     void ShowImage();
     void ShowHint();
+    void ShowNoticeOnDesktop();
 
     std::unique_ptr<Impl> impl_;
     bool visible_ = false;
@@ -55,4 +69,8 @@ private:
     std::u16string hint_;
     int updateCount_ = 0;
     TNotifyEvent onDblClick_;
+    std::u16string noticeSummary_;
+    std::u16string noticeBody_;
+    int noticeCount_ = 0;
+    TNotifyEvent onNoticeClick_;
 };

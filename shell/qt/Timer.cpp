@@ -7,8 +7,6 @@ struct TTimer::Impl {
 };
 
 TTimer::TTimer() : impl_(std::make_unique<Impl>()) {
-    // Whole-second precision lets the system bundle the wake-up with others.
-    impl_->timer.setTimerType(Qt::VeryCoarseTimer);
     QObject::connect(&impl_->timer, &QTimer::timeout, [this] { Tick(); });
 }
 
@@ -21,6 +19,10 @@ bool TTimer::Active() const {
 // Any change of the three settings starts the count from the beginning.
 void TTimer::Restart() {
     impl_->timer.stop();
+    // Whole-second precision lets the system bundle the wake-up with others; the toolkit rounds
+    // such an interval to whole seconds, so a shorter one (which would round to 0 and fire
+    // without pause) keeps the coarse precision of a few percent.
+    impl_->timer.setTimerType(interval_ >= 1000 ? Qt::VeryCoarseTimer : Qt::CoarseTimer);
     if (enabled_ && interval_ > 0 && onTimer_)
         impl_->timer.start(static_cast<int>(interval_));
 }

@@ -11,6 +11,7 @@
 #include <xcb/xcb.h>
 
 #include "base/Exceptions.h"
+#include "shell/qt/DesktopNotifications.h"
 #include "shell/qt/QtBridge.h"
 
 namespace {
@@ -80,6 +81,7 @@ struct TTrayIcon::Impl {
     // A StatusNotifierItem panel knows no double click: its one activation (a click on the icon)
     // is what stands for it there.
     bool singleActivationOpens = false;
+    std::unique_ptr<DesktopNotifications> notifications; // made at the first notice
 };
 
 TTrayIcon::TTrayIcon() : impl_(std::make_unique<Impl>()) {
@@ -137,4 +139,14 @@ void TTrayIcon::ShowImage() {
 void TTrayIcon::ShowHint() {
     if (impl_->icon)
         impl_->icon->setToolTip(ToQString(hint_));
+}
+
+// Where nothing is drawn on a screen (the tests' offscreen platform) no notice leaves the program.
+void TTrayIcon::ShowNoticeOnDesktop() {
+    if (PlatformHasNoScreen())
+        return;
+    if (!impl_->notifications)
+        impl_->notifications = std::make_unique<DesktopNotifications>([this] { NoticeClick(); });
+    const QString appName = Application ? ToQString(Application->Title()) : QStringLiteral("Brevgluggen");
+    impl_->notifications->Show(appName, ToQString(noticeSummary_), ToQString(noticeBody_));
 }

@@ -31,6 +31,7 @@ struct TTrayIcon::Impl {
     std::unique_ptr<THiddenWindow> window;
 
     NOTIFYICONDATAW Data(UINT flags) const;
+    void ShowBalloon();
     bool Add();
     void Modify(UINT flags);
     void Remove();
@@ -56,6 +57,28 @@ NOTIFYICONDATAW TTrayIcon::Impl::Data(UINT flags) const {
     // The hint is already cut to the 127 characters the field holds.
     std::copy_n(icon->hint_.begin(), std::min(icon->hint_.size(), std::size(data.szTip) - 1), data.szTip);
     return data;
+}
+
+// The text cut to the field's size, never in the middle of a surrogate pair.
+template <size_t N> void CopyCut(std::u16string_view text, wchar_t (&field)[N]) {
+    size_t length = std::min(text.size(), N - 1);
+    if (length < text.size() && length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF)
+        --length;
+    std::copy_n(text.begin(), length, field);
+    field[length] = L'\0';
+}
+
+// A balloon in place of the one shown, with the icon's own image.
+void TTrayIcon::Impl::ShowBalloon() {
+    if (!added)
+        return;
+    NOTIFYICONDATAW data = Data(NIF_INFO);
+    CopyCut(icon->noticeSummary_, data.szInfoTitle);
+    // An empty text takes the balloon away: a notice without a body shows its summary there.
+    CopyCut(icon->noticeBody_.empty() ? icon->noticeSummary_ : icon->noticeBody_, data.szInfo);
+    data.dwInfoFlags = NIIF_USER | NIIF_LARGE_ICON;
+    data.hBalloonIcon = data.hIcon;
+    Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 // Version 4: clicks arrive as the mouse messages themselves, the menu as WM_CONTEXTMENU.
@@ -114,6 +137,9 @@ std::optional<LRESULT> TTrayIcon::Impl::Message(UINT message, WPARAM wParam, LPA
         case WM_CONTEXTMENU:
             ShowMenu();
             break;
+        case NIN_BALLOONUSERCLICK:
+            icon->NoticeClick();
+            break;
         }
         return 0;
     }
@@ -165,4 +191,8 @@ void TTrayIcon::ShowImage() {
 
 void TTrayIcon::ShowHint() {
     impl_->Modify(NIF_TIP | NIF_SHOWTIP);
+}
+
+void TTrayIcon::ShowNoticeOnDesktop() {
+    impl_->ShowBalloon();
 }

@@ -52,8 +52,20 @@ struct EndpointAddress {
     std::wstring pathAndQuery;
 };
 
-[[noreturn]] void Raise(const std::u16string& message) {
-    throw ETokenEndpointError(u"Token endpoint: " + message);
+[[noreturn]] void RaiseUnreachable(const std::u16string& reason) {
+    throw ETokenEndpointError(u"Token endpoint unreachable: " + reason);
+}
+
+[[noreturn]] void RaiseUnusableAddress(const std::u16string& reason) {
+    throw ETokenEndpointError(u"Token request could not be set up: " + reason);
+}
+
+[[noreturn]] void RaiseTimeout() {
+    throw ETokenEndpointError(std::string_view("Token endpoint did not answer in time."));
+}
+
+[[noreturn]] void RaiseTooLarge() {
+    throw ETokenEndpointError(std::string_view("Token endpoint's answer is too large."));
 }
 
 // The tip's text for a failed WinHTTP call. Some systems pass the socket's own error numbers on.
@@ -61,34 +73,34 @@ struct EndpointAddress {
     switch (error) {
     case ERROR_WINHTTP_TIMEOUT:
     case WSAETIMEDOUT:
-        Raise(u"no answer in time.");
+        RaiseTimeout();
     case ERROR_WINHTTP_CANNOT_CONNECT:
     case WSAECONNREFUSED:
-        Raise(u"cannot connect.");
+        RaiseUnreachable(u"cannot connect.");
     case ERROR_WINHTTP_CONNECTION_ERROR:
     case WSAECONNRESET:
     case WSAECONNABORTED:
-        Raise(u"the connection was lost.");
+        RaiseUnreachable(u"the connection was lost.");
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-        Raise(u"host not found.");
+        RaiseUnreachable(u"host not found.");
     case ERROR_WINHTTP_SECURE_INVALID_CA:
-        Raise(u"certificate from an authority that is not trusted.");
+        RaiseUnreachable(u"certificate from an authority that is not trusted.");
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-        Raise(u"certificate is for another host.");
+        RaiseUnreachable(u"certificate is for another host.");
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-        Raise(u"certificate has expired or is not yet valid.");
+        RaiseUnreachable(u"certificate has expired or is not yet valid.");
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-        Raise(u"certificate has been revoked.");
+        RaiseUnreachable(u"certificate has been revoked.");
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
     case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-        Raise(u"the secure connection failed (certificate or TLS version).");
+        RaiseUnreachable(u"the secure connection failed (certificate or TLS version).");
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
     case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
-        Raise(u"the answer is not HTTP.");
+        RaiseUnreachable(u"the answer is not HTTP.");
     default:
-        Raise(u"WinHTTP error " + AsciiToText(std::to_string(error)) + u".");
+        RaiseUnreachable(u"WinHTTP error " + AsciiToText(std::to_string(error)) + u".");
     }
 }
 
@@ -125,10 +137,10 @@ EndpointAddress CrackHttpsAddress(const std::string& url) {
     if (text.empty() || text.find(u'\0') != std::u16string::npos ||
         !WinHttpCrackUrl(WideChars(text), static_cast<DWORD>(text.size()), 0, &parts) ||
         parts.dwHostNameLength == 0)
-        Raise(u"the address is not valid.");
+        RaiseUnusableAddress(u"the address is not valid.");
     // A token never travels in the clear.
     if (parts.nScheme != INTERNET_SCHEME_HTTPS)
-        Raise(u"the address is not https.");
+        RaiseUnusableAddress(u"the address is not https.");
     EndpointAddress address;
     address.host.assign(parts.lpszHostName, parts.dwHostNameLength);
     address.port = parts.nPort;
@@ -152,7 +164,7 @@ public:
             std::chrono::duration_cast<std::chrono::milliseconds>(end_ - std::chrono::steady_clock::now())
                 .count();
         if (left <= 0)
-            RaiseFailure(ERROR_WINHTTP_TIMEOUT);
+            RaiseTimeout();
         const int ms = static_cast<int>(left);
         Check(WinHttpSetTimeouts(request, ms, ms, ms, ms));
         DWORD headersMs = static_cast<DWORD>(ms);
@@ -195,10 +207,6 @@ DWORD NumberHeader(HINTERNET request, DWORD which) {
                              &size, WINHTTP_NO_HEADER_INDEX))
         return 0;
     return value;
-}
-
-[[noreturn]] void RaiseTooLarge() {
-    Raise(u"the answer is too large.");
 }
 
 std::string ReadBody(HINTERNET request, const Deadline& deadline, size_t maxBytes) {
@@ -281,7 +289,7 @@ HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, in
 
     std::unique_lock lock(outcome->mutex);
     if (!outcome->ended.wait_until(lock, deadline.End() + Grace, [&] { return outcome->done; }))
-        RaiseFailure(ERROR_WINHTTP_TIMEOUT);
+        RaiseTimeout();
     if (outcome->failure)
         std::rethrow_exception(outcome->failure);
     return std::move(outcome->reply);

@@ -55,6 +55,64 @@ TEST_F(CheckMailboxTest, SoundPlaysOnlyWhenTheCountGrows) {
     EXPECT_EQ(sounds.size(), 2u);
 }
 
+// The notice of each check, with the headers the client fetched for the new messages.
+TEST_F(CheckMailboxTest, NoticeNamesTheNewestNewMessagesWhenTheCountGrows) {
+    const std::string latin1 =
+        "From: =?ISO-8859-1?Q?=C5sa?= <asa@example.test>\r\nSubject: =?ISO-8859-1?Q?M=F6te?=\r\n";
+    const std::string bare = "From: <x@example.test>\r\n";
+    const std::string longSubject = "From: a@b\r\nSubject: " + std::string(100, 's') + "\r\n";
+    const struct {
+        const char* what;
+        std::optional<int32_t> count;
+        bool notify;
+        std::vector<std::string> headers;
+        int fetches;                  // header fetches so far
+        std::u16string summary, body; // empty summary: no notice
+    } checks[] = {
+        {"first check finds two",
+         2,
+         true,
+         {latin1, bare},
+         1,
+         u"2 new e-mail messages",
+         u"Åsa: Möte\nx@example.test: (no subject)"},
+        {"count stays", 2, true, {latin1}, 1, u"", u""},
+        {"count falls", 1, true, {latin1}, 1, u"", u""},
+        {"a failed check", std::nullopt, true, {latin1}, 1, u"", u""},
+        {"five more, three named",
+         6,
+         true,
+         {latin1, bare, longSubject},
+         2,
+         u"5 new e-mail messages",
+         u"Åsa: Möte\nx@example.test: (no subject)\na@b: " + std::u16string(79, u's') +
+             u"\u2026\nand 2 more"},
+        {"no headers (no TOP): the summary alone", 7, true, {}, 3, u"1 new e-mail message", u""},
+        {"notices off: no fetch, no notice", 9, false, {latin1}, 3, u"", u""},
+    };
+    CreateResidentWindow();
+    int notices = 0;
+    for (const auto& check : checks) {
+        SCOPED_TRACE(check.what);
+        window->cbNotify.SetChecked(check.notify);
+        pop3->newHeaders = check.headers;
+        CheckFinding(check.count);
+        EXPECT_EQ(pop3->headerFetches, check.fetches);
+        notices += check.summary.empty() ? 0 : 1;
+        ASSERT_EQ(window->TrayIconMain.NoticeCount(), notices);
+        if (!check.summary.empty()) {
+            EXPECT_EQ(window->TrayIconMain.NoticeSummary(), check.summary);
+            EXPECT_EQ(window->TrayIconMain.NoticeBody(), check.body);
+        }
+    }
+    SetCommandLineArguments({u"/SWEDISH"});
+    pop3->newHeaders = {bare};
+    window->cbNotify.SetChecked(true);
+    CheckFinding(10);
+    EXPECT_EQ(window->TrayIconMain.NoticeSummary(), u"1 nytt e-postmeddelande");
+    EXPECT_EQ(window->TrayIconMain.NoticeBody(), u"x@example.test: (inget ämne)");
+}
+
 TEST_F(CheckMailboxTest, MissingOrFolderSoundPathIsPassedOverSilently) {
     CreateResidentWindow();
     window->txtPathToSound.SetText(u"/nonexistent/bell.wav");

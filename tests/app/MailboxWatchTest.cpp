@@ -10,6 +10,7 @@
 #include "tests/app/MainWindowFixture.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/ScriptedServer.h"
+#include "toolz/FormToolz.h"
 
 namespace {
 
@@ -179,4 +180,19 @@ TEST_F(MailboxWatchTest, ServerWithoutIdleIsLoggedOutAfterEachCheck) {
     EXPECT_TRUE(server.WaitUntilDone());
     EXPECT_EQ(server.AcceptedConnections(), 2u);
     EXPECT_EQ(server.ReceivedBytes(1), ClientBytes(script));
+}
+
+// The watch's poll timer waits its 200 ms between ticks in the event loop, instead of a rounding
+// to whole seconds turning it into a loop without pause.
+TEST(ShortTimer, TicksAtItsIntervalInTheEventLoop) {
+    TTimer timer;
+    int ticks = 0;
+    timer.SetInterval(MailboxWatch::PollIntervalMs);
+    timer.SetOnTimer([&ticks](TObject*) { ++ticks; });
+    for (const auto until = Clock::now() + 1s; Clock::now() < until;) {
+        ProcessPendingMessages();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GE(ticks, 2);
+    EXPECT_LE(ticks, 8);
 }

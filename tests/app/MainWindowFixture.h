@@ -31,6 +31,8 @@ public:
     bool stayOpenAfterFailure = false;
     int connects = 0;
     int closes = 0;
+    std::vector<std::string> newHeaders; // what the header fetch of a growing check gives
+    int headerFetches = 0;
 
     void ConnectAndLogIn() override {
         ++connects;
@@ -43,6 +45,10 @@ public:
         open_ = true;
     }
     int32_t QueryMessageCount() override { return *count; }
+    std::vector<std::string> RetrieveNewHeaders(int32_t, int32_t, int32_t) override {
+        ++headerFetches;
+        return newHeaders;
+    }
     void CloseSession(bool) override {
         ++closes;
         if (closeFails)

@@ -137,6 +137,7 @@ TEST_F(SettingsWindowTest, SwedishWindowKeepsTheLayoutCaptions) {
     EXPECT_EQ(w.mnuSettings.Caption(), u"&Inställningar...");
     EXPECT_EQ(w.cbWWW.Caption(), u"WWW");
     EXPECT_EQ(w.lblProtocol.Caption(), u"Protokoll:");
+    EXPECT_EQ(w.cbNotify.Caption(), u"Visa notis om ny e-post");
 }
 
 TEST_F(SettingsWindowTest, EnglishWindowGetsEveryEnglishText) {
@@ -151,6 +152,7 @@ TEST_F(SettingsWindowTest, EnglishWindowGetsEveryEnglishText) {
     EXPECT_EQ(w.lblPOP3Server.Caption(), u"POP3 Server:");
     EXPECT_EQ(w.lblPort.Caption(), u"Port:");
     EXPECT_EQ(w.lblProtocol.Caption(), u"Protocol:");
+    EXPECT_EQ(w.cbNotify.Caption(), u"Show a notice of new mail");
     EXPECT_EQ(w.lblUserName.Caption(), u"Username:");
     EXPECT_EQ(w.lblPassword.Caption(), u"Password:");
     EXPECT_EQ(w.lblPathToClient.Caption(), u"Path to e-mail client: (.EXE)");
@@ -455,6 +457,25 @@ TEST_F(SettingsWindowTest, ProtocolIsLoadedAndStoredOnlyWhenTheFileNeedsIt) {
         EXPECT_EQ(window->UseTLSSetting(), c.loaded == mpIMAP ? utUseImplicitTLS : utNoTLSSupport);
         window.reset();
         EXPECT_EQ(ReadIniString(u"Main", u"Protocol", u""), c.written);
+        RemoveSettingsFile();
+    }
+}
+
+TEST_F(SettingsWindowTest, NotifyIsOnWithoutTheKeyAndStoredOnlyWhenTheFileNeedsIt) {
+    ASSERT_TRUE(SettingsFileWorks());
+    const struct {
+        std::u16string stored; // empty: no key
+        bool loaded;
+        std::u16string written; // empty: the key stays out of the file
+    } cases[] = {{u"", true, u""}, {u"0", false, u"0"}, {u"1", true, u"1"}, {u"yes", true, u"1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(TextToUtf8(c.stored));
+        if (!c.stored.empty())
+            WriteIniString(u"Main", u"Notify", c.stored);
+        CreateWindow();
+        EXPECT_EQ(window->cbNotify.Checked(), c.loaded);
+        window.reset();
+        EXPECT_EQ(ReadIniString(u"Main", u"Notify", u""), c.written);
         RemoveSettingsFile();
     }
 }

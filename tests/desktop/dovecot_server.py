@@ -154,15 +154,16 @@ class DovecotServer:
         for _ in range(self.initial_count):
             self.add_message()
 
-    def add_message(self):
-        """Delivers one more message: written in tmp/ and moved to new/, so that the running server
-        never sees half a message."""
+    def add_message(self, sender="sender@bg.test", subject=None):
+        """Delivers one more message (From and Subject as given, header-encoded or not): written in
+        tmp/ and moved to new/, so that the running server never sees half a message."""
         self.messages_written += 1
         number = self.messages_written
+        subject = subject or f"Message {number}"
         name = f"{number}.{os.getpid()}.bg.test"
         draft = os.path.join(self.maildir, "tmp", name)
         with open(draft, "w", newline="") as message:
-            message.write(f"From: sender@bg.test\r\nTo: {self.user}@bg.test\r\nSubject: Message {number}\r\n"
+            message.write(f"From: {sender}\r\nTo: {self.user}@bg.test\r\nSubject: {subject}\r\n"
                           f"\r\nBody of message {number}.\r\n")
         os.chown(draft, MAIL_UID, MAIL_GID)
         os.rename(draft, os.path.join(self.maildir, "new", name))
@@ -219,6 +220,15 @@ class DovecotServer:
         deadline = time.monotonic() + 3
         while accepts_connections(self.port, self.address) and time.monotonic() < deadline:
             time.sleep(0.01)
+
+    def session_ends(self):
+        """What each finished session did, in Dovecot's words ("top=2/..., retr=0/0, ..."), oldest first."""
+        path = os.path.join(self.folder, "dovecot.log")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as log:
+            lines = log.read().decode("utf-8", "replace").splitlines()
+        return [line.split("Logged out ", 1)[1] for line in lines if "Logged out " in line]
 
     def output(self):
         text = ""

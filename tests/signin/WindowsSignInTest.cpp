@@ -1,7 +1,9 @@
-// The Windows halves of the sign-in under Wine: the token endpoint's POST through WinHTTP against a
-// faulty HTTPS endpoint (the scripted server over TLS, run by the Linux helper with the certificate for
-// 127.0.0.1 from the authority this process trusts), and the refresh token's round trip through the
-// Credential Manager, the proof key's digest and random source, and the owner-only file.
+// The Windows halves of the sign-in under Wine: the whole sign-in against the real authorization server
+// and a Dovecot that takes only its tokens (both run by the Linux helper, which also drives the test
+// browser), the token endpoint's POST through WinHTTP against a faulty HTTPS endpoint (the scripted server
+// over TLS in the helper, with the certificate for 127.0.0.1 from the authority this process trusts), the
+// refresh token's round trip through the Credential Manager, the proof key's digest and random source, and
+// the owner-only file.
 
 #include <gtest/gtest.h>
 
@@ -13,12 +15,16 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "base/Base64.h"
+#include "pop3/Pop3Client.h"
 #include "signin/HttpsPost.h"
+#include "signin/OAuthSignIn.h"
 #include "signin/OwnerOnlyFile.h"
 #include "signin/Pkce.h"
 #include "signin/SecretStore.h"
+#include "tests/support/Pop3CheckRun.h"
 #include "tests/support/Pop3RealServers.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/TestCertificates.h"
@@ -58,6 +64,67 @@ private:
         return "certificates=" + LinuxPathOfWindowsPath(TestCertificates::Get().authority.parent_path());
     }
 };
+
+// The sign-in tests' authorization server and a Dovecot with TLS that takes only its bearer tokens, in
+// the Linux helper; Browse opens an address in the test browser there, as the desktop's opener would.
+class SignInServers : public RealPop3Server {
+public:
+    SignInServers()
+        : RealPop3Server({"oauth", "certificates=" + LinuxPathOfWindowsPath(
+                                                         TestCertificates::Get().authority.parent_path())}) {}
+    static bool Available() {
+        if (!DovecotServer::Available())
+            return false;
+        const TemporaryFolder folder("bg-helper-probe");
+        return RunRealPop3ServerHelper({"oauth-probe"}, folder.Path() / "ready") == "available";
+    }
+    std::string UserName() const override { return "u"; }
+    OAuthClient Client() const {
+        const std::string base = "https://127.0.0.1:" + std::to_string(HelperExtraPort());
+        OAuthClient client;
+        client.Provider.AuthorizeUrl = base + "/auth";
+        client.Provider.TokenUrl = base + "/token";
+        client.Provider.Scope = "pop3";
+        client.ClientId = "brevgluggen-test";
+        return client;
+    }
+    void Browse(const std::string& url) { Command("browse " + url); }
+    // One check over implicit TLS, signed in with the access token: the count.
+    std::optional<int32_t> Check(const std::string& accessToken) const {
+        TIdPOP3 client;
+        AimClient(client, HelperTlsPort());
+        client.SetUseTLS(utUseImplicitTLS);
+        client.SetUsername(u"u");
+        client.SetAuthType(patSASL);
+        client.SetBearerToken(accessToken);
+        const Pop3CheckOutcome outcome = RunCheck(client);
+        EXPECT_FALSE(outcome.Failed()) << outcome.Describe();
+        return outcome.count;
+    }
+};
+
+TEST(SignInFromWindows, SignsInInTheBrowserChecksAndRefreshesFromTheCredentialManager) {
+    if (!SignInServers::Available())
+        GTEST_SKIP() << "no Linux helper, Dovecot, node or chromium for the sign-in";
+    SignInServers servers;
+    servers.FillMailbox(3);
+    const std::u16string entry = TokenEntryName(u"127.0.0.1", u"u");
+    OpenSystemSecretStore()->Erase(entry);
+    {
+        TokenStore tokens(servers.Client(), OpenSystemSecretStore(), entry);
+        OAuthSignIn signIn(tokens, [&](const std::string& url) { servers.Browse(url); });
+        signIn.Start("u", {"<p>signed in</p>", "<p>failed: "});
+        for (int i = 0; i < 600 && signIn.Poll() == OAuthSignIn::State::Waiting; ++i)
+            std::this_thread::sleep_for(50ms);
+        ASSERT_EQ(signIn.Current(), OAuthSignIn::State::SignedIn) << TextToUtf8(signIn.Reason());
+        EXPECT_EQ(servers.Check(tokens.AccessToken()), 3);
+    }
+    // The next run of the program: the refresh token from the Credential Manager, refreshed over WinHTTP.
+    TokenStore nextRun(servers.Client(), OpenSystemSecretStore(), entry);
+    EXPECT_EQ(servers.Check(nextRun.AccessToken()), 3);
+    nextRun.SignOut();
+    EXPECT_EQ(OpenSystemSecretStore()->Read(entry), std::nullopt);
+}
 
 std::string HttpAnswer(const std::string& status, const std::string& headers, const std::string& body) {
     return "HTTP/1.1 " + status + "\r\n" + headers + "Connection: close\r\n\r\n" + body;
@@ -114,12 +181,12 @@ TEST_F(WinHttpTokenEndpoint, RaisesForWhatIsNoBoundedTrustedAnswer) {
     };
     for (const Case& c : {
              Case{"oversized, declared", HttpAnswer("200 OK", Sized(oversized), oversized), "127.0.0.1",
-                  u"too large"},
-             Case{"oversized, undeclared", HttpAnswer("200 OK", "", oversized), "127.0.0.1", u"too large"},
+                  u"too large."},
+             Case{"oversized, undeclared", HttpAnswer("200 OK", "", oversized), "127.0.0.1", u"too large."},
              Case{"garbage", std::string("\x01\x02 no HTTP here\r\n\r\n"), "127.0.0.1", u"not HTTP"},
-             Case{"silent", std::nullopt, "127.0.0.1", u"no answer in time"},
+             Case{"silent", std::nullopt, "127.0.0.1", u"did not answer in time."},
              Case{"dripping slower than the time-out in all", HttpAnswer("200 OK", Sized("{}"), "{}"),
-                  "127.0.0.1", u"no answer in time", true},
+                  "127.0.0.1", u"did not answer in time.", true},
              Case{"certificate for another host", HttpAnswer("200 OK", Sized("{}"), "{}"), "localhost",
                   u"certificate"},
          }) {

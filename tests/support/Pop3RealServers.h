@@ -54,13 +54,17 @@ protected:
     uint16_t HelperTlsPort() const {
         return tlsPort_;
     }
-
-private:
+    // A further port that some kinds report after the folder (the authorization server's).
+    uint16_t HelperExtraPort() const {
+        return extraPort_;
+    }
     // Sends one command line to the helper and waits for its "ok".
     void Command(const std::string& line);
 
+private:
     uint16_t port_ = 0;
     uint16_t tlsPort_ = 0;
+    uint16_t extraPort_ = 0;
     std::filesystem::path folder_;
     TestSocket control_ = NoTestSocket;
     bool running_ = false;

@@ -109,6 +109,7 @@ RealPop3Server::RealPop3Server(const std::vector<std::string>& helperArguments) 
     std::string linuxFolder;
     if (!(fields >> port_ >> controlPort >> tlsPort_ >> linuxFolder))
         throw std::runtime_error("the real-server helper could not start " + helperArguments.front());
+    fields >> extraPort_;
     folder_ = linuxFolder;
     control_ = OpenTestSocket();
     if (!ConnectBlockingToLoopback(control_, static_cast<uint16_t>(controlPort), CommandLimitMs))
@@ -144,6 +145,10 @@ void RealPop3Server::AddMessage() {
     Command("add");
 }
 
+void RealPop3Server::MarkSeen(int count) {
+    Command("seen " + std::to_string(count));
+}
+
 void RealPop3Server::Stop() {
     if (running_)
         Command("stop");
@@ -158,7 +163,7 @@ static std::string CertificatesFlag(bool tls) {
 
 DovecotServer::DovecotServer(Options options)
     : RealPop3Server({"dovecot", options.tls ? "tls" : "", options.keepLoginProcesses ? "keep" : "",
-                      CertificatesFlag(options.tls)}) {
+                      options.imap ? "imap" : "", CertificatesFlag(options.tls)}) {
     tlsPort_ = HelperTlsPort();
 }
 
@@ -171,5 +176,14 @@ MailutilsPop3Server::MailutilsPop3Server() : RealPop3Server({"mailutils"}) {}
 
 bool MailutilsPop3Server::Available() {
     static const bool available = HelperCanRun("mailutils");
+    return available;
+}
+
+MailutilsImapServer::MailutilsImapServer() : RealPop3Server({"imap4d", CertificatesFlag(true)}) {
+    tlsPort_ = HelperTlsPort();
+}
+
+bool MailutilsImapServer::Available() {
+    static const bool available = HelperCanRun("imap4d");
     return available;
 }

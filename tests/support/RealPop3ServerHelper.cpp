@@ -1,21 +1,25 @@
 // Runs one real POP3 server on loopback for tests that cannot start it themselves (the Windows
-// suites under Wine): bg_real_pop3_server dovecot|mailutils <ready-file> [tls] [keep]
+// suites under Wine): bg_real_pop3_server dovecot|mailutils|imap4d <ready-file> [tls] [keep] [imap]
 // [certificates=<folder>] (Dovecot with the test certificates of that folder; with its login
-// processes kept). With the kind "dovecot-probe" or "mailutils-probe" it only writes "available"
-// or "unavailable"; with "certificates" it makes the test certificates and writes "made".
-// With the kind "https" it runs the scripted server over TLS instead (the certificate for 127.0.0.1)
-// for a faulty HTTPS endpoint: each connection gets, after the request's first line, the bytes of
-// the file named by [reply=<file>] (one byte every 100 ms with [drip]), or silence without that flag.
+// processes kept; serving IMAP; imap4d always serves TLS too). With the kind "dovecot-probe",
+// "mailutils-probe" or "imap4d-probe" it only writes "available" or "unavailable"; with "certificates" it
+// makes the test certificates and writes "made". With the kind "https" it runs the scripted server over TLS
+// instead (the certificate for 127.0.0.1) for a faulty HTTPS endpoint: each connection gets, after the
+// request's first line, the bytes of the file named by [reply=<file>] (one byte every 100 ms with [drip]), or
+// silence without that flag. With the kind "oauth" it runs the authorization server of the sign-in tests and
+// a Dovecot that takes only its bearer tokens (with TLS), and writes the authorization server's port after
+// the folder; the command "browse <address>" then opens the address in the test browser.
 //
 // It writes "<POP3 port> <control port> <TLS port> <folder>" (or "unavailable") into the ready
 // file, then
 // takes one control connection on loopback and answers each command line with "ok":
-// "fill <count>", "add", "stop". The server ends when the control connection closes, or when
+// "fill <count>", "add", "seen <count>", "stop". The server ends when the control connection closes, or when
 // none arrives within a minute.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -23,6 +27,7 @@
 #include <vector>
 
 #include "tests/support/LoopbackSockets.h"
+#include "tests/support/OAuthRig.h"
 #include "tests/support/Pop3RealServers.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
@@ -52,7 +57,9 @@ std::string ReadCommand(TestSocket control, std::string& pending) {
     }
 }
 
-void Serve(RealPop3Server* server, TestSocket control) {
+using Browser = std::function<void(const std::string& url)>;
+
+void Serve(RealPop3Server* server, const Browser& browse, TestSocket control) {
     std::string pending;
     for (std::string command = ReadCommand(control, pending); !command.empty();
          command = ReadCommand(control, pending)) {
@@ -60,8 +67,12 @@ void Serve(RealPop3Server* server, TestSocket control) {
             server->FillMailbox(std::stoi(command.substr(5)));
         else if (server && command == "add")
             server->AddMessage();
+        else if (server && command.rfind("seen ", 0) == 0)
+            server->MarkSeen(std::stoi(command.substr(5)));
         else if (server && command == "stop")
             server->Stop();
+        else if (browse && command.rfind("browse ", 0) == 0)
+            browse(command.substr(7));
         const std::string reply = "ok\n";
         SendEverything(control, reply.data(), reply.size());
     }
@@ -84,18 +95,36 @@ Script HttpsScript(const std::string& replyFile, bool drip) {
 
 // Writes the ready line and serves the control connection until it closes.
 int ServeControl(const char* readyFile, uint16_t port, uint16_t tlsPort, const std::string& folder,
-                 RealPop3Server* server) {
+                 RealPop3Server* server, const Browser& browse = nullptr, uint16_t extraPort = 0) {
     uint16_t controlPort = 0;
     const TestSocket listener = OpenLoopbackListener(1, controlPort);
     WriteReadyFile(readyFile, std::to_string(port) + " " + std::to_string(controlPort) + " " +
-                                  std::to_string(tlsPort) + " " + folder);
+                                  std::to_string(tlsPort) + " " + folder +
+                                  (extraPort ? " " + std::to_string(extraPort) : std::string()));
     if (!WaitTestSocket(listener, false, 60000))
         return 1;
     const TestSocket control = AcceptTestClient(listener);
     CloseTestSocket(listener);
-    Serve(server, control);
+    Serve(server, browse, control);
     CloseTestSocket(control);
     return 0;
+}
+
+// The authorization server, the Dovecot that trusts it and the test browser, for the sign-in under Wine.
+int ServeSignIn(const char* readyFile, bool probe) {
+    const bool available = DovecotServer::Available() && AuthorizationServer::Available();
+    if (!available || probe) {
+        WriteReadyFile(readyFile, available ? "available" : "unavailable");
+        return 0;
+    }
+    const AuthorizationServer authorization;
+    DovecotServer dovecot(DovecotServer::Options{}, authorization.IntrospectionUrl());
+    const TemporaryFolder browsing("bg-helper-browser");
+    const Browser browse = [&](const std::string& url) {
+        OpenInTestBrowser(url, browsing.Path() / "result");
+    };
+    return ServeControl(readyFile, dovecot.Port(), dovecot.TlsPort(), dovecot.Folder().string(), &dovecot,
+                        browse, authorization.Port());
 }
 
 } // namespace
@@ -103,7 +132,8 @@ int ServeControl(const char* readyFile, uint16_t port, uint16_t tlsPort, const s
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::cerr
-            << "usage: bg_real_pop3_server dovecot|mailutils|certificates|https <ready-file> [tls] [keep] "
+            << "usage: bg_real_pop3_server dovecot|mailutils|imap4d|certificates|https|oauth <ready-file> "
+               "[tls] [keep] [imap] "
                "[certificates=<folder>] [reply=<file>] [drip]\n";
         return 2;
     }
@@ -126,13 +156,18 @@ int main(int argc, char** argv) {
         const ScriptedServer server(HttpsScript(replyFile, flagged("drip")));
         return ServeControl(argv[2], server.Port(), 0, "-", nullptr);
     }
+    if (kind.rfind("oauth", 0) == 0)
+        return ServeSignIn(argv[2], kind.ends_with("-probe"));
     if (kind == "certificates") {
         TestCertificates::Get();
         WriteReadyFile(argv[2], "made");
         return 0;
     }
     const bool dovecot = kind.rfind("dovecot", 0) == 0;
-    const bool available = dovecot ? DovecotServer::Available() : MailutilsPop3Server::Available();
+    const bool imap4d = kind.rfind("imap4d", 0) == 0;
+    const bool available = dovecot  ? DovecotServer::Available()
+                           : imap4d ? MailutilsImapServer::Available()
+                                    : MailutilsPop3Server::Available();
     if (!available || kind.ends_with("-probe")) {
         WriteReadyFile(argv[2], available ? "available" : "unavailable");
         return 0;
@@ -140,8 +175,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<RealPop3Server> server;
     uint16_t tlsPort = 0;
     if (dovecot) {
-        auto made = std::make_unique<DovecotServer>(
-            DovecotServer::Options{.keepLoginProcesses = flagged("keep"), .tls = flagged("tls")});
+        auto made = std::make_unique<DovecotServer>(DovecotServer::Options{
+            .keepLoginProcesses = flagged("keep"), .tls = flagged("tls"), .imap = flagged("imap")});
+        tlsPort = made->TlsPort();
+        server = std::move(made);
+    } else if (imap4d) {
+        auto made = std::make_unique<MailutilsImapServer>();
         tlsPort = made->TlsPort();
         server = std::move(made);
     } else {

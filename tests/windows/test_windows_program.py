@@ -9,6 +9,7 @@ DIR keeps the Wine prefix and the keyboard data between runs. Set BG_DESKTOP_KEE
 session's folder (logs, screenshots)."""
 
 import argparse
+import imaplib
 import os
 import shutil
 import signal
@@ -76,6 +77,20 @@ class HotKeyTest(WineTestCase):
             desktop.press_keys_on_desktop("ctrl+alt+F5")
             # Long before the timer's first tick, 60 s after the start.
             desktop.wait_tip(lambda tip: tip == tip_for(2), timeout=10, what="the check on Ctrl+Alt+F5")
+
+
+class ImapWatchTest(WineTestCase):
+    def test_an_append_by_another_client_reaches_the_tip_without_a_timer_tick(self):
+        with DovecotServer(message_count=2, protocol="imap") as server:
+            desktop = self.desktop()
+            self.start(desktop, dict(complete_settings(server.port), Protocol=1))
+            desktop.wait_tip(lambda tip: tip == tip_for(2), what="the first check")
+            other = imaplib.IMAP4("127.0.0.1", server.port)
+            other.login(server.user, server.password)
+            other.append("INBOX", None, None, b"Subject: Pushed\r\n\r\nBody.\r\n")
+            other.logout()
+            # Long before the timer's first tick, 60 s after the start.
+            desktop.wait_tip(lambda tip: tip == tip_for(3), timeout=10, what="the push of the appended message")
 
 
 class LauncherTest(WineTestCase):

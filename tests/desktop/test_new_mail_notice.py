@@ -1,0 +1,78 @@
+#!/usr/bin/python3
+"""Whole-program tests of the new-mail notice against a private Dovecot and the session's notification
+service (dunst): the notice names how many messages arrived and, decoded, who wrote about what; a newer
+notice replaces the one on screen; a check without growth shows nothing and fetches no header; with
+Notify 0 no notice is shown; the notice's default action starts the mail program."""
+
+import os
+import stat
+import time
+
+from desktop_rig import wait_for
+from desktop_test import DesktopTestCase, main, program_path
+from dovecot_server import DovecotServer
+from notice_server import NoticeServer
+from program_steps import complete_settings, wait_first_check, wait_started
+
+ORJAN = "=?UTF-8?Q?=C3=96rjan_Ek?= <x@example.test>"
+GRUSSE = "=?UTF-8?B?R3LDvMOfZSBmcsOlbiDDhXNh?="
+MOTE = "=?ISO-8859-1?Q?M=F6te_i_morgon?="
+
+
+class NewMailNoticeTest(DesktopTestCase):
+    def start(self, server, **settings):
+        desktop = self.desktop(tray="sni")
+        notices = NoticeServer(desktop)
+        marker = os.path.join(desktop.folder, "mail-program-started")
+        mail_program = os.path.join(desktop.folder, "mail-program")
+        with open(mail_program, "w") as script:
+            script.write(f"#!/bin/sh\ntouch '{marker}'\n")
+        os.chmod(mail_program, stat.S_IRWXU)
+        settings = dict(complete_settings(server.port), UserName=server.user, Password=server.password,
+                        PathToClient=mail_program, **settings)
+        icon = wait_started(desktop.start_program(program_path(), ["/ENGLISH"], settings=settings))
+        return desktop, notices, icon, marker
+
+    def test_notice_names_the_decoded_senders_and_subjects_and_a_click_starts_the_mail_program(self):
+        with DovecotServer(message_count=1) as server:
+            desktop, notices, icon, marker = self.start(server)
+            self.assertEqual(wait_first_check(icon), "You have 1 new e-mail message.")
+            first, = notices.wait_count(1)
+            self.assertEqual((first["app"], first["summary"], first["body"]),
+                             ("Mailhatch 1.10", "1 new e-mail message", "sender@bg.test: Message 1"))
+
+            server.add_message(ORJAN, GRUSSE)
+            server.add_message(ORJAN, MOTE)
+            desktop.press_keys("ctrl+alt+F5")
+            wait_for(lambda: icon.tip() == "You have 3 new e-mail messages.", 15, "the hot key's check")
+            second = notices.wait_count(2)[-1]
+            self.assertEqual(second["summary"], "2 new e-mail messages")
+            self.assertEqual(second["body"], "Örjan Ek: Möte i morgon\nÖrjan Ek: Grüße från Åsa")
+            self.assertEqual(second["id"], first["id"], "the newer notice replaces the one on screen")
+            self.assertRegex(server.session_ends()[-1], r"^top=2/")
+
+            # No growth: no notice, and the session fetches no header.
+            sessions = len(server.session_ends())
+            desktop.press_keys("ctrl+alt+F5")
+            wait_for(lambda: len(server.session_ends()) > sessions, 15, "the check without growth")
+            self.assertRegex(server.session_ends()[-1], r"^top=0/0,")
+            time.sleep(0.5)
+            self.assertEqual(len(notices.shown()), 2)
+
+            notices.invoke_default()
+            wait_for(lambda: os.path.exists(marker), 10, "the mail program started by the notice")
+
+    def test_notify_0_shows_no_notice(self):
+        with DovecotServer(message_count=2) as server:
+            desktop, notices, icon, _ = self.start(server, Notify=0)
+            self.assertEqual(wait_first_check(icon), "You have 2 new e-mail messages.")
+            server.add_message(ORJAN, GRUSSE)
+            desktop.press_keys("ctrl+alt+F5")
+            wait_for(lambda: icon.tip() == "You have 3 new e-mail messages.", 15, "the hot key's check")
+            time.sleep(1)
+            self.assertEqual(notices.shown(), [])
+            self.assertTrue(all(end.startswith("top=0/0,") for end in server.session_ends()))
+
+
+if __name__ == "__main__":
+    main()

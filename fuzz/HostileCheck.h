@@ -22,12 +22,13 @@
 #include "base/Exceptions.h"
 #include "transport/TcpConnection.h"
 
-// The password the harnesses' clients sign in with.
+// The password (and the access token) the harnesses' clients sign in with.
 inline constexpr std::u16string_view HostilePeerPassword = u"secret";
 
 struct CheckOutcome {
     bool errorLeftToReport = false;
-    bool tlsRequired = false; // the password must not reach the server in the clear
+    bool tlsRequired = false;            // the password must not reach the server in the clear
+    std::chrono::milliseconds timeLimit; // what the check may take
 };
 
 // The port the peer listens on.
@@ -36,40 +37,14 @@ uint16_t ScriptedPeerPort();
 // Whether one of the script's first lines is the option "#<option>".
 bool ScriptAsks(std::string_view script, std::string_view option);
 
-// Runs `check` (the check of `client`, set up for ScriptedPeerPort and `sessionLimit`, as the
-// connection's script asks) against a peer playing each connection's script, and ends the run
-// as a finding when a property breaks.
+// Runs `check` (the check of `client`, set up for ScriptedPeerPort as the connection's script
+// asks) against a peer playing each connection's script, and ends the run as a finding when a
+// property breaks.
 void RunHostileChecks(std::string_view input, std::unique_ptr<TIdTCPConnection> client,
-                      const std::function<CheckOutcome(std::string_view script)>& check,
-                      std::chrono::milliseconds sessionLimit);
+                      const std::function<CheckOutcome(std::string_view script)>& check);
 
-// The check as the program runs it, for a client with ConnectAndLogIn, QueryMessageCount and
-// CloseSession: a failure is dropped after the connection is closed. An error of the connection
-// query there is not caught: the program reports it. Whether it did.
-template <class Client> bool CheckLeftAnErrorToReport(Client& client) {
-    try {
-        client.ConnectAndLogIn();
-        client.QueryMessageCount();
-        client.CloseSession(true);
-    } catch (const Exception&) {
-        bool open = false;
-        try {
-            open = client.TcpConnectionIsOpen();
-        } catch (const Exception&) {
-            return true;
-        }
-        if (open) {
-            try {
-                client.CloseSession(true);
-            } catch (const Exception&) {
-            }
-        }
-    }
-    return false;
-}
-
-// The POP3 checks of one input, by a client that signs in as "anna" with HostilePeerPassword
-// ("#apop": with APOP). In the clear, or with `overTls`: a script that starts with "#tls" meets
-// a client of TLS from the first byte; any other a client that asks for TLS with "STLS"
-// ("#offered": only when the server lists it, else in the clear; "#plain": none).
-void RunHostilePop3Checks(std::string_view input, bool overTls, std::chrono::milliseconds sessionLimit);
+// The check's steps as the program runs them: a failure is dropped after the connection is
+// closed with `close`. An error of the connection query there is not caught: the program
+// reports it. Whether it did.
+bool CheckLeftAnErrorToReport(TIdTCPConnection& client, const std::function<void()>& steps,
+                              const std::function<void()>& close);

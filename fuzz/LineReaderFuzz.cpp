@@ -10,69 +10,11 @@
 
 #include <deque>
 
+#include "fuzz/ChunkedStreamHandler.h"
 #include "fuzz/FuzzChecks.h"
-#include "transport/StackSocketIO.h"
 #include "transport/TransportErrors.h"
 
 namespace {
-
-// The handler the program uses, with the socket replaced by the scripted peer.
-class TScriptedPeerHandler : public TIdIOHandlerStack {
-public:
-    // A chunk size of 0 stands for a stall.
-    TScriptedPeerHandler(std::string_view stream, std::deque<size_t> events)
-        : stream_(stream), events_(std::move(events)) {}
-
-    void Open() override {
-        TIdIOHandler::Open();
-        socketOpen_ = true;
-    }
-    void Close() override {
-        socketOpen_ = false;
-        TIdIOHandler::Close();
-    }
-    size_t Delivered() const { return delivered_; }
-    int StallsTaken() const { return stallsTaken_; }
-    const std::string& Sent() const { return sent_; }
-    bool Disconnected() const { return PeerClosed() || !socketOpen_; }
-
-protected:
-    bool SocketIsOpen() const override { return socketOpen_; }
-    bool WaitReadable(int32_t) override {
-        if (!events_.empty() && events_.front() == 0) {
-            events_.pop_front();
-            ++stallsTaken_;
-            return false;
-        }
-        return true;
-    }
-    // The next chunk; once the script has no more, the rest at once; 0 once all is sent.
-    int32_t ReceiveFromSocket(TIdBytes& buffer) override {
-        size_t count = stream_.size() - delivered_;
-        if (!events_.empty()) {
-            count = std::min(count, events_.front());
-            events_.pop_front();
-        }
-        count = std::min(count, buffer.size());
-        std::copy_n(stream_.begin() + static_cast<std::ptrdiff_t>(delivered_), count, buffer.begin());
-        delivered_ += count;
-        return static_cast<int32_t>(count);
-    }
-    // Takes at most 3 bytes at a time, so that every write needs its loop.
-    int32_t SendToSocket(const TIdBytes& bytes, int32_t offset) override {
-        const size_t count = std::min<size_t>(3, bytes.size() - static_cast<size_t>(offset));
-        sent_.append(bytes.begin() + offset, bytes.begin() + offset + static_cast<std::ptrdiff_t>(count));
-        return static_cast<int32_t>(count);
-    }
-
-private:
-    std::string_view stream_;
-    std::deque<size_t> events_;
-    size_t delivered_ = 0;
-    std::string sent_;
-    int stallsTaken_ = 0;
-    bool socketOpen_ = false;
-};
 
 // What one line read gives, cut from the whole stream.
 struct TModelRead {
@@ -315,7 +257,7 @@ private:
 
     bool Stalled() const { return handler_.StallsTaken() > stallsBefore_; }
 
-    TScriptedPeerHandler handler_;
+    ChunkedStreamHandler handler_;
     TLineModel model_;
     FuzzedDataProvider& input_;
     int stallsBefore_ = 0;

@@ -126,7 +126,8 @@ void ScriptedPeer::Play() {
     ReadUntilClosed();
 }
 
-ScriptedPeer::Clock::duration ScriptedPeer::StalledBetween(Clock::time_point from, Clock::time_point to) const {
+ScriptedPeer::Clock::duration ScriptedPeer::StalledBetween(Clock::time_point from,
+                                                           Clock::time_point to) const {
     Clock::duration stalled{};
     for (const auto& [began, ended] : stalls_)
         stalled += std::max(Clock::duration{}, std::min(ended, to) - std::max(began, from));
@@ -148,8 +149,8 @@ void ScriptedPeer::Direct(std::string_view directive) {
         std::string piece(Operand(directive));
         if (kind == '*')
             piece += "\r\n";
-        const size_t times =
-            std::min<size_t>(NumberIn(rest, MostRepeats), MostRepeatedBytes / std::max<size_t>(piece.size(), 1));
+        const size_t times = std::min<size_t>(NumberIn(rest, MostRepeats),
+                                              MostRepeatedBytes / std::max<size_t>(piece.size(), 1));
         std::string repeated;
         repeated.reserve(times * piece.size());
         for (size_t i = 0; i < times; ++i)

@@ -20,8 +20,8 @@
 //   #$N text    a record of content type N holding "text" as it stands, unencrypted (alerts,
 //               garbage records)
 //   #=text      "text" on the wire as it stands, past TLS
-// Other lines that start with "#" are skipped. At the end of the script all that is held back is sent; then the server shuts its side (with
-// TLS, without a close notification) and waits for the client to close.
+// Other lines that start with "#" are skipped. At the end of the script all that is held back is sent; then
+// the server shuts its side (with TLS, without a close notification) and waits for the client to close.
 
 #include <chrono>
 #include <cstdint>

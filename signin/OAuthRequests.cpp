@@ -1,6 +1,7 @@
 #include "signin/OAuthRequests.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "base/Text.h"
@@ -142,9 +143,13 @@ TokenAnswer ReadTokenAnswer(long status, const std::string& body) {
         HasControlCharacter(token.RefreshToken))
         throw ETokenEndpointError(std::string_view("Token endpoint answered without a usable access token."));
     const auto expires = answer.find("expires_in");
-    if (expires != answer.end() && expires->is_number_integer())
+    if (expires != answer.end() && expires->is_number_unsigned())
+        token.ExpiresIn =
+            static_cast<int64_t>(std::min<uint64_t>(expires->get<uint64_t>(), MaxTokenLifetimeSeconds));
+    else if (expires != answer.end() && expires->is_number_integer())
         token.ExpiresIn = expires->get<int64_t>();
-    if (expires != answer.end() && expires->is_string())
-        token.ExpiresIn = std::atoll(expires->get<std::string>().c_str());
+    else if (expires != answer.end() && expires->is_string())
+        token.ExpiresIn = std::strtoll(expires->get<std::string>().c_str(), nullptr, 10); // saturates
+    token.ExpiresIn = std::clamp<int64_t>(token.ExpiresIn, 0, MaxTokenLifetimeSeconds);
     return token;
 }

@@ -40,9 +40,14 @@ std::string CodeGrantBody(const OAuthClient& client, const std::string& code, co
                           const std::string& verifier);
 std::string RefreshGrantBody(const OAuthClient& client, const std::string& refreshToken);
 
+// The longest lifetime an answer's expires_in is taken for: a longer one (even one beyond what
+// the clock can add) is cut to it, so the token is refreshed sooner, never later. A negative one
+// counts as expired.
+inline constexpr int64_t MaxTokenLifetimeSeconds = int64_t{365} * 24 * 3600;
+
 struct TokenAnswer {
     std::string AccessToken;
-    int64_t ExpiresIn = 3600; // seconds
+    int64_t ExpiresIn = 3600; // seconds, 0 to MaxTokenLifetimeSeconds
     std::string RefreshToken; // empty when the endpoint kept the old one
 };
 

@@ -73,6 +73,19 @@ void PrintTable(const std::vector<Series>& table, double reference, const char* 
         PrintSeries(series, reference);
 }
 
+BenchSettings ParseBenchArguments(int argc, char** argv) {
+    BenchSettings settings;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--rounds")
+            settings.rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::string(argv[i]) == "--process-rounds")
+            settings.processRounds = std::max(1, std::atoi(argv[i + 1]));
+        else
+            Fail(std::string("unknown option ") + argv[i]);
+    }
+    return settings;
+}
+
 void Fail(const std::string& what) {
     throw BenchFailure(what);
 }

@@ -14,6 +14,14 @@
 constexpr int kBenchMessages = 3;
 constexpr int kWarmUpRounds = 50;
 
+// How many rounds to time: in process, and as whole processes.
+struct BenchSettings {
+    int rounds = 2000;
+    int processRounds = 300;
+};
+// "--rounds N" and "--process-rounds M"; raises BenchFailure for anything else.
+BenchSettings ParseBenchArguments(int argc, char** argv);
+
 // One contender's check durations in microseconds.
 struct Series {
     std::string name;

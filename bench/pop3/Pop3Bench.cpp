@@ -40,11 +40,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Settings {
-    int rounds = 2000;
-    int processRounds = 300;
-};
-
 // ---- In process ----
 
 double TimedRawCheck(const DovecotServer& server) {
@@ -140,25 +135,12 @@ void RunWholeProcess(const DovecotServer& server, int rounds) {
                              rounds);
 }
 
-Settings ParseArguments(int argc, char** argv) {
-    Settings settings;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            settings.rounds = std::max(1, std::atoi(argv[i + 1]));
-        else if (std::strcmp(argv[i], "--process-rounds") == 0)
-            settings.processRounds = std::max(1, std::atoi(argv[i + 1]));
-        else
-            Fail(std::string("unknown option ") + argv[i]);
-    }
-    return settings;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN); // a helper that died shows as a failed read, not as our death
     try {
-        const Settings settings = ParseArguments(argc, argv);
+        const BenchSettings settings = ParseBenchArguments(argc, argv);
         if (!DovecotServer::Available())
             Fail("Dovecot is not installed, or this is not root");
         DovecotServer server(DovecotServer::Options{.keepLoginProcesses = true, .tls = true});

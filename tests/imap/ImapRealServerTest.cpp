@@ -79,7 +79,7 @@ protected:
     }
 
     void Aim(ImapClient& client, const std::string& user, const std::string& password) {
-        AimImapClient(client, GetParam().useTls == utUseImplicitTLS ? tlsPort_ : server_->Port());
+        AimClient(client, GetParam().useTls == utUseImplicitTLS ? tlsPort_ : server_->Port());
         client.SetUseTLS(GetParam().useTls);
         client.SetUsername(Utf8ToText(user));
         client.SetPassword(Utf8ToText(password));

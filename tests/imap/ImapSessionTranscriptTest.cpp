@@ -21,13 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Script Join(std::initializer_list<Script> parts) {
-    Script joined;
-    for (const Script& part : parts)
-        joined.insert(joined.end(), part.begin(), part.end());
-    return joined;
-}
-
 const Script kGreeting = {ServerSays("* OK [CAPABILITY IMAP4rev1 IDLE] ready")};
 const Script kLogin = {ClientSends("A1 LOGIN \"u\" \"p\""),
                        ServerTagged("OK [CAPABILITY IMAP4rev1 IDLE] in")};
@@ -56,54 +49,56 @@ struct CheckCase {
 
 const CheckCase kCheckCases[] = {
     {"CapabilitiesAskedWhenGreetingHasNone",
-     Join({{ServerSays("* OK ready"), ClientSends("A1 CAPABILITY"), ServerSays("* CAPABILITY IMAP4rev1 IDLE"),
-            ServerTagged("OK done"), ClientSends("A2 LOGIN \"u\" \"p\""), ServerTagged("OK in"),
-            ClientSends("A3 CAPABILITY"), ServerSays("* CAPABILITY IMAP4rev1 IDLE ESEARCH"),
-            ServerTagged("OK done"), ClientSends("A4 STATUS INBOX (UNSEEN)"),
-            ServerSays("* STATUS \"INBOX\" (UNSEEN 0)"), ServerTagged("OK done")},
-           Logout("A5")}),
+     JoinScripts(
+         {{ServerSays("* OK ready"), ClientSends("A1 CAPABILITY"), ServerSays("* CAPABILITY IMAP4rev1 IDLE"),
+           ServerTagged("OK done"), ClientSends("A2 LOGIN \"u\" \"p\""), ServerTagged("OK in"),
+           ClientSends("A3 CAPABILITY"), ServerSays("* CAPABILITY IMAP4rev1 IDLE ESEARCH"),
+           ServerTagged("OK done"), ClientSends("A4 STATUS INBOX (UNSEEN)"),
+           ServerSays("* STATUS \"INBOX\" (UNSEEN 0)"), ServerTagged("OK done")},
+          Logout("A5")}),
      0},
     {"QuotesAndBackslashesEscaped",
-     Join({kGreeting,
-           {ClientSends(R"(A1 LOGIN "k\"l\\e" "p\\a\"s")"), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
-           kStatus3,
-           Logout("A3")}),
+     JoinScripts(
+         {kGreeting,
+          {ClientSends(R"(A1 LOGIN "k\"l\\e" "p\\a\"s")"), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
+          kStatus3,
+          Logout("A3")}),
      3,
      Failure::kNone,
      {},
      "k\"l\\e",
      "p\\a\"s"},
     {"EightBitAsSynchronizingLiterals",
-     Join({kGreeting,
-           {ClientSends("A1 LOGIN {3}"), ServerSays("+ go on"), ClientSends("k\xc3\xa5 {4}"),
-            ServerSays("* OK [ALERT] noise between"), ServerSays("+ go on"), ClientSends("\xc3\xa5\x01p"),
-            ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
-           kStatus3,
-           Logout("A3")}),
+     JoinScripts({kGreeting,
+                  {ClientSends("A1 LOGIN {3}"), ServerSays("+ go on"), ClientSends("k\xc3\xa5 {4}"),
+                   ServerSays("* OK [ALERT] noise between"), ServerSays("+ go on"),
+                   ClientSends("\xc3\xa5\x01p"), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
+                  kStatus3,
+                  Logout("A3")}),
      3,
      Failure::kNone,
      {},
      "k\xc3\xa5",
      "\xc3\xa5\x01p"},
     {"LiteralPlusSentInOneGo",
-     Join({{ServerSays("* OK [CAPABILITY IMAP4rev1 LITERAL+] ready"), ClientSends("A1 LOGIN {3+}"),
-            ClientSends("k\xc3\xa5 \"p\""), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
-           kStatus3,
-           Logout("A3")}),
+     JoinScripts({{ServerSays("* OK [CAPABILITY IMAP4rev1 LITERAL+] ready"), ClientSends("A1 LOGIN {3+}"),
+                   ClientSends("k\xc3\xa5 \"p\""), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
+                  kStatus3,
+                  Logout("A3")}),
      3,
      Failure::kNone,
      {},
      "k\xc3\xa5"},
     {"PreauthSignsInNoMore",
-     Join({{ServerSays("* PREAUTH [CAPABILITY IMAP4rev1] welcome back"),
-            ClientSends("A1 STATUS INBOX (UNSEEN)"), ServerSays("* STATUS INBOX (UNSEEN 7)"),
-            ServerTagged("OK done")},
-           Logout("A2")}),
+     JoinScripts({{ServerSays("* PREAUTH [CAPABILITY IMAP4rev1] welcome back"),
+                   ClientSends("A1 STATUS INBOX (UNSEEN)"), ServerSays("* STATUS INBOX (UNSEEN 7)"),
+                   ServerTagged("OK done")},
+                  Logout("A2")}),
      7},
     {"RefusedLoginCarriesServerText",
-     Join({kGreeting,
-           {ClientSends("A1 LOGIN \"u\" \"p\""),
-            ServerTagged("NO [AUTHENTICATIONFAILED] Authentication failed.")}}),
+     JoinScripts({kGreeting,
+                  {ClientSends("A1 LOGIN \"u\" \"p\""),
+                   ServerTagged("NO [AUTHENTICATIONFAILED] Authentication failed.")}}),
      -1, Failure::kRefused, u"Authentication failed."},
     {"LoginDisabledSendsNoPassword",
      {ServerSays("* OK [CAPABILITY IMAP4rev1 LOGINDISABLED] ready")},
@@ -115,43 +110,43 @@ const CheckCase kCheckCases[] = {
      Failure::kRefused,
      u"Too many connections"},
     {"ByeMidSession",
-     Join({kGreeting,
-           kLogin,
-           {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("* BYE Server shutting down")}}),
+     JoinScripts({kGreeting,
+                  kLogin,
+                  {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("* BYE Server shutting down")}}),
      -1, Failure::kRefused, u"Server shutting down"},
     {"StatusWithoutUnseen",
-     Join({kGreeting,
-           kLogin,
-           {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("* STATUS Other (UNSEEN 4)"),
-            ServerSays("* STATUS INBOX (MESSAGES 4)"), ServerTagged("OK done")},
-           Logout("A3")}),
+     JoinScripts({kGreeting,
+                  kLogin,
+                  {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("* STATUS Other (UNSEEN 4)"),
+                   ServerSays("* STATUS INBOX (MESSAGES 4)"), ServerTagged("OK done")},
+                  Logout("A3")}),
      -1, Failure::kProtocol},
     {"CountBeyondRange",
-     Join({kGreeting,
-           kLogin,
-           {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("* STATUS INBOX (UNSEEN 2147483648)"),
-            ServerTagged("OK done")},
-           Logout("A3")}),
+     JoinScripts({kGreeting,
+                  kLogin,
+                  {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("* STATUS INBOX (UNSEEN 2147483648)"),
+                   ServerTagged("OK done")},
+                  Logout("A3")}),
      -1, Failure::kProtocol},
     {"ReplyWithAnotherTag",
-     Join({kGreeting, kLogin, {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("A9 OK done")}}), -1,
-     Failure::kProtocol},
+     JoinScripts({kGreeting, kLogin, {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("A9 OK done")}}),
+     -1, Failure::kProtocol},
     {"NoTaggedReply",
-     Join({kGreeting, kLogin, {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerStaysSilent(2s)}}), -1,
+     JoinScripts({kGreeting, kLogin, {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerStaysSilent(2s)}}), -1,
      Failure::kTimeout},
     {"EndlessUntaggedLines",
-     Join({kGreeting,
-           kLogin,
-           {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSendsForever("* OK still here")}}),
+     JoinScripts({kGreeting,
+                  kLogin,
+                  {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSendsForever("* OK still here")}}),
      -1, Failure::kFlood},
     {"OversizedLiteral",
-     Join(
+     JoinScripts(
          {kGreeting, kLogin, {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerSays("* STATUS {4294967296}")}}),
      -1, Failure::kLiteral},
     {"DrippedRepliesRunIntoTheSessionLimit",
-     Join({kGreeting,
-           kLogin,
-           {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerDripFeeds(std::string(200, 'x'), 20ms)}}),
+     JoinScripts({kGreeting,
+                  kLogin,
+                  {ClientSends("A2 STATUS INBOX (UNSEEN)"), ServerDripFeeds(std::string(200, 'x'), 20ms)}}),
      -1, Failure::kTimeout},
     {"StartTlsRequiredButRefused",
      {ServerSays("* OK [CAPABILITY IMAP4rev1] ready"), ClientSends("A1 STARTTLS"),
@@ -163,10 +158,11 @@ const CheckCase kCheckCases[] = {
      "p",
      utUseRequireTLS},
     {"TokenWithInitialResponse",
-     Join({{ServerSays("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=OAUTHBEARER] ready"),
-            ClientSends("A1 AUTHENTICATE XOAUTH2 " + kXOAuth2), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
-           kStatus3,
-           Logout("A3")}),
+     JoinScripts(
+         {{ServerSays("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=OAUTHBEARER] ready"),
+           ClientSends("A1 AUTHENTICATE XOAUTH2 " + kXOAuth2), ServerTagged("OK [CAPABILITY IMAP4rev1] in")},
+          kStatus3,
+          Logout("A3")}),
      3,
      Failure::kNone,
      {},
@@ -193,7 +189,7 @@ TEST_P(ImapCheck, Transcript) {
     const CheckCase& c = GetParam();
     ScriptedServer server(c.script);
     ImapClient client;
-    AimImapClient(client, server.Port(), c.failure == Failure::kTimeout ? 500 : 5000);
+    AimClient(client, server.Port(), c.failure == Failure::kTimeout ? 500 : 5000);
     client.SetSessionTimeLimit(1500ms);
     client.SetUseTLS(c.useTls);
     client.SetUsername(Utf8ToText(c.user));
@@ -251,7 +247,7 @@ TEST(ImapStartTls, DropsBytesInjectedAfterTheOkAndAsksCapabilitiesAgain) {
     if (!ScriptedServer::CanServeTls())
         GTEST_SKIP() << "the scripted server cannot serve TLS in this build";
     TestCertificates::Get();
-    const Script script = Join(
+    const Script script = JoinScripts(
         {{ServerSays("* OK [CAPABILITY IMAP4rev1 STARTTLS LOGINDISABLED] ready"), ClientSends("A1 STARTTLS"),
           ServerSendsBytes("A1 OK Begin TLS\r\n* CAPABILITY IMAP4rev1 LITERAL+\r\nA2 OK forged\r\n"),
           ServerStartsTls(), ClientSends("A2 CAPABILITY"), ServerSays("* CAPABILITY IMAP4rev1 IDLE"),
@@ -261,7 +257,7 @@ TEST(ImapStartTls, DropsBytesInjectedAfterTheOkAndAsksCapabilitiesAgain) {
          Logout("A5")});
     ScriptedServer server(script);
     ImapClient client;
-    AimImapClient(client, server.Port());
+    AimClient(client, server.Port());
     client.SetUseTLS(utUseRequireTLS);
     client.SetUsername(u"k\"");
     const Pop3CheckOutcome outcome = RunImapCheck(client);
@@ -273,31 +269,31 @@ TEST(ImapStartTls, DropsBytesInjectedAfterTheOkAndAsksCapabilitiesAgain) {
 // The watch's conversation: EXAMINE, a count, IDLE; a push ends the wait, DONE and a new count;
 // a server that says BYE during IDLE ends the watch with its text.
 TEST(ImapWatch, IdlesCountsOnPushAndEndsOnBye) {
-    const Script script = Join({kGreeting,
-                                {ClientSends("A1 LOGIN \"u\" \"p\""),
-                                 ServerTagged("OK [CAPABILITY IMAP4rev1 IDLE ESEARCH] in"),
-                                 ClientSends("A2 EXAMINE INBOX"),
-                                 ServerSays("* 5 EXISTS"),
-                                 ServerTagged("OK [READ-ONLY] done"),
-                                 ClientSends("A3 SEARCH RETURN (COUNT) UNSEEN"),
-                                 ServerSays("* ESEARCH (TAG \"A3\") COUNT 2"),
-                                 ServerTagged("OK done"),
-                                 ClientSends("A4 IDLE"),
-                                 ServerSays("+ idling"),
-                                 ServerStaysSilent(300ms),
-                                 ServerSays("* OK Still here"),
-                                 ServerSays("* 6 EXISTS"),
-                                 ClientSends("DONE"),
-                                 ServerTagged("OK idle done"),
-                                 ClientSends("A5 SEARCH RETURN (COUNT) UNSEEN"),
-                                 ServerSays("* ESEARCH (TAG \"A5\") UID"),
-                                 ServerTagged("OK done"),
-                                 ClientSends("A6 IDLE"),
-                                 ServerSays("+ idling"),
-                                 ServerSays("* BYE Shutting down")}});
+    const Script script = JoinScripts({kGreeting,
+                                       {ClientSends("A1 LOGIN \"u\" \"p\""),
+                                        ServerTagged("OK [CAPABILITY IMAP4rev1 IDLE ESEARCH] in"),
+                                        ClientSends("A2 EXAMINE INBOX"),
+                                        ServerSays("* 5 EXISTS"),
+                                        ServerTagged("OK [READ-ONLY] done"),
+                                        ClientSends("A3 SEARCH RETURN (COUNT) UNSEEN"),
+                                        ServerSays("* ESEARCH (TAG \"A3\") COUNT 2"),
+                                        ServerTagged("OK done"),
+                                        ClientSends("A4 IDLE"),
+                                        ServerSays("+ idling"),
+                                        ServerStaysSilent(300ms),
+                                        ServerSays("* OK Still here"),
+                                        ServerSays("* 6 EXISTS"),
+                                        ClientSends("DONE"),
+                                        ServerTagged("OK idle done"),
+                                        ClientSends("A5 SEARCH RETURN (COUNT) UNSEEN"),
+                                        ServerSays("* ESEARCH (TAG \"A5\") UID"),
+                                        ServerTagged("OK done"),
+                                        ClientSends("A6 IDLE"),
+                                        ServerSays("+ idling"),
+                                        ServerSays("* BYE Shutting down")}});
     ScriptedServer server(script);
     ImapClient client;
-    AimImapClient(client, server.Port());
+    AimClient(client, server.Port());
     client.ConnectAndLogIn();
     ASSERT_TRUE(client.HasCapability(u"idle"));
     client.ExamineInbox();
@@ -328,15 +324,15 @@ TEST(ImapWatch, IdlesCountsOnPushAndEndsOnBye) {
 // searched; a server that never continues IDLE runs into the read time-out.
 TEST(ImapWatch, RecountsAfterArrivalAndGivesUpOnIdleWithoutContinuation) {
     const Script script =
-        Join({kGreeting,
-              kLogin,
-              {ClientSends("A2 EXAMINE INBOX"), ServerTagged("OK done"), ClientSends("A3 SEARCH UNSEEN"),
-               ServerSays("* SEARCH 1 2"), ServerSays("* 3 EXISTS"), ServerTagged("OK done"),
-               ClientSends("A4 SEARCH UNSEEN"), ServerSays("* SEARCH 1 2 3"), ServerTagged("OK done"),
-               ClientSends("A5 IDLE"), ServerStaysSilent(2s)}});
+        JoinScripts({kGreeting,
+                     kLogin,
+                     {ClientSends("A2 EXAMINE INBOX"), ServerTagged("OK done"),
+                      ClientSends("A3 SEARCH UNSEEN"), ServerSays("* SEARCH 1 2"), ServerSays("* 3 EXISTS"),
+                      ServerTagged("OK done"), ClientSends("A4 SEARCH UNSEEN"), ServerSays("* SEARCH 1 2 3"),
+                      ServerTagged("OK done"), ClientSends("A5 IDLE"), ServerStaysSilent(2s)}});
     ScriptedServer server(script);
     ImapClient client;
-    AimImapClient(client, server.Port(), 500);
+    AimClient(client, server.Port(), 500);
     client.ConnectAndLogIn();
     client.ExamineInbox();
     EXPECT_EQ(client.CountUnseenInSelected(), 3);

@@ -23,12 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Script Join(std::initializer_list<Script> parts) {
-    Script joined;
-    for (const Script& part : parts)
-        joined.insert(joined.end(), part.begin(), part.end());
-    return joined;
-}
+const auto Join = JoinScripts;
 
 const Script kGreeting = {ServerSays("+OK ready")};
 const Script kCapaRefused = {ClientSends("CAPA"), ServerSays("-ERR unknown command")};

@@ -42,6 +42,28 @@ TEST(OAuthRequests, ReadsTokenAnswersAndRefusals) {
     }
 }
 
+// Any lifetime is one the clock can add: nonsense is cut to a year, a negative one is expired.
+TEST(OAuthRequests, TakesTokenLifetimesWithinBounds) {
+    const struct {
+        std::string expiresIn;
+        int64_t seconds;
+    } cases[] = {
+        {"3599", 3599},
+        {"\"7200\"", 7200},
+        {"-5", 0},
+        {"\"-5\"", 0},
+        {"18446744073709551615", MaxTokenLifetimeSeconds},
+        {"9223372036854775807", MaxTokenLifetimeSeconds},
+        {"\"99999999999999999999999\"", MaxTokenLifetimeSeconds},
+        {"-9223372036854775808", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expiresIn);
+        EXPECT_EQ(ReadTokenAnswer(200, R"({"access_token":"A","expires_in":)" + c.expiresIn + "}").ExpiresIn,
+                  c.seconds);
+    }
+}
+
 TEST(OAuthRequests, BuildsTheAuthorizeAddressAndGrantBodies) {
     OAuthClient client{*ProviderPreset(u"Google"), "id 1", ""};
     const std::string url = AuthorizeUrl(client, "http://127.0.0.1:5/", "st", "ch", "a+b@ex.se");

@@ -1,14 +1,5 @@
 #include "tests/support/ImapCheckRun.h"
 
-void AimImapClient(ImapClient& client, uint16_t port, int32_t readTimeoutMs) {
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(port);
-    client.SetConnectTimeout(5000);
-    client.SetReadTimeout(readTimeoutMs);
-    client.SetUsername(u"u");
-    client.SetPassword(u"p");
-}
-
 Pop3CheckOutcome RunImapCheck(ImapClient& client) {
     Pop3CheckOutcome outcome;
     const auto start = std::chrono::steady_clock::now();

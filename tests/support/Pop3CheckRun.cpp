@@ -4,15 +4,6 @@
 
 #include "pop3/Pop3Errors.h"
 
-void AimClient(TIdPOP3& client, uint16_t port, int32_t readTimeoutMs) {
-    client.SetHost(u"127.0.0.1");
-    client.SetPort(port);
-    client.SetConnectTimeout(5000);
-    client.SetReadTimeout(readTimeoutMs);
-    client.SetUsername(u"u");
-    client.SetPassword(u"p");
-}
-
 Pop3CheckOutcome RunCheck(TIdPOP3& client) {
     Pop3CheckOutcome outcome;
     const auto start = std::chrono::steady_clock::now();

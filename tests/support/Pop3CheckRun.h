@@ -16,8 +16,15 @@
 #include "pop3/Pop3Client.h"
 
 // Host 127.0.0.1 and the given port, the program's time-outs (or a shorter read time-out) and
-// the credentials "u" and "p".
-void AimClient(TIdPOP3& client, uint16_t port, int32_t readTimeoutMs = 5000);
+// the credentials "u" and "p": for the POP3 and the IMAP client alike.
+template <class Client> void AimClient(Client& client, uint16_t port, int32_t readTimeoutMs = 5000) {
+    client.SetHost(u"127.0.0.1");
+    client.SetPort(port);
+    client.SetConnectTimeout(5000);
+    client.SetReadTimeout(readTimeoutMs);
+    client.SetUsername(u"u");
+    client.SetPassword(u"p");
+}
 
 struct Pop3CheckOutcome {
     // The count, when "STAT" was answered.

@@ -79,6 +79,13 @@ ScriptStep ServerSendsRecordCutShort(std::string line, milliseconds pause) {
     return {ScriptStep::kCutRecord, line + "\r\n", pause};
 }
 
+Script JoinScripts(std::initializer_list<Script> parts) {
+    Script joined;
+    for (const Script& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+
 std::string ClientBytes(const Script& script) {
     std::string bytes;
     for (const ScriptStep& step : script) {

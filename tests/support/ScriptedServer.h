@@ -81,6 +81,9 @@ ScriptStep ServerStartsTls();
 // `pause` (still recording) and then sends the rest.
 ScriptStep ServerSendsRecordCutShort(std::string line, std::chrono::milliseconds pause);
 
+// The parts one after another: transcripts built from shared pieces.
+Script JoinScripts(std::initializer_list<Script> parts);
+
 // The exact bytes a correct client sends for the script: each ClientSends line with CR LF.
 std::string ClientBytes(const Script& script);
 

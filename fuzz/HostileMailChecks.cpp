@@ -1,0 +1,107 @@
+#include "fuzz/HostileMailChecks.h"
+
+#include "base/Text.h"
+#include "fuzz/HostileCheck.h"
+#include "imap/ImapClient.h"
+#include "pop3/Pop3Client.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int ProgramTimeoutMs = 5000;
+constexpr int CapturedLines = 200;
+constexpr int IdlePolls = 3;
+constexpr int IdlePollMs = 10;
+
+TIdUseTLS TlsModeOf(std::string_view script, bool overTls) {
+    if (!overTls || ScriptAsks(script, "plain"))
+        return utNoTLSSupport;
+    if (script.starts_with("#tls"))
+        return utUseImplicitTLS;
+    return ScriptAsks(script, "offered") ? utUseExplicitTLS : utUseRequireTLS;
+}
+
+bool TlsRequired(TIdUseTLS mode) {
+    return mode == utUseImplicitTLS || mode == utUseRequireTLS;
+}
+
+template <class Client> void AimAtPeer(Client& client, milliseconds sessionLimit) {
+    client.SetHost(u"127.0.0.1");
+    client.SetUsername(u"anna");
+    client.SetPassword(std::u16string(HostilePeerPassword));
+    client.SetConnectTimeout(ProgramTimeoutMs);
+    client.SetReadTimeout(ProgramTimeoutMs);
+    client.SetSessionTimeLimit(sessionLimit);
+}
+
+void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLimit) {
+    auto client = std::make_unique<TIdPOP3>();
+    TIdPOP3& pop3 = *client;
+    AimAtPeer(pop3, sessionLimit);
+    pop3.SetMaxCapturedLines(CapturedLines);
+    pop3.SetBearerToken(TextToUtf8(HostilePeerPassword));
+    const auto check = [&pop3, overTls, sessionLimit](std::string_view script) {
+        const TIdUseTLS mode = TlsModeOf(script, overTls);
+        pop3.SetUseTLS(mode);
+        pop3.SetPort(ScriptedPeerPort());
+        pop3.SetAuthType(ScriptAsks(script, "token")  ? patSASL
+                         : ScriptAsks(script, "apop") ? patAPOP
+                                                      : patUserPass);
+        const auto steps = [&pop3] {
+            pop3.ConnectAndLogIn();
+            pop3.QueryMessageCount();
+            pop3.CloseSession(true);
+        };
+        return CheckOutcome{CheckLeftAnErrorToReport(pop3, steps, [&pop3] { pop3.CloseSession(true); }),
+                            TlsRequired(mode), sessionLimit};
+    };
+    RunHostileChecks(input, std::move(client), check);
+}
+
+// The mailbox watch: the count in the opened mailbox, then a few polls in IDLE and its end.
+void WatchOnce(ImapClient& imap) {
+    imap.ConnectAndLogIn();
+    imap.ExamineInbox();
+    imap.CountUnseenInSelected();
+    imap.StartIdle();
+    for (int poll = 0; poll < IdlePolls && imap.Idling(); ++poll)
+        imap.PollIdle(IdlePollMs);
+    imap.StopIdle();
+    imap.CloseSession();
+}
+
+void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLimit) {
+    auto client = std::make_unique<ImapClient>();
+    ImapClient& imap = *client;
+    AimAtPeer(imap, sessionLimit);
+    const auto check = [&imap, overTls, sessionLimit](std::string_view script) {
+        const TIdUseTLS mode = TlsModeOf(script, overTls);
+        imap.SetUseTLS(mode);
+        imap.SetPort(ScriptedPeerPort());
+        imap.SetAccessToken(ScriptAsks(script, "token") ? std::u16string(HostilePeerPassword) : u"");
+        const bool watches = ScriptAsks(script, "idle");
+        const auto steps = [&imap, watches] {
+            if (watches)
+                return WatchOnce(imap);
+            imap.ConnectAndLogIn();
+            imap.QueryUnseenCount();
+            imap.CloseSession();
+        };
+        // The watch's exchanges after IDLE have a session limit of their own.
+        const milliseconds limit =
+            watches ? 2 * sessionLimit + milliseconds(IdlePolls * IdlePollMs) : sessionLimit;
+        return CheckOutcome{CheckLeftAnErrorToReport(imap, steps, [&imap] { imap.CloseSession(); }),
+                            TlsRequired(mode), limit};
+    };
+    RunHostileChecks(input, std::move(client), check);
+}
+
+} // namespace
+
+void RunHostileMailChecks(std::string_view input, bool overTls, milliseconds sessionLimit) {
+    if (ScriptAsks(input, "imap"))
+        RunImapChecks(input, overTls, sessionLimit);
+    else
+        RunPop3Checks(input, overTls, sessionLimit);
+}

@@ -1,0 +1,18 @@
+#pragma once
+// The mail checks the hostile-peer harnesses run against the scripted peer (HostileCheck.h):
+// POP3, or IMAP when the first connection's script asks for it, signing in as "anna" with
+// HostilePeerPassword. A script's first lines may hold these options:
+//   #imap      the IMAP client (in the first connection's script: one client per input)
+//   #tls       (the first line, also the server's handshake) TLS from the first byte
+//   #offered   the TLS command only when the server lists it, else in the clear
+//   #plain     no TLS
+//   #apop      POP3 signs in with APOP
+//   #token     signs in with an access token (POP3 "AUTH", IMAP "AUTHENTICATE")
+//   #idle      IMAP watches the mailbox (EXAMINE, the unseen count, IDLE, DONE) instead of STATUS
+// Without `overTls` every check is in the clear; with it, a check without #tls, #offered or
+// #plain requires the TLS command.
+
+#include <chrono>
+#include <string_view>
+
+void RunHostileMailChecks(std::string_view input, bool overTls, std::chrono::milliseconds sessionLimit);

@@ -58,7 +58,7 @@ TEST(ImapNewHeaders, SuccessiveCallsFetchOnlyNewUnseenMessagesNewestFirst) {
     };
     ScriptedServer server(script);
     ImapClient client;
-    AimImapClient(client, server.Port());
+    AimClient(client, server.Port());
     client.ConnectAndLogIn();
     client.ExamineInbox();
     EXPECT_EQ(client.RetrieveNewHeaders(2), (std::vector<std::string>{h12, h9}));

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/Main.h"
+#include "app/MainTexts.h"
 #include "app/NewMailNotice.h"
 #include "base/Exceptions.h"
 #include "pop3/Pop3Errors.h"
@@ -97,7 +98,11 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
         POP3Main->SetPort(IntegerFromText(txtPort.Text(), DefaultPOP3Port));
         POP3Main->SetUsername(txtUserName.Text());
         POP3Main->SetPassword(txtPassword.Text());
-        POP3Main->ConnectAndLogIn();
+        ConnectAndSignIn([this](const std::string& token) {
+            POP3Main->SetAuthType(token.empty() ? patUserPass : patSASL);
+            POP3Main->SetBearerToken(token);
+            POP3Main->ConnectAndLogIn();
+        });
         outcome.count = POP3Main->QueryMessageCount();
         outcome.newHeaders = NewPop3Headers(*outcome.count);
         POP3Main->CloseSession(true);
@@ -149,7 +154,10 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithImap() {
     CheckOutcome outcome;
     try {
         ConfigureImapClient();
-        IMAPMain->ConnectAndLogIn();
+        ConnectAndSignIn([this](const std::string& token) {
+            IMAPMain->SetAccessToken(Utf8ToText(token));
+            IMAPMain->ConnectAndLogIn();
+        });
         outcome.count = IMAPMain->QueryUnseenCount();
         outcome.newHeaders = NewImapHeaders(*outcome.count, true);
         if (IMAPMain->HasCapability(u"IDLE") && WatchMain->Start())
@@ -213,5 +221,7 @@ void TfrmMain::ShowTrayState(int32_t count) {
     if (lastCheckFailed_)
         tip += u"\n" + PickLanguageText(language, u"Kontrollen misslyckades: ", u"Check failed: ") +
                lastCheckError_;
+    if (!signInError_.empty())
+        tip += u"\n" + SignInFailedLine(language, signInError_);
     TrayIconMain.SetHint(tip);
 }

@@ -98,13 +98,21 @@ void TfrmMain::mnuSettingsClick(TObject*) {
 }
 
 void TfrmMain::btnSaveClick(TObject*) {
+    const TSignInKind before = storedSignInKind_;
     StoreSettings();
-    if (SixFieldsFilled()) {
-        Hide();
-        // The settings may name another mailbox: the next count comes from a fresh connection.
-        WatchMain->Stop();
-        CheckMailbox();
+    if (before == siOAuth && SignInKind() == siPassword)
+        EraseStoredTokens();
+    if (!SixFieldsFilled())
+        return;
+    Hide();
+    // The settings may name another mailbox: the next count comes from a fresh connection.
+    WatchMain->Stop();
+    // OAuth without a stored token: the check follows the sign-in in the browser.
+    if (SignInKind() == siOAuth && !SignInWaiting() && !TokenStored()) {
+        StartSignIn();
+        return;
     }
+    CheckMailbox();
 }
 
 void TfrmMain::cbWWWClick(TObject*) {
@@ -216,6 +224,8 @@ void TfrmMain::LoadSettings() {
     LoadProtocol();
     LoadUseTLS();
     cbNotify.SetChecked(ReadIniBool(SettingsSection, u"Notify", true));
+    LoadSignInSettings();
+    storedSignInKind_ = SignInKind();
 }
 
 // A file without the key, or with a value no protocol has, is POP3.
@@ -246,6 +256,8 @@ void TfrmMain::StoreSettings() {
     WriteIniString(SettingsSection, u"PathToSound", txtPathToSound.Text());
     WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
     WriteIniOptional(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()), IntToText(UseTLSDefault()));
+    StoreSignInSettings();
+    storedSignInKind_ = SignInKind();
     WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
     WriteIniOptional(SettingsSection, u"Notify", cbNotify.Checked() ? u"1" : u"0", u"1");
 }
@@ -253,7 +265,7 @@ void TfrmMain::StoreSettings() {
 bool TfrmMain::SixFieldsFilled() const {
     for (const TEdit* edit :
          {&txtPOP3Server, &txtPort, &txtUserName, &txtPassword, &txtPathToClient, &txtPathToSound})
-        if (edit->Text().empty())
+        if (edit->Text().empty() && !(edit == &txtPassword && SignInKind() == siOAuth))
             return false;
     return true;
 }

@@ -2,6 +2,7 @@
 // The main window: settings window, owner of the tray icon, the timer and the POP3 client.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,9 +19,14 @@
 #include "shell/Timer.h"
 #include "shell/TrayIcon.h"
 #include "shell/Window.h"
+#include "signin/OAuthSignIn.h"
 
 // The protocol the check speaks, as the settings file stores it.
 enum TMailProtocol : uint8_t { mpPOP3 = 0, mpIMAP = 1 };
+// How the check signs in, as the settings file stores it (SignIn).
+enum TSignInKind : uint8_t { siPassword = 0, siOAuth = 1 };
+// The providers of the sign-in group, in the order of its list (OAuthProvider).
+enum TOAuthProvider : uint8_t { opMicrosoft = 0, opGoogle = 1, opCustom = 2 };
 
 class TfrmMain : public TForm {
 public:
@@ -68,6 +74,26 @@ public:
     TLabel lblProtocol{this};
     TComboBox cmbProtocol{this};
     TCheckBox cbNotify{this};
+    // The sign-in group, right-hand column.
+    TCheckBox cbOAuth{this};
+    TLabel lblOAuthProvider{this};
+    TComboBox cmbOAuthProvider{this};
+    TLabel lblOAuthClientId{this};
+    TEdit txtOAuthClientId{this};
+    TLabel lblOAuthClientSecret{this};
+    TEdit txtOAuthClientSecret{this};
+    TLabel lblOAuthAuthorizeUrl{this};
+    TEdit txtOAuthAuthorizeUrl{this};
+    TLabel lblOAuthTokenUrl{this};
+    TEdit txtOAuthTokenUrl{this};
+    TLabel lblOAuthScope{this};
+    TEdit txtOAuthScope{this};
+    TBitBtn btnSignIn{this};
+    TBitBtn btnSignOut{this};
+    TLabel lblSignInState{this};
+    TLabel lblTokenPlace{this};
+    // Polls the redirect listener while a sign-in waits for the browser.
+    TTimer TimerSignIn;
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -88,6 +114,14 @@ public:
     // the new one's ("110" and "143", "995" and "993").
     void cmbProtocolChange(TObject* sender);
     void TrayIconMainDblClick(TObject* sender);
+    // The sign-in group: the way of signing in, the provider (a preset fills server and port
+    // when they are empty), "Sign in…" (starts a sign-in in the browser, giving up one that
+    // waits), "Sign out" (forgets and erases the tokens) and the poll of a waiting sign-in.
+    void cbOAuthClick(TObject* sender);
+    void cmbOAuthProviderChange(TObject* sender);
+    void btnSignInClick(TObject* sender);
+    void btnSignOutClick(TObject* sender);
+    void TimerSignInTimer(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
@@ -101,6 +135,15 @@ public:
     // changed since.
     TIdUseTLS UseTLSSetting() const;
     TMailProtocol Protocol() const;
+    TSignInKind SignInKind() const { return cbOAuth.Checked() ? siOAuth : siPassword; }
+    TOAuthProvider OAuthProvider() const;
+    // The sign-in as the group describes it: the provider's preset or the custom addresses.
+    OAuthClient CurrentOAuthClient() const;
+    // The token store of the current settings, made anew when they changed.
+    TokenStore& Tokens();
+    // The sign-in in the browser, while one runs or has ended.
+    OAuthSignIn* SignInInProgress() const { return signIn_.get(); }
+    bool SignInWaiting() const { return signIn_ && signIn_->Current() == OAuthSignIn::State::Waiting; }
 
     int32_t HotKeyId() const { return hotKeyId_; }
     // Puts another POP3 client in place of POP3Main, for tests that script the server's side.
@@ -115,7 +158,8 @@ private:
     // Replaces the Swedish captions of the layout with the English ones, title first.
     void ApplyEnglishTexts();
 
-    // True when the six edit boxes are all non-empty.
+    // True when the six edit boxes are all non-empty; with OAuth sign-in the password box is
+    // not needed.
     bool SixFieldsFilled() const;
     void ApplyWWWMode();
     void LoadUseTLS();
@@ -123,6 +167,26 @@ private:
     void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
+    void PlaceSignInGroup();
+    void ApplySignInTexts();
+    void LoadSignInSettings();
+    void StoreSignInSettings();
+    // Enables the group's fields that the way of signing in and the provider use.
+    void ApplySignInMode();
+    void ShowSignInState();
+    // Starts a sign-in in the browser; a failure to start is shown as the sign-in's failure.
+    void StartSignIn();
+    // Forgets the tokens and erases the stored one from every store.
+    void EraseStoredTokens();
+    // A refresh token is stored for the current settings (false when the store cannot tell).
+    bool TokenStored();
+    // The check's sign-in step with OAuth: TLS required, then the access token, refreshed when
+    // due. Raises ESignInNeedsTls, ESignInNeeded and the token endpoint's failures.
+    std::string BearerTokenForCheck();
+    // Runs connect, which connects and signs in with the token it is given (empty: with the
+    // password). With OAuth a token the server rejects is refreshed and tried once more; a
+    // second rejection raises ESignInNeeded, and no token is asked for until the user signs in.
+    void ConnectAndSignIn(const std::function<void(const std::string& token)>& connect);
     // One check of the mailbox, by the protocol chosen; while the watch idles, a count on its
     // connection instead.
     void CheckMailbox();
@@ -157,6 +221,13 @@ private:
     // The message of the error that ended the last check before the count arrived, if it did.
     bool lastCheckFailed_ = false;
     std::u16string lastCheckError_;
+    std::unique_ptr<TokenStore> tokens_;
+    std::u16string tokensKey_;
+    std::unique_ptr<OAuthSignIn> signIn_;
+    // Why the last sign-in in the browser failed, shown in the tip until the next one.
+    std::u16string signInError_;
+    // The way of signing in the settings file holds.
+    TSignInKind storedSignInKind_ = siPassword;
 };
 
 extern TfrmMain* frmMain;

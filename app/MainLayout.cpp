@@ -82,6 +82,53 @@ void TfrmMain::PlaceControls() {
     cbNotify.SetTabOrder(12);
     cbNotify.SetCaption(u"Visa notis om ny e-post");
     cbNotify.SetChecked(true);
+    PlaceSignInGroup();
+}
+
+// The right-hand column: how the check signs in, and the OAuth sign-in with its provider.
+void TfrmMain::PlaceSignInGroup() {
+    constexpr int left = 264;
+    constexpr int width = 217;
+    int tabOrder = 13;
+    cbOAuth.SetBounds(left, 24, width, 17);
+    cbOAuth.SetTabOrder(tabOrder++);
+    cbOAuth.SetCaption(u"Logga in med OAuth 2.0");
+    lblOAuthProvider.SetBounds(left, 56, width, 13);
+    lblOAuthProvider.SetCaption(u"Leverant\u00f6r:");
+    cmbOAuthProvider.SetBounds(left, 72, width, 23);
+    cmbOAuthProvider.SetTabOrder(tabOrder++);
+    cmbOAuthProvider.SetItems({u"Microsoft", u"Google", u"Egen"});
+    cmbOAuthProvider.SetItemIndex(opMicrosoft);
+    const struct {
+        TLabel& label;
+        TEdit& edit;
+        std::u16string_view caption;
+    } fields[] = {
+        {lblOAuthClientId, txtOAuthClientId, u"Klient-ID:"},
+        {lblOAuthClientSecret, txtOAuthClientSecret, u"Klienthemlighet (valfri):"},
+        {lblOAuthAuthorizeUrl, txtOAuthAuthorizeUrl, u"Inloggningsadress:"},
+        {lblOAuthTokenUrl, txtOAuthTokenUrl, u"Tokenadress:"},
+        {lblOAuthScope, txtOAuthScope, u"Beh\u00f6righet (scope):"},
+    };
+    int top = 104;
+    for (const auto& field : fields) {
+        field.label.SetBounds(left, top, width, 13);
+        field.label.SetCaption(field.caption);
+        field.edit.SetBounds(left, top + 16, width, 23);
+        field.edit.SetTabOrder(tabOrder++);
+        top += 48;
+    }
+    txtOAuthClientSecret.SetPasswordChar(u'*');
+    btnSignIn.SetBounds(left, 352, 105, 33);
+    btnSignIn.SetTabOrder(tabOrder++);
+    btnSignIn.SetCaption(u"Logga in\u2026");
+    btnSignOut.SetBounds(left + 112, 352, 105, 33);
+    btnSignOut.SetTabOrder(tabOrder++);
+    btnSignOut.SetCaption(u"Logga ut");
+    lblSignInState.SetBounds(left, 396, width, 13);
+    lblTokenPlace.SetBounds(left, 416, width, 13);
+    TimerSignIn.SetInterval(100);
+    TimerSignIn.SetEnabled(false);
 }
 
 // Both choosers start in the root folder. Programs on this desktop have no ".EXE": the program
@@ -126,6 +173,11 @@ void TfrmMain::BindEvents() {
     cbTLS.SetOnClick(MethodEvent(this, &TfrmMain::cbTLSClick));
     cmbProtocol.SetOnChange(MethodEvent(this, &TfrmMain::cmbProtocolChange));
     TrayIconMain.SetOnDblClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
+    cbOAuth.SetOnClick(MethodEvent(this, &TfrmMain::cbOAuthClick));
+    cmbOAuthProvider.SetOnChange(MethodEvent(this, &TfrmMain::cmbOAuthProviderChange));
+    btnSignIn.SetOnClick(MethodEvent(this, &TfrmMain::btnSignInClick));
+    btnSignOut.SetOnClick(MethodEvent(this, &TfrmMain::btnSignOutClick));
+    TimerSignIn.SetOnTimer(MethodEvent(this, &TfrmMain::TimerSignInTimer));
     // A click on the notice takes the user to the mail as a double click on the icon does.
     TrayIconMain.SetOnNoticeClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
 }

@@ -46,4 +46,58 @@ void TfrmMain::ApplyEnglishTexts() {
     OpenDialogWAV.SetFilter(u"WAV Files (*.WAV)|*.WAV");
     OpenDialogWAV.SetTitle(u"Browse...");
     mnuSettings.SetCaption(u"&Settings...");
+    cbOAuth.SetCaption(u"Sign in with OAuth 2.0");
+    lblOAuthProvider.SetCaption(u"Provider:");
+    cmbOAuthProvider.SetItems({u"Microsoft", u"Google", u"Custom"});
+    lblOAuthClientId.SetCaption(u"Client ID:");
+    lblOAuthClientSecret.SetCaption(u"Client secret (optional):");
+    lblOAuthAuthorizeUrl.SetCaption(u"Authorize address:");
+    lblOAuthTokenUrl.SetCaption(u"Token address:");
+    lblOAuthScope.SetCaption(u"Scope:");
+    btnSignIn.SetCaption(u"Sign in\u2026");
+    btnSignOut.SetCaption(u"Sign out");
+}
+
+std::u16string SignInStateText(TUiLanguage language, TSignInState state, const std::u16string& failure) {
+    switch (state) {
+    case ssWaiting:
+        return PickLanguageText(language, u"V\u00e4ntar p\u00e5 webbl\u00e4saren\u2026",
+                                u"Waiting for the browser\u2026");
+    case ssSignedIn:
+        return PickLanguageText(language, u"Inloggad.", u"Signed in.");
+    case ssSignInAgain:
+        return PickLanguageText(language, u"Logga in p\u00e5 nytt.", u"Sign in again.");
+    case ssFailed:
+        return SignInFailedLine(language, failure);
+    default:
+        return PickLanguageText(language, u"Inte inloggad.", u"Not signed in.");
+    }
+}
+
+std::u16string TokenPlaceText(TUiLanguage language, const std::u16string& where) {
+    return PickLanguageText(language, u"Token sparas i: ", u"Token kept in: ") + where;
+}
+
+RedirectPages SignInPages(TUiLanguage language) {
+    const std::string head = "<!doctype html><meta charset=\"utf-8\"><title>Brevgluggen</title><p>";
+    return {head +
+                TextToUtf8(PickLanguageText(
+                    language, u"Du \u00e4r inloggad i Brevgluggen. Du kan st\u00e4nga den h\u00e4r fliken.",
+                    u"You are signed in to Brevgluggen. You may close this tab.")) +
+                "</p>",
+            head +
+                TextToUtf8(PickLanguageText(language, u"Inloggningen misslyckades: ", u"Sign-in failed: "))};
+}
+
+std::u16string SignInFailedLine(TUiLanguage language, const std::u16string& reason) {
+    return PickLanguageText(language, u"Inloggningen misslyckades: ", u"Sign-in failed: ") + reason;
+}
+
+std::u16string SignInAgainText(TUiLanguage language) {
+    return PickLanguageText(language, u"Logga in p\u00e5 nytt (Inst\u00e4llningar, Logga in\u2026).",
+                            u"Sign in again (Settings, Sign in\u2026).");
+}
+
+std::u16string SignInNeedsTlsText(TUiLanguage language) {
+    return PickLanguageText(language, u"OAuth-inloggning kr\u00e4ver TLS.", u"OAuth sign-in requires TLS.");
 }

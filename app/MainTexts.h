@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "signin/RedirectListener.h"
 #include "toolz/Toolz.h"
 
 // The caption of the path label: the web-address text in WWW mode, else the program-path text.
@@ -12,3 +13,16 @@ std::u16string PathToClientCaption(TUiLanguage language, bool webMode);
 std::u16string AboutCaptionWord(TUiLanguage language);
 // The About box message: who wrote the program, with the maker's web address.
 std::u16string AboutCreditLine(TUiLanguage language);
+
+// The sign-in group's state line.
+enum TSignInState : uint8_t { ssSignedOut, ssWaiting, ssSignedIn, ssSignInAgain, ssFailed };
+std::u16string SignInStateText(TUiLanguage language, TSignInState state, const std::u16string& failure);
+// "Token kept in: <where>".
+std::u16string TokenPlaceText(TUiLanguage language, const std::u16string& where);
+// The pages the browser shows after the redirect.
+RedirectPages SignInPages(TUiLanguage language);
+// The tip's line after a failed sign-in in the browser.
+std::u16string SignInFailedLine(TUiLanguage language, const std::u16string& reason);
+// The check's failures with OAuth sign-in.
+std::u16string SignInAgainText(TUiLanguage language);
+std::u16string SignInNeedsTlsText(TUiLanguage language);

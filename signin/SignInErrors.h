@@ -24,3 +24,5 @@ BG_DECLARE_EXCEPTION(ESignInNeeded, EIdException);
 BG_DECLARE_EXCEPTION(EAuthorizationDenied, EIdException);
 // The secret store could not keep or give back the refresh token.
 BG_DECLARE_EXCEPTION(ESecretStoreError, EIdException);
+// OAuth sign-in was chosen for a check that would not run over TLS: the token is never sent.
+BG_DECLARE_EXCEPTION(ESignInNeedsTls, EIdException);

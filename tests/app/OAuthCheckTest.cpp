@@ -1,0 +1,137 @@
+// The check with OAuth sign-in against the real authorization server: Save without a token signs
+// in through the browser (xdg-open, then the test browser), the check then signs in to Dovecot with
+// the token; TLS is required before anything is sent; a token the mail server rejects is refreshed
+// and tried once, then the user is asked to sign in again and no more token requests are made.
+
+#include <thread>
+
+#include "base/Integers.h"
+#include "tests/app/MainWindowFixture.h"
+#include "tests/support/OAuthRig.h"
+#include "tests/support/Pop3RealServers.h"
+#include "transport/BearerSasl.h"
+
+namespace {
+
+// A mail server that refuses every bearer token it is given.
+class RejectingPOP3 : public TIdPOP3 {
+public:
+    int connects = 0;
+    void ConnectAndLogIn() override {
+        ++connects;
+        throw EBearerTokenRejected(u"Authentication failed.");
+    }
+};
+
+} // namespace
+
+class OAuthCheckTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        if (!AuthorizationServer::Available() || !DovecotServer::Available())
+            GTEST_SKIP() << "node, chromium or Dovecot missing";
+        MainWindowTest::SetUp();
+        // No desktop: xdg-open hands the address to BROWSER, the test browser; no Secret Service:
+        // the token goes to the file beside the settings.
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"})
+            unsetenv(name);
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            setenv(name, (folder_.Path() / "empty").c_str(), 1);
+        const auto script = folder_.Path() / "browser.sh";
+        std::ofstream(script) << "#!/bin/sh\nBG_BROWSER_RESULT='" << browserResult_.string()
+                              << "' exec /usr/bin/node '" << (OAuthRigFolder() / "browser.mjs").string()
+                              << "' \"$1\"\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        setenv("BROWSER", script.c_str(), 1);
+        server_ = std::make_unique<AuthorizationServer>(30);
+    }
+    void TearDown() override {
+        MainWindowTest::TearDown();
+        std::filesystem::remove(TokenFile());
+    }
+    static std::filesystem::path TokenFile() {
+        return std::filesystem::path(TextToUtf8(SettingsFilePath())).parent_path() / "brevgluggen.token";
+    }
+
+    // A resident window that signs in with OAuth at the test server, for a mailbox on port.
+    void CreateOAuthWindow(uint16_t port) {
+        CreateWindow();
+        window->ReplacePOP3ClientForTesting(std::make_unique<TIdPOP3>());
+        window->txtPOP3Server.SetText(u"127.0.0.1");
+        window->txtPort.SetText(IntToText(port));
+        window->txtUserName.SetText(u"u");
+        window->txtPassword.SetText(u"");
+        window->txtPathToClient.SetText(u"/usr/bin/true");
+        window->txtPathToSound.SetText(SoundPath());
+        window->cbTLS.SetChecked(true);
+        window->cbOAuth.SetChecked(true);
+        window->cmbOAuthProvider.SetItemIndex(opCustom);
+        const OAuthClient client = server_->Client();
+        window->txtOAuthClientId.SetText(Utf8ToText(client.ClientId));
+        window->txtOAuthAuthorizeUrl.SetText(Utf8ToText(client.Provider.AuthorizeUrl));
+        window->txtOAuthTokenUrl.SetText(Utf8ToText(client.Provider.TokenUrl));
+        window->txtOAuthScope.SetText(u"pop3");
+    }
+
+    // Save, then the sign-in's poll until the browser has come back.
+    void SaveAndSignIn() {
+        window->btnSave.Click();
+        for (int i = 0; i < 600 && window->SignInWaiting(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            window->TimerSignIn.Tick();
+        }
+        ASSERT_EQ(window->SignInInProgress()->Current(), OAuthSignIn::State::SignedIn)
+            << TextToUtf8(window->SignInInProgress()->Reason()) << " " << AwaitTestBrowser(browserResult_, 1);
+    }
+
+    TemporaryFolder folder_{"bg-oauth-app"};
+    std::filesystem::path browserResult_ = folder_.Path() / "browser";
+    std::unique_ptr<AuthorizationServer> server_;
+};
+
+TEST_F(OAuthCheckTest, SaveSignsInThroughTheBrowserAndTheCheckUsesTheToken) {
+    DovecotServer dovecot(DovecotServer::Options{}, server_->IntrospectionUrl());
+    dovecot.FillMailbox(3);
+    CreateOAuthWindow(dovecot.Port()); // STLS required
+    SaveAndSignIn();
+    EXPECT_EQ(Hint(), u"You have 3 new e-mail messages.");
+    EXPECT_EQ(ReadIniString(u"Main", u"SignIn", u""), u"1");
+    EXPECT_EQ(ReadIniString(u"Main", u"Password", u"none"), u"");
+    // Access tokens that last 30 s: each check refreshes first (the one after the sign-in too).
+    dovecot.AddMessage();
+    window->TimerMain.Tick();
+    EXPECT_EQ(Hint(), u"You have 4 new e-mail messages.");
+    EXPECT_EQ(server_->Grants("authorization_code"), 1);
+    EXPECT_EQ(server_->Grants("refresh_token"), 2);
+    // Password sign-in chosen and saved: the token is gone everywhere.
+    window->Show();
+    window->cbOAuth.SetChecked(false);
+    window->btnSave.Click();
+    EXPECT_FALSE(std::filesystem::exists(TokenFile()));
+}
+
+TEST_F(OAuthCheckTest, TlsIsRequiredAndARejectedTokenIsRetriedOnceThenSignInAgain) {
+    DovecotServer dovecot(DovecotServer::Options{}, server_->IntrospectionUrl());
+    CreateOAuthWindow(dovecot.Port());
+    SaveAndSignIn();
+    auto client = std::make_unique<RejectingPOP3>();
+    RejectingPOP3* rejecting = client.get();
+    window->ReplacePOP3ClientForTesting(std::move(client));
+
+    window->cbTLS.SetChecked(false);
+    window->TimerMain.Tick();
+    EXPECT_EQ(rejecting->connects, 0);
+    EXPECT_EQ(Hint(), u"You have no new e-mail messages.\nCheck failed: OAuth sign-in requires TLS.");
+
+    window->cbTLS.SetChecked(true);
+    const int refreshesBefore = server_->Grants("refresh_token");
+    window->TimerMain.Tick();
+    EXPECT_EQ(rejecting->connects, 2);
+    EXPECT_EQ(server_->Grants("refresh_token"),
+              refreshesBefore + 2); // before the check, and after the rejection
+    EXPECT_NE(Hint().find(u"Check failed: Sign in again"), std::u16string::npos) << TextToUtf8(Hint());
+    window->TimerMain.Tick();
+    window->TimerMain.Tick();
+    EXPECT_EQ(rejecting->connects, 2);
+    EXPECT_EQ(server_->Grants("refresh_token"), refreshesBefore + 2);
+}

@@ -264,15 +264,21 @@ bool ImapClient::PollIdle(int32_t waitMs) {
     RequireConnection();
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
     int32_t handled = 0;
+    bool filled = false;
     while (idling_ && handled < MaxUntaggedResponses) {
-        if (!ImapReplyReader::LineQueued(*IOHandler())) {
+        // Bytes beyond the longest line without a line end go to the reader, which refuses them.
+        if (!ImapReplyReader::LineQueued(*IOHandler()) && IOHandler()->InputQueue().Size() <= MaxLineLength) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+            // Once the wait is over, what keeps arriving waits for the next poll.
+            if (filled && left <= 0)
+                break;
+            filled = true;
             if (IOHandler()->FillInputBuffer(true, static_cast<int32_t>(std::max<int64_t>(left, 0)), false) ==
                 -1)
                 break;
             continue;
         }
-        const ImapResponse response = ReadResponse();
+        const ImapResponse response = ReadBegunResponse();
         ++handled;
         untaggedInCommand_ = 0;
         if (response.kind == ImapResponse::kUntagged) {
@@ -339,6 +345,20 @@ ImapResponse ImapClient::ReadResponse() {
         // nothing more can be said on this connection.
         idling_ = false;
         CloseTcpConnection(false);
+        throw;
+    }
+}
+
+// During IDLE no session limit runs; a response that has begun must still end within one, so
+// that a server dripping it cannot hold the watch.
+ImapResponse ImapClient::ReadBegunResponse() {
+    SetDeadline(Clock::now() + sessionTimeLimit_);
+    try {
+        ImapResponse response = ReadResponse();
+        ClearDeadline();
+        return response;
+    } catch (...) {
+        ClearDeadline();
         throw;
     }
 }

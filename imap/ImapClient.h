@@ -87,9 +87,12 @@ public:
     // and the read errors (a server that never continues runs into the read time-out).
     void StartIdle();
     // During IDLE: handles what the server has sent, waiting at most waitMs (0: only what is
-    // there) for it; true when an untagged EXISTS, EXPUNGE or FETCH came (also one that came
-    // while IDLE started). Raises ImapReplyError on "BYE" (the connection is closed),
-    // EIdConnClosedGracefully when the server closed the connection, and the read errors.
+    // there) for it, and at most SessionTimeLimit more for the end of a response that has begun;
+    // true when an untagged EXISTS, EXPUNGE or FETCH came (also one that came while IDLE
+    // started). Raises ImapReplyError on "BYE" (the connection is closed),
+    // EIdConnClosedGracefully when the server closed the connection, EIdReadTimeout for a
+    // response not ended in time and EIdReadLnMaxLineLengthExceeded for a line beyond
+    // MaxLineLength (both close the connection), and the read errors.
     bool PollIdle(int32_t waitMs);
     // "DONE", then the IDLE's tagged OK, within a fresh SessionTimeLimit. Nothing when the server
     // already ended the IDLE. Raises ImapReplyError when refused and the read errors.
@@ -128,6 +131,8 @@ protected:
     // The next tag, "A1" first.
     std::string NextTag();
     ImapResponse ReadResponse();
+    // ReadResponse within SessionTimeLimit, for a response that comes during IDLE.
+    ImapResponse ReadBegunResponse();
     // The user name or password as IMAP's astring: a quoted string when its bytes allow, else
     // a literal.
     static CommandPart AString(std::string_view bytes);

@@ -341,4 +341,43 @@ TEST(ImapWatch, RecountsAfterArrivalAndGivesUpOnIdleWithoutContinuation) {
     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
 }
 
+// A response that begins during IDLE must end within the session limit, and a line within the
+// longest: a server that drips a literal, or floods a line without end, cannot hold the watch.
+TEST(ImapWatch, GivesUpOnAResponseDrippedOrFloodedDuringIdle) {
+    const struct {
+        const char* name;
+        ScriptStep response;
+        bool timesOut; // else the line is over-long
+    } cases[] = {
+        {"DrippedLiteral",
+         ServerDripFeeds("* 1 FETCH (BODY[] {100}\r\n" + std::string(100, 'x') + ")\r\n", 20ms), true},
+        {"EndlessLine", ServerSendsBytes(std::string(ImapClient::MaxLineLength + 4096, 'x')), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(JoinScripts(
+            {kGreeting,
+             kLogin,
+             {ClientSends("A2 EXAMINE INBOX"), ServerTagged("OK done"), ClientSends("A3 SEARCH UNSEEN"),
+              ServerSays("* SEARCH 1"), ServerTagged("OK done"), ClientSends("A4 IDLE"),
+              ServerSays("+ idling"), c.response, ServerStaysSilent(1s)}}));
+        ImapClient client;
+        AimClient(client, server.Port());
+        client.SetSessionTimeLimit(300ms);
+        client.ConnectAndLogIn();
+        client.ExamineInbox();
+        client.CountUnseenInSelected();
+        client.StartIdle();
+        const auto pollAWhile = [&client] {
+            for (int i = 0; i < 40; ++i)
+                client.PollIdle(100);
+        };
+        if (c.timesOut)
+            EXPECT_THROW(pollAWhile(), EIdReadTimeout);
+        else
+            EXPECT_THROW(pollAWhile(), EIdReadLnMaxLineLengthExceeded);
+        EXPECT_FALSE(client.TcpConnectionIsOpen());
+    }
+}
+
 } // namespace

@@ -250,7 +250,7 @@ std::string DovecotServer::PassDb() const {
            folder + "/oauth2.conf.ext\n}\n";
 }
 
-// Certificates by the address the client connected to.
+// Certificates by the address the client connected to, or by the name it asked for.
 std::string DovecotServer::TlsSettings() const {
     if (!options_.tls)
         return "ssl = no\n";
@@ -260,12 +260,14 @@ std::string DovecotServer::TlsSettings() const {
                "\n";
     };
     return "ssl = yes\n" + use(certificates.good) + "local 127.0.0.2 {\n" + use(certificates.expired) +
-           "}\n" + "local 127.0.0.3 {\n" + use(certificates.unknownAuthority) + "}\n";
+           "}\n" + "local 127.0.0.3 {\n" + use(certificates.unknownAuthority) + "}\n" +
+           "local_name localhost {\n" + use(certificates.commonNameOnly) + "}\n";
 }
 
-// With TLS the server also listens on the addresses of the faulty certificates.
+// The server listens on IPv6 loopback too; with TLS also on the addresses of the faulty
+// certificates.
 std::string DovecotServer::Addresses() const {
-    return options_.tls ? "127.0.0.1, 127.0.0.2, 127.0.0.3" : "127.0.0.1";
+    return options_.tls ? "127.0.0.1, ::1, 127.0.0.2, 127.0.0.3" : "127.0.0.1, ::1";
 }
 
 // The login name is looked up with a backslash before each backslash and quote.

@@ -136,6 +136,18 @@ std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
     }
 }
 
+std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
+    if (count <= LastMessageCount || !cbNotify.Checked())
+        return {};
+    try {
+        if (examineFirst)
+            IMAPMain->ExamineInbox();
+        return IMAPMain->RetrieveNewHeaders(NoticeNamesMost);
+    } catch (...) {
+        return {}; // a connection the failure left out of step is closed already
+    }
+}
+
 // The unseen messages of INBOX. On a server that offers IDLE the connection stays open for the
 // watch; elsewhere, and when the watch cannot start, the session ends here.
 TfrmMain::CheckOutcome TfrmMain::CheckWithImap() {
@@ -147,6 +159,7 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithImap() {
             IMAPMain->ConnectAndLogIn();
         });
         outcome.count = IMAPMain->QueryUnseenCount();
+        outcome.newHeaders = NewImapHeaders(*outcome.count, true);
         if (IMAPMain->HasCapability(u"IDLE") && WatchMain->Start())
             return outcome;
         WatchMain->Stop();
@@ -180,7 +193,7 @@ void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
 }
 
 void TfrmMain::WatchCounted(int32_t count) {
-    ShowCheckOutcome({count, {}, {}});
+    ShowCheckOutcome({count, {}, NewImapHeaders(count, false)});
 }
 
 void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeaders) {

@@ -196,6 +196,8 @@ private:
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
     std::vector<std::string> NewPop3Headers(int32_t count);
+    // The same from INBOX (opened read-only first when the session has not selected it).
+    std::vector<std::string> NewImapHeaders(int32_t count, bool examineFirst);
     CheckOutcome CheckWithImap();
     void ConfigureImapClient();
     // The end of every check: the count, or the previous one with the failure line.

@@ -34,6 +34,14 @@ bool IsNumber(const ImapToken& token) {
            token.text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// A UID the server sent: decimal digits within 32 bits unsigned.
+std::optional<uint32_t> ParseUid(const ImapToken& token) {
+    if (!IsNumber(token) || token.text.size() > 10)
+        return std::nullopt;
+    const unsigned long long value = std::stoull(token.text);
+    return value <= UINT32_MAX ? std::optional<uint32_t>(static_cast<uint32_t>(value)) : std::nullopt;
+}
+
 // A count the server sent: decimal digits within the signed 32-bit range.
 int32_t ParseCount(const ImapToken& token) {
     if (IsNumber(token) && token.text.size() <= 10) {
@@ -442,6 +450,8 @@ void ImapClient::HandleUntagged(const ImapResponse& response) {
         TakeStatus(response.Tokens());
     } else if (keyword == "SEARCH" || keyword == "ESEARCH") {
         TakeSearch(response.Tokens(), keyword == "ESEARCH");
+    } else if (keyword == "FETCH" && fetchingHeaders_ && TakeFetchedHeader(response.Tokens())) {
+        // The answer to our own fetch, not a change of the mailbox.
     } else if (keyword == "EXISTS" || keyword == "EXPUNGE" || keyword == "FETCH") {
         mailboxChanged_ = true;
     }
@@ -471,6 +481,9 @@ void ImapClient::TakeSearch(const std::vector<ImapToken>& tokens, bool extended)
     int32_t count = std::max(searchCount_, 0);
     if (!extended) {
         count += static_cast<int32_t>(std::count_if(tokens.begin() + 1, tokens.end(), IsNumber));
+        for (auto token = tokens.begin() + 1; searchingUids_ && token != tokens.end(); ++token)
+            if (const std::optional<uint32_t> uid = ParseUid(*token))
+                searchUids_.push_back(*uid);
     } else {
         for (size_t i = 1; i + 1 < tokens.size(); ++i) {
             if (tokens[i].kind == ImapToken::kAtom && SameAsciiIgnoringCase(tokens[i].text, "COUNT"))
@@ -478,6 +491,62 @@ void ImapClient::TakeSearch(const std::vector<ImapToken>& tokens, bool extended)
         }
     }
     searchCount_ = count;
+}
+
+// "<n> FETCH (UID <uid> BODY[HEADER.FIELDS (FROM SUBJECT)] <bytes>)", its items in any order.
+bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
+    std::optional<uint32_t> uid;
+    const std::string* header = nullptr;
+    for (size_t i = 3; i + 1 < tokens.size(); ++i) {
+        if (tokens[i].kind != ImapToken::kAtom)
+            continue;
+        if (SameAsciiIgnoringCase(tokens[i].text, "UID"))
+            uid = ParseUid(tokens[i + 1]);
+        else if (StartsWithIgnoringCase(tokens[i].text, "BODY[") && tokens[i + 1].kind == ImapToken::kString)
+            header = &tokens[i + 1].text;
+    }
+    if (!uid || !header)
+        return false;
+    fetchedHeaders_[*uid] = header->substr(0, HeaderByteLimit);
+    return true;
+}
+
+std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t most) {
+    searchUids_.clear();
+    searchingUids_ = true;
+    try {
+        RunCommand("UID SEARCH UNSEEN");
+    } catch (...) {
+        searchingUids_ = false;
+        throw;
+    }
+    searchingUids_ = false;
+    std::vector<uint32_t> uids = std::move(searchUids_);
+    std::sort(uids.begin(), uids.end());
+    std::vector<uint32_t> newest;
+    for (auto uid = uids.rbegin(); uid != uids.rend() && static_cast<int32_t>(newest.size()) < most; ++uid)
+        if (!seenUnseenUids_.contains(*uid))
+            newest.push_back(*uid);
+    seenUnseenUids_ = std::set<uint32_t>(uids.begin(), uids.end());
+    if (newest.empty())
+        return {};
+    std::string set;
+    for (uint32_t uid : newest)
+        set += (set.empty() ? "" : ",") + std::to_string(uid);
+    fetchedHeaders_.clear();
+    fetchingHeaders_ = true;
+    try {
+        RunCommand("UID FETCH " + set + " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])");
+    } catch (...) {
+        fetchingHeaders_ = false;
+        throw;
+    }
+    fetchingHeaders_ = false;
+    std::vector<std::string> headers;
+    for (uint32_t uid : newest)
+        if (auto fetched = fetchedHeaders_.find(uid); fetched != fetchedHeaders_.end())
+            headers.push_back(std::move(fetched->second));
+    return headers;
 }
 
 template <class Error> void ImapClient::CloseAndRaise(const Error& error) {

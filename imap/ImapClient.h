@@ -21,6 +21,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,8 @@ public:
     static constexpr int32_t MaxLineLength = 1 << 20;
     // The most untagged responses one command may bring, and one PollIdle handles.
     static constexpr int32_t MaxUntaggedResponses = 10000;
+    // The most header bytes kept of one message.
+    static constexpr size_t HeaderByteLimit = 16384;
 
     ImapClient();
     ~ImapClient() override;
@@ -94,6 +98,12 @@ public:
     // already ended the IDLE. Raises ImapReplyError when refused and the read errors.
     void StopIdle();
     bool Idling() const { return idling_; }
+    // In the selected mailbox: the From and Subject header lines (as the server sends them, at
+    // most HeaderByteLimit bytes each) of up to `most` of the newest unseen messages that the
+    // previous call did not see, newest first. "UID SEARCH UNSEEN", then, when any are new,
+    // "UID FETCH <uids> (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])", which leaves \Seen as it
+    // is. Raises as CountUnseenInSelected does.
+    virtual std::vector<std::string> RetrieveNewHeaders(int32_t most);
     // Leaves IDLE when idling, sends "LOGOUT" (its "* BYE" expected) and closes the connection
     // in any case; a failure of the goodbye is raised after the close. Nothing is sent when
     // the connection is closed already.
@@ -143,6 +153,8 @@ private:
     void TakeCapabilities(std::string_view list);
     void TakeStatus(const std::vector<ImapToken>& tokens);
     void TakeSearch(const std::vector<ImapToken>& tokens, bool extended);
+    // A FETCH with a message's UID and header bytes, while RetrieveNewHeaders waits for them.
+    bool TakeFetchedHeader(const std::vector<ImapToken>& tokens);
     void CloseAfterBye(const ImapResponse& response);
     // For replies that leave the stream out of step: closes the connection, then raises.
     template <class Error> [[noreturn]] void CloseAndRaise(const Error& error);
@@ -165,5 +177,10 @@ private:
     bool mailboxChanged_ = false;
     int32_t statusUnseen_ = -1;
     int32_t searchCount_ = -1;
+    bool searchingUids_ = false;
+    std::vector<uint32_t> searchUids_; // of UID SEARCH UNSEEN
     int32_t untaggedInCommand_ = 0;
+    bool fetchingHeaders_ = false;
+    std::map<uint32_t, std::string> fetchedHeaders_; // by UID
+    std::set<uint32_t> seenUnseenUids_;              // of the last RetrieveNewHeaders, kept across sessions
 };

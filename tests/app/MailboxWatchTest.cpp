@@ -65,6 +65,8 @@ class MailboxWatchTest : public MainWindowTest {
 protected:
     void CreateImapWindow(uint16_t port) {
         CreateResidentWindow();
+        // The watch's own conversation: the notice's header fetch is proven on its own.
+        window->cbNotify.SetChecked(false);
         window->cmbProtocol.SetItemIndex(mpIMAP);
         window->txtPort.SetText(IntToText(port));
     }

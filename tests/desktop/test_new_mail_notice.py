@@ -2,7 +2,8 @@
 """Whole-program tests of the new-mail notice against a private Dovecot and the session's notification
 service (dunst): the notice names how many messages arrived and, decoded, who wrote about what; a newer
 notice replaces the one on screen; a check without growth shows nothing and fetches no header; with
-Notify 0 no notice is shown; the notice's default action starts the mail program."""
+Notify 0 no notice is shown; the notice's default action starts the mail program. Over IMAP the push of
+the watch brings the notice, and naming the messages leaves them unseen."""
 
 import os
 import stat
@@ -21,6 +22,7 @@ MOTE = "=?ISO-8859-1?Q?M=F6te_i_morgon?="
 
 class NewMailNoticeTest(DesktopTestCase):
     def start(self, server, **settings):
+        """The session with its notice server, and the program checking the server's mailbox."""
         desktop = self.desktop(tray="sni")
         notices = NoticeServer(desktop)
         marker = os.path.join(desktop.folder, "mail-program-started")
@@ -72,6 +74,24 @@ class NewMailNoticeTest(DesktopTestCase):
             time.sleep(1)
             self.assertEqual(notices.shown(), [])
             self.assertTrue(all(end.startswith("top=0/0,") for end in server.session_ends()))
+
+    def test_imap_push_brings_the_notice_and_leaves_the_messages_unseen(self):
+        with DovecotServer(message_count=1, protocol="imap") as server:
+            desktop, notices, icon, _ = self.start(server, Protocol=1)
+            self.assertEqual(wait_first_check(icon), "You have 1 new e-mail message.")
+            notices.wait_count(1)
+            server.add_message(ORJAN, GRUSSE)
+            server.add_message(ORJAN, MOTE)
+            pushed = wait_for(lambda: len(notices.shown()) >= 2 and notices.shown()[-1], 15, "the pushed notice")
+            # The push may see one message before the other: what counts is that both were named.
+            bodies = "\n".join(notice["body"] for notice in notices.shown()[1:])
+            self.assertIn("Örjan Ek: Grüße från Åsa", bodies)
+            self.assertIn("Örjan Ek: Möte i morgon", bodies)
+            self.assertIn(pushed["summary"], ("1 new e-mail message", "2 new e-mail messages"))
+            wait_for(lambda: icon.tip() == "You have 3 new e-mail messages.", 15, "the count of three unseen")
+            desktop.press_keys("ctrl+alt+F5")
+            time.sleep(1)
+            self.assertEqual(icon.tip(), "You have 3 new e-mail messages.", "still unseen after the fetch")
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 // "explorer /desktop=NAME,..." made):
 //
 //     wine_probe DESKTOP tips                      the tray's tool tips: left top right bottom<TAB>text
+//     wine_probe DESKTOP balloons                  the tray's balloons: title<TAB>text
 //     wine_probe DESKTOP windows                   visible top-level windows: client left top width
 //                                          height<TAB>title
 //     wine_probe DESKTOP write-profile FILE SECTION KEY VALUE [KEY VALUE...]
@@ -87,7 +88,36 @@ void PrintToolsOf(HWND tooltip, HANDLE process) {
     }
 }
 
-int PrintTrayTips() {
+// A balloon's title (TTM_GETTITLE) and the text of its one tool.
+void PrintBalloon(HWND tooltip, HANDLE process) {
+    RemoteMemory remote(process, sizeof(TTGETTITLE) + sizeof(TTTOOLINFOW) + 2 * TipBufferChars * sizeof(wchar_t));
+    if (!remote.address)
+        return;
+    auto* base = static_cast<char*>(remote.address);
+    auto* remoteTool = base + sizeof(TTGETTITLE);
+    auto* remoteTitle = reinterpret_cast<wchar_t*>(remoteTool + sizeof(TTTOOLINFOW));
+    auto* remoteText = remoteTitle + TipBufferChars;
+    std::vector<wchar_t> title(TipBufferChars, L'\0'), text(TipBufferChars, L'\0');
+    WriteProcessMemory(process, remoteTitle, title.data(), 2 * TipBufferChars * sizeof(wchar_t), nullptr);
+    TTGETTITLE query{sizeof query, 0, static_cast<UINT>(TipBufferChars), remoteTitle};
+    WriteProcessMemory(process, base, &query, sizeof query, nullptr);
+    SendMessageW(tooltip, TTM_GETTITLE, 0, reinterpret_cast<LPARAM>(base));
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.lpszText = remoteText;
+    WriteProcessMemory(process, remoteTool, &tool, sizeof tool, nullptr);
+    SendMessageW(tooltip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(remoteTool));
+    ReadProcessMemory(process, remoteTitle, title.data(), (TipBufferChars - 1) * sizeof(wchar_t), nullptr);
+    ReadProcessMemory(process, remoteText, text.data(), (TipBufferChars - 1) * sizeof(wchar_t), nullptr);
+    std::wstring body(text.data());
+    for (wchar_t& c : body)
+        if (c == L'\n' || c == L'\r')
+            c = L'|';
+    PrintLine(Utf8(title.data()) + "\t" + Utf8(body));
+}
+
+// Every tool-tip window of the task bar's process: its tips, or, with balloons, its balloons.
+int PrintTrayToolTips(bool balloons) {
     HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
     if (!tray)
         return 1;
@@ -101,7 +131,12 @@ int PrintTrayTips() {
          window = FindWindowExW(nullptr, window, TOOLTIPS_CLASSW, nullptr)) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == trayProcess)
+        const bool balloon = (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON) != 0;
+        if (owner != trayProcess || balloon != balloons)
+            continue;
+        if (balloons)
+            PrintBalloon(window, process);
+        else
             PrintToolsOf(window, process);
     }
     CloseHandle(process);
@@ -176,14 +211,16 @@ int wmain(int argc, wchar_t** argv) {
     ++argv;
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"tips")
-        return PrintTrayTips();
+        return PrintTrayToolTips(false);
+    if (command == L"balloons")
+        return PrintTrayToolTips(true);
     if (command == L"windows")
         return EnumWindows(PrintWindow, 0) ? 0 : 1;
     if (command == L"write-profile" && argc >= 6)
         return WriteProfile(argc, argv);
     if (command == L"read-profile" && argc == 5)
         return ReadProfile(argv);
-    std::fputs("usage: wine_probe DESKTOP tips | windows | write-profile FILE SECTION KEY VALUE... | "
+    std::fputs("usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
                "read-profile FILE SECTION KEY\n",
                stderr);
     return 2;

@@ -140,6 +140,10 @@ class WineDesktop(DesktopSession):
             icons.append((tuple(int(n) for n in place.split()), tip))
         return icons
 
+    def balloons(self):
+        """The tray's balloons on screen: (title, text) each; a line break in the text shows as "|"."""
+        return [tuple(line.split("\t", 1)) for line in self.probe("balloons").splitlines() if "\t" in line]
+
     def program_icon(self):
         """The place and tip of the one icon that is not the task bar's own, or None."""
         icons = self.tips()

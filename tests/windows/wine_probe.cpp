@@ -6,7 +6,7 @@
 // "explorer /desktop=NAME,..." made):
 //
 //     wine_probe DESKTOP tips                      the tray's tool tips: left top right bottom<TAB>text
-//     wine_probe DESKTOP balloons                  the tray's balloons: title<TAB>text
+//     wine_probe DESKTOP balloons                  the texts of the tray's balloons
 //     wine_probe DESKTOP windows                   visible top-level windows: client left top width
 //                                          height<TAB>title
 //     wine_probe DESKTOP write-profile FILE SECTION KEY VALUE [KEY VALUE...]
@@ -88,32 +88,27 @@ void PrintToolsOf(HWND tooltip, HANDLE process) {
     }
 }
 
-// A balloon's title (TTM_GETTITLE) and the text of its one tool.
+// A balloon's text: its one tool's. (Wine's tool tips do not answer TTM_GETTITLE: the title
+// cannot be read back.)
 void PrintBalloon(HWND tooltip, HANDLE process) {
-    RemoteMemory remote(process, sizeof(TTGETTITLE) + sizeof(TTTOOLINFOW) + 2 * TipBufferChars * sizeof(wchar_t));
+    RemoteMemory remote(process, sizeof(TTTOOLINFOW) + TipBufferChars * sizeof(wchar_t));
     if (!remote.address)
         return;
-    auto* base = static_cast<char*>(remote.address);
-    auto* remoteTool = base + sizeof(TTGETTITLE);
-    auto* remoteTitle = reinterpret_cast<wchar_t*>(remoteTool + sizeof(TTTOOLINFOW));
-    auto* remoteText = remoteTitle + TipBufferChars;
-    std::vector<wchar_t> title(TipBufferChars, L'\0'), text(TipBufferChars, L'\0');
-    WriteProcessMemory(process, remoteTitle, title.data(), 2 * TipBufferChars * sizeof(wchar_t), nullptr);
-    TTGETTITLE query{sizeof query, 0, static_cast<UINT>(TipBufferChars), remoteTitle};
-    WriteProcessMemory(process, base, &query, sizeof query, nullptr);
-    SendMessageW(tooltip, TTM_GETTITLE, 0, reinterpret_cast<LPARAM>(base));
+    auto* remoteText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote.address) + sizeof(TTTOOLINFOW));
+    std::vector<wchar_t> text(TipBufferChars, L'\0');
+    WriteProcessMemory(process, remoteText, text.data(), text.size() * sizeof(wchar_t), nullptr);
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
     tool.lpszText = remoteText;
-    WriteProcessMemory(process, remoteTool, &tool, sizeof tool, nullptr);
-    SendMessageW(tooltip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(remoteTool));
-    ReadProcessMemory(process, remoteTitle, title.data(), (TipBufferChars - 1) * sizeof(wchar_t), nullptr);
-    ReadProcessMemory(process, remoteText, text.data(), (TipBufferChars - 1) * sizeof(wchar_t), nullptr);
+    WriteProcessMemory(process, remote.address, &tool, sizeof tool, nullptr);
+    if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(remote.address)))
+        return;
+    ReadProcessMemory(process, remoteText, text.data(), (text.size() - 1) * sizeof(wchar_t), nullptr);
     std::wstring body(text.data());
     for (wchar_t& c : body)
         if (c == L'\n' || c == L'\r')
             c = L'|';
-    PrintLine(Utf8(title.data()) + "\t" + Utf8(body));
+    PrintLine(Utf8(body));
 }
 
 // Every tool-tip window of the task bar's process: its tips, or, with balloons, its balloons.
@@ -220,8 +215,9 @@ int wmain(int argc, wchar_t** argv) {
         return WriteProfile(argc, argv);
     if (command == L"read-profile" && argc == 5)
         return ReadProfile(argv);
-    std::fputs("usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
-               "read-profile FILE SECTION KEY\n",
-               stderr);
+    std::fputs(
+        "usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
+        "read-profile FILE SECTION KEY\n",
+        stderr);
     return 2;
 }

@@ -141,8 +141,8 @@ class WineDesktop(DesktopSession):
         return icons
 
     def balloons(self):
-        """The tray's balloons on screen: (title, text) each; a line break in the text shows as "|"."""
-        return [tuple(line.split("\t", 1)) for line in self.probe("balloons").splitlines() if "\t" in line]
+        """The texts of the tray's balloons on screen; a line break shows as "|"."""
+        return [line for line in self.probe("balloons").splitlines() if line]
 
     def program_icon(self):
         """The place and tip of the one icon that is not the task bar's own, or None."""

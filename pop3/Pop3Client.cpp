@@ -181,6 +181,9 @@ void TIdPOP3::SignInWithBearerToken() {
     const std::u16string code = IssueCommand(response, {}, weAscii);
     if (code == kOK)
         return;
+    // The server could not check the token just now: no verdict on the token itself.
+    if (LastReply().EnhancedCode() == u"[SYS/TEMP]")
+        LastReply().RaiseReplyFailure();
     std::u16string challenge;
     if (code == u"+") {
         // The failure challenge: the server sends its refusal once the client gives up.

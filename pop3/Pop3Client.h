@@ -103,7 +103,8 @@ public:
     // bearer token (patSASL): "AUTH XOAUTH2" ("AUTH OAUTHBEARER" when CAPA's SASL line lists only
     // that), the "+ " continuation answered with the initial response; a failure challenge ("+ "
     // and base64 JSON) is answered with an empty line and raises EBearerTokenRejected with the
-    // server's "-ERR" text, as does an "-ERR" to the response. patSASL without a token raises
+    // server's "-ERR" text, as does an "-ERR" to the response (but "-ERR [SYS/TEMP]", the server's
+    // own failure, raises EIdReplyPOP3Error). patSASL without a token raises
     // EIdSASLMechNeeded; a refused AUTH command raises EIdReplyPOP3Error. A refusal raises
     // EIdReplyPOP3Error; a user name or password with a line break raises
     // EIdCommandHasLineBreak, and a user name or token with a control character

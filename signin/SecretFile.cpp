@@ -1,8 +1,7 @@
 // The refresh token in an owner-only file of the settings folder, where no system secret store
 // answers. One line per entry: the entry's name and the secret, both base64, a blank between them.
 // Every change writes a new owner-only file and renames it over the old one (OwnerOnlyFile.h).
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <map>
 
 #include "base/Base64.h"
@@ -14,7 +13,7 @@ namespace {
 
 class SecretFile : public SecretStore {
 public:
-    explicit SecretFile(std::filesystem::path path) : path_(std::move(path)) {}
+    explicit SecretFile(std::u16string path) : path_(std::move(path)) {}
 
     std::optional<std::string> Read(const std::u16string& entry) override {
         const auto entries = Load();
@@ -33,20 +32,20 @@ public:
         if (entries.erase(TextToUtf8(entry)) == 0)
             return;
         if (entries.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove(path_, ignored);
+            RemoveOwnerOnlyFile(path_);
         } else {
             Save(entries);
         }
     }
-    std::u16string Where() const override { return path_.u16string(); }
+    std::u16string Where() const override { return path_; }
 
 private:
     std::map<std::string, std::string> Load() const {
         std::map<std::string, std::string> entries;
-        std::ifstream in(path_);
-        std::string line;
-        while (std::getline(in, line)) {
+        const std::string text = ReadOwnerOnlyFile(path_).value_or(std::string());
+        for (size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = std::min(text.find('\n', start), text.size());
+            const std::string line = text.substr(start, end - start);
             const size_t blank = line.find(' ');
             if (blank == std::string::npos)
                 continue;
@@ -65,11 +64,14 @@ private:
         ReplaceOwnerOnlyFile(path_, text);
     }
 
-    std::filesystem::path path_;
+    std::u16string path_;
 };
 
 } // namespace
 
 std::unique_ptr<SecretStore> OpenSecretFile(const std::u16string& folder) {
-    return std::make_unique<SecretFile>(std::filesystem::path(folder) / "brevgluggen.token");
+    std::u16string path = folder;
+    if (!path.empty() && path.back() != PathSeparator && path.back() != u'/')
+        path += PathSeparator;
+    return std::make_unique<SecretFile>(path + u"brevgluggen.token");
 }

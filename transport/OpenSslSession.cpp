@@ -176,6 +176,8 @@ void OpenSslSession::SetUpFor(TIdStackSocketHandle socket, const std::u16string&
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), name.c_str());
     } else {
         SSL_set_tlsext_host_name(ssl_, name.c_str());
+        // Names only from subjectAltName: a common name that looks like the host is no proof.
+        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         SSL_set1_host(ssl_, name.c_str());
     }
     if (const auto* saved = dynamic_cast<const OpenSslSavedSession*>(resume))

@@ -51,7 +51,8 @@ bool TIdIOHandlerSocket::SocketIsOpen() const {
 }
 
 void TIdIOHandlerSocket::ConnectStep() {
-    binding_->SetIPVersion(IPVersion());
+    const SocketAddress peer = Destination();
+    binding_->SetIPVersion(peer.IPVersion);
     binding_->Allocate(SOCK_STREAM, 0);
     if (!BoundIP().empty())
         binding_->SetIP(BoundIP());
@@ -61,18 +62,18 @@ void TIdIOHandlerSocket::ConnectStep() {
         binding_->SetSocketOption(SOL_SOCKET, SO_REUSEADDR, 1);
     binding_->Bind();
     binding_->SetSocketOption(IPPROTO_TCP, TCP_NODELAY, useNagle_ ? 0 : 1);
-    binding_->SetPeer(DestinationAddress(), static_cast<uint16_t>(Port()), IPVersion());
+    binding_->SetPeer(peer.IP, static_cast<uint16_t>(Port()), peer.IPVersion);
     if (ConnectTimeout() != 0)
         WaitForConnect(ConnectTimeout());
     else
         binding_->Connect();
 }
 
-// Resolved on the calling thread, before any time-out runs.
-std::u16string TIdIOHandlerSocket::DestinationAddress() const {
+// Resolved before any time-out runs.
+SocketAddress TIdIOHandlerSocket::Destination() const {
     if (IPVersion() == Id_IPv4 && TIdStack::IsIPv4Literal(Host()))
-        return Host();
-    return GStack()->ResolveHostAddress(Host(), IPVersion());
+        return {Host(), 0, Id_IPv4};
+    return GStack()->ResolvePeerAddress(Host(), IPVersion());
 }
 
 void TIdIOHandlerSocket::WaitForConnect(int32_t timeout) {

@@ -44,7 +44,8 @@ protected:
 
 private:
     void PrepareBinding();
-    std::u16string DestinationAddress() const;
+    // The address and IP version to connect to, resolved on the calling thread.
+    SocketAddress Destination() const;
 
     std::unique_ptr<TIdSocketHandle> binding_;
     bool useNagle_ = true;

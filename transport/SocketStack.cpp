@@ -43,6 +43,23 @@ std::u16string TIdStack::ResolveHostAddress(const std::u16string& host, TIdIPVer
     throw EIdIPVersionUnsupported(RSIPVersionUnsupported);
 }
 
+SocketAddress TIdStack::ResolvePeerAddress(const std::u16string& host, TIdIPVersion version) {
+    in6_addr literal;
+    if (version == Id_IPv4 && inet_pton(AF_INET6, TextToUtf8(host).c_str(), &literal) == 1)
+        version = Id_IPv6;
+    if (version != Id_IPv4)
+        return {ResolveHostAddress(host, version), 0, version};
+    try {
+        return {ResolveHostAddress(host, Id_IPv4), 0, Id_IPv4};
+    } catch (const EIdSocketError&) {
+        try {
+            return {LookupHostAddress(host, Id_IPv6), 0, Id_IPv6};
+        } catch (const EIdException&) {
+        }
+        throw; // the IPv4 lookup's error: the name has no address at all
+    }
+}
+
 bool TIdStack::IsIPv4Literal(std::u16string_view text) {
     for (int round = 0; round < 4; ++round)
         if (TakeIPv4AddressPart(text) < 0)

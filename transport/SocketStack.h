@@ -36,6 +36,12 @@ public:
     // (11001 "Host not found."), EIdIPVersionUnsupported for an unknown version.
     std::u16string ResolveHostAddress(const std::u16string& host, TIdIPVersion version);
 
+    // Where a connection to `host` goes: its address and IP version (the port is not set). With
+    // Id_IPv4, an IPv6 literal, and a name that has IPv6 addresses but no IPv4 one, go over
+    // IPv6; any other host is resolved as ResolveHostAddress does, and a name without any
+    // address raises the IPv4 lookup's error.
+    SocketAddress ResolvePeerAddress(const std::u16string& host, TIdIPVersion version);
+
     // Four "."-separated parts, each 0..255 after trimming blanks (decimal, or hexadecimal after
     // "$", "x" or "0x"), and nothing more.
     static bool IsIPv4Literal(std::u16string_view text);

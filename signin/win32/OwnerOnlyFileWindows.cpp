@@ -8,12 +8,14 @@
 
 #include <memory>
 
+#include "base/WindowsText.h"
+
 #include "signin/SignInErrors.h"
 
 namespace {
 
-[[noreturn]] void RaiseWriteError(const std::filesystem::path& path) {
-    throw ESecretStoreError(u"Cannot write " + path.u16string() + u".");
+[[noreturn]] void RaiseWriteError(const std::wstring& path) {
+    throw ESecretStoreError(u"Cannot write " + TextFromWide(path.c_str()) + u".");
 }
 
 // "D:P(A;;FA;;;<the user's SID>)": full access for the user, protected from inherited entries.
@@ -59,11 +61,34 @@ bool WriteNewFile(const std::wstring& path, std::string_view bytes) {
 
 } // namespace
 
-void ReplaceOwnerOnlyFile(const std::filesystem::path& path, std::string_view bytes) {
-    const std::wstring temporary = path.wstring() + L".new";
-    if (!WriteNewFile(temporary, bytes) ||
-        !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temporary.c_str());
-        RaiseWriteError(path);
+std::optional<std::string> ReadOwnerOnlyFile(const std::u16string& path) {
+    const HANDLE file = CreateFileW(WideChars(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::optional<std::string> bytes;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file, &size) && size.QuadPart <= static_cast<LONGLONG>(OwnerOnlyFileLimit)) {
+        bytes.emplace(static_cast<size_t>(size.QuadPart), '\0');
+        DWORD read = 0;
+        if (!ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) ||
+            read != bytes->size())
+            bytes.reset();
     }
+    CloseHandle(file);
+    return bytes;
+}
+
+void ReplaceOwnerOnlyFile(const std::u16string& path, std::string_view bytes) {
+    const std::wstring target(WideChars(path));
+    const std::wstring temporary = target + L".new";
+    if (!WriteNewFile(temporary, bytes) ||
+        !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
+        RaiseWriteError(target);
+    }
+}
+
+void RemoveOwnerOnlyFile(const std::u16string& path) {
+    DeleteFileW(WideChars(path));
 }

@@ -52,13 +52,16 @@ TEST_F(Pop3TlsDovecot, CountsOverImplicitTlsAndStls) {
         const char* name;
         TIdUseTLS useTLS;
         bool implicitPort;
+        std::u16string host = u"127.0.0.1";
     };
     for (const Case& c :
          {Case{"implicit", utUseImplicitTLS, true}, Case{"STLS required", utUseRequireTLS, false},
-          Case{"STLS offered", utUseExplicitTLS, false}}) {
+          Case{"STLS offered", utUseExplicitTLS, false},
+          Case{"implicit over IPv6", utUseImplicitTLS, true, u"::1"},
+          Case{"STLS over IPv6", utUseRequireTLS, false, u"::1"}}) {
         SCOPED_TRACE(c.name);
         TIdPOP3 client;
-        Aim(client, c.useTLS, u"127.0.0.1", c.implicitPort);
+        Aim(client, c.useTLS, c.host, c.implicitPort);
         client.ConnectAndLogIn();
         EXPECT_TRUE(client.TlsActive());
         EXPECT_EQ(client.QueryMessageCount(), 3);
@@ -73,6 +76,7 @@ TEST_F(Pop3TlsDovecot, FaultyCertificatesFailWithTheirReasonBeforeSignIn) {
         std::u16string message;
     };
     const std::vector<Case> cases = {
+        // Its certificate names localhost only as the common name, without a subjectAltName.
         {u"localhost", u"Host name mismatch: localhost"},
         {u"127.0.0.2", u"Certificate has expired."},
         {u"127.0.0.3", u"Certificate issued by an unknown authority."},

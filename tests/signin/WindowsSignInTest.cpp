@@ -253,12 +253,14 @@ TEST(OwnerOnlyFile, ReplacesTheFileWithOneForTheUserAlone) {
     const std::filesystem::path leftBehind = file.wstring() + L".new";
     std::ofstream(file) << "old";
     std::ofstream(leftBehind) << "left behind";
-    ReplaceOwnerOnlyFile(file, "new secret");
-    std::ifstream in(file, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new secret");
+    ReplaceOwnerOnlyFile(file.u16string(), "new secret");
+    EXPECT_EQ(ReadOwnerOnlyFile(file.u16string()), "new secret");
     EXPECT_TRUE(GrantsTheUserAlone(file));
     EXPECT_FALSE(std::filesystem::exists(leftBehind));
-    EXPECT_THROW(ReplaceOwnerOnlyFile(folder.Path() / "missing" / "file", "x"), ESecretStoreError);
+    EXPECT_THROW(ReplaceOwnerOnlyFile((folder.Path() / "missing" / "file").u16string(), "x"),
+                 ESecretStoreError);
+    RemoveOwnerOnlyFile(file.u16string());
+    EXPECT_EQ(ReadOwnerOnlyFile(file.u16string()), std::nullopt);
 }
 
 TEST(CredentialManager, KeepsReplacesAndErasesTheToken) {

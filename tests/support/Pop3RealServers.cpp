@@ -202,7 +202,8 @@ DovecotServer::DovecotServer(Options options) : RealPop3Server("dovecot"), optio
 }
 
 DovecotServer::DovecotServer(Options options, std::string oauth2IntrospectionUrl)
-    : RealPop3Server("dovecot"), options_(options), oauth2IntrospectionUrl_(std::move(oauth2IntrospectionUrl)) {
+    : RealPop3Server("dovecot"), options_(options),
+      oauth2IntrospectionUrl_(std::move(oauth2IntrospectionUrl)) {
     options_.tls = true;
     Start();
 }
@@ -227,15 +228,17 @@ std::vector<std::string> DovecotServer::Configure() {
                   "info_log_path = " + folder + "/dovecot.log\n" + "protocols = " + protocol + "\n" +
                   "listen = " + Addresses() + "\n" + "disable_plaintext_auth = no\n" + TlsSettings() +
                   "auth_failure_delay = 0\n" + (options_.imap ? "auth_username_chars =\n" : "") +
-                  "mail_location = maildir:~/Maildir\n" + PassDb() + "userdb {\n  driver = passwd-file\n  args = " +
-                  folder + "/passwd\n}\n" + "service " + protocol + "-login {\n" + Listeners() + kept + "}\n" +
-                  "service " + protocol + " {\n" + kept + "}\n" +
+                  "mail_location = maildir:~/Maildir\n" + PassDb() +
+                  "userdb {\n  driver = passwd-file\n  args = " + folder + "/passwd\n}\n" + "service " +
+                  protocol + "-login {\n" + Listeners() + kept + "}\n" + "service " + protocol + " {\n" +
+                  kept + "}\n" +
                   // Without this listener a failed login still waits for the per-address penalty.
                   "service anvil {\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n");
     return {kDovecotBinary, "-F", "-c", folder + "/dovecot.conf"};
 }
 
-// Passwords from the passwd file, or only bearer tokens that the authorization server vouches for.
+// Passwords from the passwd file, and with an introspection address bearer tokens that the
+// authorization server vouches for.
 std::string DovecotServer::PassDb() const {
     const std::string folder = Folder().string();
     if (oauth2IntrospectionUrl_.empty())
@@ -245,12 +248,15 @@ std::string DovecotServer::PassDb() const {
                   "\nusername_attribute = sub\nactive_attribute = active\nactive_value = true\n"
                   "tls_ca_cert_file = " +
                   TestCertificates::Get().authority.string() + "\ntimeout_msecs = 5000\n");
-    return "auth_mechanisms = xoauth2 oauthbearer\nauth_verbose = yes\n"
-           "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " +
-           folder + "/oauth2.conf.ext\n}\n";
+    // The password still works for USER and PASS, so that both sign-ins can be compared here.
+    return "auth_mechanisms = plain login xoauth2 oauthbearer\nauth_verbose = yes\n"
+           "passdb {\n  driver = passwd-file\n  mechanisms = plain login\n  args = " +
+           folder +
+           "/passwd\n}\npassdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + folder +
+           "/oauth2.conf.ext\n}\n";
 }
 
-// Certificates by the address the client connected to.
+// Certificates by the address the client connected to, or by the name it asked for.
 std::string DovecotServer::TlsSettings() const {
     if (!options_.tls)
         return "ssl = no\n";
@@ -260,12 +266,14 @@ std::string DovecotServer::TlsSettings() const {
                "\n";
     };
     return "ssl = yes\n" + use(certificates.good) + "local 127.0.0.2 {\n" + use(certificates.expired) +
-           "}\n" + "local 127.0.0.3 {\n" + use(certificates.unknownAuthority) + "}\n";
+           "}\n" + "local 127.0.0.3 {\n" + use(certificates.unknownAuthority) + "}\n" +
+           "local_name localhost {\n" + use(certificates.commonNameOnly) + "}\n";
 }
 
-// With TLS the server also listens on the addresses of the faulty certificates.
+// The server listens on IPv6 loopback too; with TLS also on the addresses of the faulty
+// certificates.
 std::string DovecotServer::Addresses() const {
-    return options_.tls ? "127.0.0.1, 127.0.0.2, 127.0.0.3" : "127.0.0.1";
+    return options_.tls ? "127.0.0.1, ::1, 127.0.0.2, 127.0.0.3" : "127.0.0.1, ::1";
 }
 
 // The login name is looked up with a backslash before each backslash and quote.

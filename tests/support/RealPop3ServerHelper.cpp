@@ -7,7 +7,7 @@
 // instead (the certificate for 127.0.0.1) for a faulty HTTPS endpoint: each connection gets, after the
 // request's first line, the bytes of the file named by [reply=<file>] (one byte every 100 ms with [drip]), or
 // silence without that flag. With the kind "oauth" it runs the authorization server of the sign-in tests and
-// a Dovecot that takes only its bearer tokens (with TLS), and writes the authorization server's port after
+// a Dovecot that takes its bearer tokens (with TLS), and writes the authorization server's port after
 // the folder; the command "browse <address>" then opens the address in the test browser.
 //
 // It writes "<POP3 port> <control port> <TLS port> <folder>" (or "unavailable") into the ready

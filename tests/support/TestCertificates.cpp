@@ -29,15 +29,17 @@ void MakeAuthority(const fs::path& folder, const std::string& name, const std::s
         "' -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign");
 }
 
-// A server certificate `name` signed by the authority, with the chain file beside it.
+// A server certificate `name` signed by the authority, with the chain file beside it; without a
+// subjectAltName when none is given.
 void MakeServerCertificate(const fs::path& folder, const std::string& name, const std::string& authority,
-                           const std::string& subjectAltName) {
+                           const std::string& subjectAltName, const std::string& commonName = {}) {
     const std::string base = (folder / name).string();
     const std::string ca = (folder / authority).string();
+    const std::string alternativeNames =
+        subjectAltName.empty() ? "" : " -addext subjectAltName=" + subjectAltName;
     Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base + ".pem -days 30 -CA " +
-        ca + ".pem -CAkey " + ca + ".key -subj '/CN=" + name +
-        "' -addext basicConstraints=CA:FALSE -addext subjectAltName=" + subjectAltName +
-        " -addext extendedKeyUsage=serverAuth");
+        ca + ".pem -CAkey " + ca + ".key -subj '/CN=" + (commonName.empty() ? name : commonName) +
+        "' -addext basicConstraints=CA:FALSE" + alternativeNames + " -addext extendedKeyUsage=serverAuth");
     Concatenate(base + "-chain.pem", base + ".pem", ca + ".pem");
 }
 
@@ -76,7 +78,8 @@ TestCertificates::TestCertificates() {
     good = {folder / "loopback-chain.pem", folder / "loopback.key"};
     expired = {folder / "expired-chain.pem", folder / "expired.key"};
     unknownAuthority = {folder / "untrusted-chain.pem", folder / "untrusted.key"};
-    if (!fs::exists(good.chain)) {
+    commonNameOnly = {folder / "common-name-only-chain.pem", folder / "common-name-only.key"};
+    if (!fs::exists(commonNameOnly.chain)) {
         MakeAuthority(folder, "ca", "test CA");
         MakeAuthority(folder, "other-ca", "untrusted CA");
         // Each faulty certificate has exactly one fault: OpenSSL reports only the first it finds.
@@ -85,6 +88,7 @@ TestCertificates::TestCertificates() {
         MakeServerCertificate(folder, "loopback", "ca", "IP:127.0.0.1,IP:::1,DNS:127.0.0.1");
         MakeExpiredCertificate(folder, "ca", "IP:127.0.0.2");
         MakeServerCertificate(folder, "untrusted", "other-ca", "IP:127.0.0.3");
+        MakeServerCertificate(folder, "common-name-only", "ca", "", "localhost");
     }
     fs::create_directory(folder / "no-more-authorities");
     setenv("SSL_CERT_FILE", authority.c_str(), 1);

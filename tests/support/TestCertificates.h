@@ -26,9 +26,10 @@ public:
     static const TestCertificates& Get();
 
     std::filesystem::path authority; // the trusted authority's certificate
-    // For the addresses 127.0.0.1 and ::1, not for any host name: a check of the name
-    // localhost finds a certificate for another host.
+    // For the addresses 127.0.0.1 and ::1, not for any host name.
     TestCertificate good;
+    // Common name "localhost" without a subjectAltName: no proof of any name.
+    TestCertificate commonNameOnly;
     // For 127.0.0.2, valid for one day in 2020.
     TestCertificate expired;
     // For 127.0.0.3, issued by an authority nobody trusts.

@@ -80,20 +80,24 @@ TEST(TCPClient, QuickServerIsConnectedWithoutWaitingOutAPollSlice) {
     EXPECT_LT(MillisecondsSince(start), 1500);
 }
 
+// The same over IPv6: an IPv6 literal is connected to over IPv6, not looked up as an IPv4 name.
 TEST(TCPClient, RefusedConnectRaisesSocketErrorAtOnce) {
-    TIdTCPClientCustom client;
-    Aim(client, u"127.0.0.1", FreeLoopbackPort());
-    const auto start = Clock::now();
-    try {
-        client.OpenTcpConnection();
-        FAIL();
-    } catch (const EIdSocketError& error) {
-        EXPECT_EQ(error.ErrorCode(), 10061);
-        EXPECT_EQ(error.Message(), u"Socket Error # 10061\r\nConnection refused.");
+    for (const std::u16string host : {u"127.0.0.1", u"::1"}) {
+        SCOPED_TRACE(TextToUtf8(host));
+        TIdTCPClientCustom client;
+        Aim(client, host, FreeLoopbackPort());
+        const auto start = Clock::now();
+        try {
+            client.OpenTcpConnection();
+            FAIL();
+        } catch (const EIdSocketError& error) {
+            EXPECT_EQ(error.ErrorCode(), 10061);
+            EXPECT_EQ(error.Message(), u"Socket Error # 10061\r\nConnection refused.");
+        }
+        EXPECT_LT(MillisecondsSince(start), 2000);
+        EXPECT_EQ(client.IOHandler(), nullptr);
+        EXPECT_FALSE(client.TcpConnectionIsOpen());
     }
-    EXPECT_LT(MillisecondsSince(start), 2000);
-    EXPECT_EQ(client.IOHandler(), nullptr);
-    EXPECT_FALSE(client.TcpConnectionIsOpen());
 }
 
 TEST(TCPClient, UnresolvableHostRaisesHostNotFoundAndLeavesNoHandler) {

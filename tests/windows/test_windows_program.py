@@ -3,7 +3,8 @@
 task bar on a private X server (wine_rig.py). Each test proves one piece of the Windows layer once;
 the Linux suites prove the logic above it.
 
-    test_windows_program.py --program brevgluggen.exe --probe wine_probe.exe --work DIR [Class.test]
+    test_windows_program.py --program brevgluggen.exe --probe wine_probe.exe --trust trust_test_authority.exe
+                            --work DIR [Class.test]
 
 DIR keeps the Wine prefix and the keyboard data between runs. Set BG_DESKTOP_KEEP=1 to keep a
 session's folder (logs, screenshots)."""
@@ -13,7 +14,10 @@ import imaplib
 import os
 import shutil
 import signal
+import socket
+import subprocess
 import sys
+import tempfile
 import unittest
 
 from wine_rig import ENGLISH_TITLE, WineDesktop, windows_path
@@ -24,8 +28,16 @@ from pop3_stub import Pop3Stub, closed_loopback_port
 from program_steps import complete_settings
 from settings_window import CLIENT_HEIGHT, CLIENT_WIDTH, EDIT_BOXES, ClientPixels
 
-PATHS = {}  # "program", "probe" and "work", from the command line
+PATHS = {}  # "program", "probe", "trust" and "work", from the command line
 MENU_ROWS = 20  # rows above the client area taken into its picture: the menu bar's bottom
+
+
+def text_of(path):
+    """The file's text; empty while it is not there."""
+    if not os.path.exists(path):
+        return ""
+    with open(path) as file:
+        return file.read()
 
 
 def tip_for(count):
@@ -42,7 +54,8 @@ class WineTestCase(unittest.TestCase):
 
     def _close_session(self, session):
         try:
-            for name in sorted(os.listdir(session.logs)) if session.logs else []:
+            # A session a test has stopped itself has no logs left.
+            for name in sorted(os.listdir(session.logs)) if session.logs and os.path.isdir(session.logs) else []:
                 if name.endswith(".log") and os.path.getsize(os.path.join(session.logs, name)):
                     print(f"--- {name}\n{session.log_text(name[:-4])}", file=sys.stderr)
         finally:
@@ -171,6 +184,82 @@ class SettingsFileTest(WineTestCase):
                              scramble_credential("hemligt"))
 
 
+class SignInServers:
+    """The Linux helper's authorization server and Dovecot with TLS that takes only its tokens
+    (RealPop3ServerHelper.cpp, kind "oauth"); "browse <address>" opens an address in its test browser."""
+
+    def __init__(self, helper, folder, certificates):
+        ready = os.path.join(folder, "servers.ready")
+        self.log = open(os.path.join(folder, "servers.log"), "wb")
+        self.process = subprocess.Popen([helper, "oauth", ready, f"certificates={certificates}"],
+                                        stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        fields = wait_for(lambda: text_of(ready).split(), 90, "the sign-in's servers")
+        if fields == ["unavailable"]:
+            self.close()
+            raise unittest.SkipTest("Dovecot, node or chromium missing for the sign-in's servers")
+        self.port, self.tls_port, self.authorization = int(fields[0]), int(fields[2]), int(fields[4])
+        self.control = socket.create_connection(("127.0.0.1", int(fields[1])))
+
+    def command(self, line):
+        self.control.sendall(line.encode() + b"\n")
+        self.control.recv(3)
+
+    def close(self):
+        if getattr(self, "control", None):
+            self.control.close()  # ends the helper and its servers
+        self.process.wait(30)
+        self.log.close()
+
+
+class SignInTest(WineTestCase):
+    def test_save_signs_in_through_the_browser_and_the_next_start_counts_with_the_kept_token(self):
+        helper = os.environ.get("BG_REAL_POP3_SERVER")
+        if not helper:
+            self.skipTest("no Linux helper for the sign-in's servers ($BG_REAL_POP3_SERVER)")
+        work = tempfile.TemporaryDirectory(prefix="bg-wine-signin-")
+        self.addCleanup(work.cleanup)
+        build = os.path.dirname(os.path.dirname(PATHS["program"]))
+        servers = SignInServers(helper, work.name, os.path.join(build, "test-certificates"))
+        self.addCleanup(servers.close)
+        servers.command("fill 3")
+        # The browser of the prefix: a script that notes each address the program opens.
+        addresses = os.path.join(work.name, "addresses")
+        browser = os.path.join(work.name, "browser.sh")
+        with open(browser, "w") as script:
+            script.write(f"#!/bin/sh\nprintf '%s\\n' \"$1\" >> '{addresses}'\n")
+        os.chmod(browser, 0o755)
+        base = f"https://127.0.0.1:{servers.authorization}"
+        settings = {"POP3Server": "127.0.0.1", "Port": servers.port, "UserName": "u", "Password": "",
+                    "PathToClient": "/usr/bin/true", "PathToSound": "", "WWW": 0, "UseTLS": 2, "SignIn": 1,
+                    "OAuthProvider": "custom", "OAuthClientId": "brevgluggen-test",
+                    "OAuthAuthorizeUrl": f"{base}/auth", "OAuthTokenUrl": f"{base}/token", "OAuthScope": "pop3"}
+        entry = "Brevgluggen:u@127.0.0.1"
+
+        desktop = self.desktop()
+        desktop.env["BG_REAL_POP3_SERVER"] = helper
+        desktop.run_wine(["wine", PATHS["trust"]], timeout=120)
+        desktop.probe("erase-credential", entry)
+        desktop.run_wine(["wine", "reg", "add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", browser,
+                          "/f"])
+        self.start(desktop, settings)
+        client = desktop.wait_window(ENGLISH_TITLE)  # the sound's path is missing
+        self.fill_in(desktop, client, "txtPathToSound", "C:\\new-mail.wav")
+        desktop.press_keys("Return")  # Save without a token: the sign-in in the browser
+        address = wait_for(lambda: text_of(addresses).partition("\n")[0], 20, "the authorize address in the browser")
+        self.assertTrue(address.startswith(f"{base}/auth?"), address)
+        servers.command("browse " + address)
+        desktop.wait_tip(lambda tip: tip == tip_for(3), timeout=60, what="the count after the sign-in")
+        desktop.stop()  # every Wine process of the prefix ends
+
+        # The next start: the refresh token from the Credential Manager, no browser.
+        again = self.desktop()
+        self.addCleanup(again.run_wine, ["wine", "reg", "delete", r"HKCU\Software\Wine\WineBrowser", "/f"])
+        self.addCleanup(again.probe, "erase-credential", entry)
+        self.start(again, dict(settings, PathToSound="C:\\new-mail.wav"))
+        again.wait_tip(lambda tip: tip == tip_for(3), timeout=30, what="the count with the kept token")
+        self.assertEqual(len(text_of(addresses).splitlines()), 1, "no browser for the next start")
+
+
 class SessionEndTest(WineTestCase):
     def test_end_of_the_session_stores_the_fields_as_they_stand_and_ends_the_program(self):
         desktop = self.desktop()
@@ -186,7 +275,7 @@ class SessionEndTest(WineTestCase):
 
 def main():
     parser = argparse.ArgumentParser(add_help=False)
-    for option in ("--program", "--probe", "--work"):
+    for option in ("--program", "--probe", "--trust", "--work"):
         parser.add_argument(option, required=True)
     known, rest = parser.parse_known_args()
     PATHS.update(vars(known))

@@ -13,6 +13,8 @@
 //                                          WritePrivateProfileStringW, one call a pair
 //     wine_probe DESKTOP read-profile FILE SECTION KEY
 //                                          GetPrivateProfileStringW
+//     wine_probe DESKTOP erase-credential TARGET
+//                                          CredDeleteW of a generic credential (none is no fault)
 //     wine_probe                           as a stand-in mail program: writes its working folder
 //                                          to a file beside itself named as it, plus ".started"
 //
@@ -22,6 +24,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <wincred.h>
 
 #include <cstdio>
 #include <string>
@@ -215,9 +218,11 @@ int wmain(int argc, wchar_t** argv) {
         return WriteProfile(argc, argv);
     if (command == L"read-profile" && argc == 5)
         return ReadProfile(argv);
+    if (command == L"erase-credential" && argc == 3)
+        return CredDeleteW(argv[2], CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND ? 0 : 1;
     std::fputs(
         "usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
-        "read-profile FILE SECTION KEY\n",
+        "read-profile FILE SECTION KEY | erase-credential TARGET\n",
         stderr);
     return 2;
 }

@@ -105,8 +105,8 @@ bool IsAddressLiteral(const std::string& host, std::vector<uint8_t>& address) {
     return false;
 }
 
-// Whether the certificate names the address among its subject alternative names.
-bool CertificateNamesAddress(PCCERT_CONTEXT certificate, const std::vector<uint8_t>& address) {
+// Whether one of the certificate's subject alternative names passes the test.
+template <class Test> bool AnyAlternativeName(PCCERT_CONTEXT certificate, Test test) {
     const CERT_EXTENSION* extension = CertFindExtension(
         szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension, certificate->pCertInfo->rgExtension);
     if (extension == nullptr)
@@ -117,14 +117,26 @@ bool CertificateNamesAddress(PCCERT_CONTEXT certificate, const std::vector<uint8
                              extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
         return false;
     bool found = false;
-    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
-                entry.IPAddress.cbData == address.size() &&
-                std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
-    }
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i)
+        found = test(names->rgAltEntry[i]);
     LocalFree(names);
     return found;
+}
+
+bool CertificateNamesAddress(PCCERT_CONTEXT certificate, const std::vector<uint8_t>& address) {
+    return AnyAlternativeName(certificate, [&address](const CERT_ALT_NAME_ENTRY& entry) {
+        return entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+               entry.IPAddress.cbData == address.size() &&
+               std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
+    });
+}
+
+// The SSL policy falls back to the common name when a certificate lists no DNS name; a common
+// name that looks like the host is no proof, so such a certificate names no host at all.
+bool CertificateListsNames(PCCERT_CONTEXT certificate) {
+    return AnyAlternativeName(certificate, [](const CERT_ALT_NAME_ENTRY& entry) {
+        return entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME;
+    });
 }
 
 class TChain {
@@ -172,7 +184,7 @@ DWORD SslPolicyError(const TChain& chain, const std::u16string* serverName) {
 }
 
 CertificateFault FaultOfPolicyError(DWORD error, PCCERT_CONTEXT certificate, const TChain& chain,
-                                       bool addressLiteral) {
+                                    bool addressLiteral) {
     switch (error) {
     case static_cast<DWORD>(CERT_E_EXPIRED):
         return CertVerifyTimeValidity(nullptr, certificate->pCertInfo) < 0 ? CertificateFault::NotYetValid
@@ -211,6 +223,8 @@ void ValidateCertificate(PCCERT_CONTEXT certificate, const std::u16string& host)
                                  u"chain status " + AsciiToText(std::to_string(chain.ErrorStatus()))));
     if (addressLiteral && !CertificateNamesAddress(certificate, address))
         throw EIdTLSCertificateRejected(CertificateFaultText(CertificateFault::AddressMismatch, host));
+    if (!addressLiteral && !CertificateListsNames(certificate))
+        throw EIdTLSCertificateRejected(CertificateFaultText(CertificateFault::NameMismatch, host));
 }
 
 // ---- Sessions ----
@@ -227,8 +241,8 @@ public:
             DeleteSecurityContext(&context_);
     }
 
-    void Handshake(TIdStackSocketHandle socket, const std::u16string& host,
-                   const TlsSavedSession* /*resume*/, TlsWaiter& waiter) override {
+    void Handshake(TIdStackSocketHandle socket, const std::u16string& host, const TlsSavedSession* /*resume*/,
+                   TlsWaiter& waiter) override {
         socket_ = socket;
         host_ = host;
         RunHandshake(waiter, false);

@@ -85,8 +85,7 @@ bool RunOneCheck(std::string_view script, TIdTCPConnection& client,
     }
     server.join();
     FUZZ_CHECK(peer->ClosedFirst() || peer->ClientClosed(), "the server never saw the client close");
-    FUZZ_CHECK(!outcome.tlsRequired ||
-                   peer->ReceivedInClear().find(TextToUtf8(HostilePeerPassword)) == std::string::npos,
+    FUZZ_CHECK(!outcome.tlsRequired || peer->ReceivedInClear().find(outcome.password) == std::string::npos,
                "the password was sent in the clear: " + Quoted(peer->ReceivedInClear()));
     const auto busy = took - peer->StalledBetween(started, ended);
     const auto cpuAllowed = FixedCpu + 2 * busy + CpuPerByte * peer->SentBytes();

@@ -17,17 +17,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "base/Exceptions.h"
 #include "transport/TcpConnection.h"
 
-// The password (and the access token) the harnesses' clients sign in with.
-inline constexpr std::u16string_view HostilePeerPassword = u"secret";
-
 struct CheckOutcome {
     bool errorLeftToReport = false;
-    bool tlsRequired = false;            // the password must not reach the server in the clear
+    bool tlsRequired = false;            // then the password must not reach the server in the clear
+    std::string password;                // as it goes on the wire
     std::chrono::milliseconds timeLimit; // what the check may take
 };
 

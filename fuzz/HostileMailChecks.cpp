@@ -13,6 +13,10 @@ constexpr int ProgramTimeoutMs = 5000;
 constexpr int CapturedLines = 200;
 constexpr int IdlePolls = 3;
 constexpr int IdlePollMs = 10;
+constexpr int32_t NoticeHeadersMost = 3;
+constexpr std::u16string_view Password = u"secret";
+// A password whose bytes IMAP cannot quote.
+constexpr std::u16string_view LiteralPassword = u"s\u00e9cret";
 
 TIdUseTLS TlsModeOf(std::string_view script, bool overTls) {
     if (!overTls || ScriptAsks(script, "plain"))
@@ -29,10 +33,20 @@ bool TlsRequired(TIdUseTLS mode) {
 template <class Client> void AimAtPeer(Client& client, milliseconds sessionLimit) {
     client.SetHost(u"127.0.0.1");
     client.SetUsername(u"anna");
-    client.SetPassword(std::u16string(HostilePeerPassword));
+    client.SetPassword(std::u16string(Password));
     client.SetConnectTimeout(ProgramTimeoutMs);
     client.SetReadTimeout(ProgramTimeoutMs);
     client.SetSessionTimeLimit(sessionLimit);
+}
+
+// The headers of what arrived, as the program takes them for its notice: a failure there ends the
+// session without "QUIT" (the exchange may be out of step) but not the check.
+void TakeNewHeaders(TIdPOP3& pop3, int32_t count) {
+    try {
+        pop3.RetrieveNewHeaders(count, count, NoticeHeadersMost);
+    } catch (const Exception&) {
+        pop3.CloseSession(false);
+    }
 }
 
 void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLimit) {
@@ -40,7 +54,7 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
     TIdPOP3& pop3 = *client;
     AimAtPeer(pop3, sessionLimit);
     pop3.SetMaxCapturedLines(CapturedLines);
-    pop3.SetBearerToken(TextToUtf8(HostilePeerPassword));
+    pop3.SetBearerToken(TextToUtf8(Password));
     const auto check = [&pop3, overTls, sessionLimit](std::string_view script) {
         const TIdUseTLS mode = TlsModeOf(script, overTls);
         pop3.SetUseTLS(mode);
@@ -48,13 +62,16 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
         pop3.SetAuthType(ScriptAsks(script, "token")  ? patSASL
                          : ScriptAsks(script, "apop") ? patAPOP
                                                       : patUserPass);
-        const auto steps = [&pop3] {
+        const bool notifies = ScriptAsks(script, "notify");
+        const auto steps = [&pop3, notifies] {
             pop3.ConnectAndLogIn();
-            pop3.QueryMessageCount();
+            const int32_t count = pop3.QueryMessageCount();
+            if (notifies && count > 0)
+                TakeNewHeaders(pop3, count);
             pop3.CloseSession(true);
         };
         return CheckOutcome{CheckLeftAnErrorToReport(pop3, steps, [&pop3] { pop3.CloseSession(true); }),
-                            TlsRequired(mode), sessionLimit};
+                            TlsRequired(mode), TextToUtf8(Password), sessionLimit};
     };
     RunHostileChecks(input, std::move(client), check);
 }
@@ -79,7 +96,9 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
         const TIdUseTLS mode = TlsModeOf(script, overTls);
         imap.SetUseTLS(mode);
         imap.SetPort(ScriptedPeerPort());
-        imap.SetAccessToken(ScriptAsks(script, "token") ? std::u16string(HostilePeerPassword) : u"");
+        imap.SetAccessToken(ScriptAsks(script, "token") ? std::u16string(Password) : u"");
+        const std::u16string_view password = ScriptAsks(script, "literal") ? LiteralPassword : Password;
+        imap.SetPassword(std::u16string(password));
         const bool watches = ScriptAsks(script, "idle");
         const auto steps = [&imap, watches] {
             if (watches)
@@ -92,7 +111,7 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
         const milliseconds limit =
             watches ? 2 * sessionLimit + milliseconds(IdlePolls * IdlePollMs) : sessionLimit;
         return CheckOutcome{CheckLeftAnErrorToReport(imap, steps, [&imap] { imap.CloseSession(); }),
-                            TlsRequired(mode), limit};
+                            TlsRequired(mode), TextToUtf8(password), limit};
     };
     RunHostileChecks(input, std::move(client), check);
 }

@@ -139,7 +139,8 @@ public:
     TOAuthProvider OAuthProvider() const;
     // The sign-in as the group describes it: the provider's preset or the custom addresses.
     OAuthClient CurrentOAuthClient() const;
-    // The token store of the current settings, made anew when they changed.
+    // The token store of the current settings, made anew when they changed (which gives up a
+    // sign-in still waiting).
     TokenStore& Tokens();
     // The sign-in in the browser, while one runs or has ended.
     OAuthSignIn* SignInInProgress() const { return signIn_.get(); }

@@ -131,14 +131,20 @@ void TfrmMain::PlaceSignInGroup() {
     TimerSignIn.SetEnabled(false);
 }
 
-// Both choosers start in the root folder. Programs on this desktop have no ".EXE": the program
-// chooser offers every file as well.
+// Both choosers start in the root folder ("C:\" on Windows). Programs on a Linux desktop have no
+// ".EXE": there the program chooser offers every file as well.
 void TfrmMain::PlaceFileChoosers() {
+#ifdef _WIN32
+    constexpr std::u16string_view Root = u"C:\\";
+    OpenDialogEXE.SetFilter(u"EXE-filer (*.EXE)|*.EXE");
+#else
+    constexpr std::u16string_view Root = u"/";
     OpenDialogEXE.SetFilter(u"EXE-filer (*.EXE)|*.EXE|Alla filer (*)|*");
-    OpenDialogEXE.SetInitialDir(u"/");
+#endif
+    OpenDialogEXE.SetInitialDir(Root);
     OpenDialogEXE.SetTitle(u"Bläddra...");
     OpenDialogWAV.SetFilter(u"WAV-filer (*.WAV)|*.WAV");
-    OpenDialogWAV.SetInitialDir(u"/");
+    OpenDialogWAV.SetInitialDir(Root);
     OpenDialogWAV.SetTitle(u"Bläddra...");
 }
 

@@ -73,6 +73,9 @@ TokenStore& TfrmMain::Tokens() {
         Utf8ToText(client.ClientId + "\n" + client.ClientSecret + "\n" + client.Provider.AuthorizeUrl + "\n" +
                    client.Provider.TokenUrl + "\n" + client.Provider.Scope);
     if (!tokens_ || key != tokensKey_) {
+        // A sign-in still waiting was for the settings as they were: it ends with their store.
+        signIn_.reset();
+        TimerSignIn.SetEnabled(false);
         tokens_ = std::make_unique<TokenStore>(client, OpenTokenStore(), entry);
         tokensKey_ = key;
     }

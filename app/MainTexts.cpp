@@ -40,8 +40,12 @@ void TfrmMain::ApplyEnglishTexts() {
     cbTLS.SetCaption(u"Use TLS");
     lblProtocol.SetCaption(u"Protocol:");
     cbNotify.SetCaption(u"Show a notice of new mail");
+#ifdef _WIN32
+    OpenDialogEXE.SetFilter(u"EXE Files (*.EXE)|*.EXE");
+#else
     // Programs on this desktop have no ".EXE": the program chooser offers every file as well.
     OpenDialogEXE.SetFilter(u"EXE Files (*.EXE)|*.EXE|All Files (*)|*");
+#endif
     OpenDialogEXE.SetTitle(u"Browse...");
     OpenDialogWAV.SetFilter(u"WAV Files (*.WAV)|*.WAV");
     OpenDialogWAV.SetTitle(u"Browse...");

@@ -34,7 +34,48 @@ bool IsContinuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
 }
 
+// Windows-1252's characters for the bytes 0x80..0x9F.
+constexpr char16_t Windows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                          0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::optional<char> Windows1252Byte(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return static_cast<char>(c);
+    for (size_t i = 0; i < 32; ++i)
+        if (Windows1252High[i] == c)
+            return static_cast<char>(0x80 + i);
+    return std::nullopt;
+}
+
 } // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    return TextToUtf8(Utf8ToText(bytes)) == bytes;
+}
+
+std::u16string Windows1252ToText(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += byte >= 0x80 && byte < 0xA0 ? Windows1252High[byte - 0x80] : static_cast<char16_t>(byte);
+    }
+    return text;
+}
+
+std::optional<std::string> TextToWindows1252(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (char16_t c : text) {
+        const std::optional<char> byte = Windows1252Byte(c);
+        if (!byte)
+            return std::nullopt;
+        bytes += *byte;
+    }
+    return bytes;
+}
 
 std::u16string Utf8ToText(std::string_view utf8) {
     std::u16string out;

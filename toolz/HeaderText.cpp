@@ -8,13 +8,6 @@
 
 namespace {
 
-// Windows-1252's characters for the bytes 0x80..0x9F; its five unassigned bytes keep their C1
-// code, which the display clean-up then removes.
-constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 enum class Charset { Utf8, Windows1252, Latin9, Other };
 
 bool IsBlank(char c) {
@@ -44,16 +37,6 @@ Charset CharsetNamed(std::string_view name) {
         if (lower == label)
             return Charset::Latin9;
     return Charset::Other;
-}
-
-std::u16string Windows1252ToText(std::string_view bytes) {
-    std::u16string text;
-    text.reserve(bytes.size());
-    for (char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text += byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : static_cast<char16_t>(byte);
-    }
-    return text;
 }
 
 std::u16string Latin9ToText(std::string_view bytes) {
@@ -93,9 +76,8 @@ std::u16string Latin9ToText(std::string_view bytes) {
 
 // Bytes outside encoded words: UTF-8 when they are valid UTF-8, else Windows-1252.
 std::u16string UnlabelledToText(std::string_view bytes) {
-    std::u16string text = Utf8ToText(bytes);
-    if (TextToUtf8(text) == bytes)
-        return text;
+    if (IsValidUtf8(bytes))
+        return Utf8ToText(bytes);
     return Windows1252ToText(bytes);
 }
 

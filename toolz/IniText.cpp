@@ -120,6 +120,10 @@ std::string TIniText::Decode(std::string_view bytes) {
             break;
         }
     }
+    if (encoding_ == TEncoding::Utf8 && byteOrderMark_.empty() && !IsValidUtf8(bytes)) {
+        encoding_ = TEncoding::Windows1252;
+        return TextToUtf8(Windows1252ToText(bytes));
+    }
     if (encoding_ == TEncoding::Utf8)
         return std::string(bytes);
     return Utf16BytesToUtf8(bytes, encoding_ == TEncoding::Utf16BE);
@@ -151,6 +155,8 @@ std::string TIniText::Bytes() const {
     std::string text;
     for (const auto& line : lines_)
         text += line.text + line.ending;
+    if (encoding_ == TEncoding::Windows1252)
+        return TextToWindows1252(Utf8ToText(text)).value_or(text);
     if (encoding_ == TEncoding::Utf8)
         return byteOrderMark_ + text;
     return byteOrderMark_ + Utf8ToUtf16Bytes(text, encoding_ == TEncoding::Utf16BE);

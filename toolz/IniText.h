@@ -2,7 +2,9 @@
 // The text of an INI file as its lines: look up and set "key=value" lines by section, section
 // and key names matched ignoring ASCII letter case. Every line is kept byte for byte with its own
 // line ending (LF, CR LF or a lone CR), and the file keeps its encoding (UTF-8 with or without a
-// byte order mark, UTF-16 LE or BE with one), so an update changes only the line it concerns.
+// byte order mark, UTF-16 LE or BE with one), so an update changes only the line it concerns. A
+// file without a byte order mark that is no valid UTF-8 was written in a Windows ANSI code page:
+// it is read as Windows-1252 and stays in it, until a value it cannot hold turns it into UTF-8.
 
 #include <cstddef>
 #include <optional>
@@ -32,7 +34,7 @@ public:
     std::string Bytes() const;
 
 private:
-    enum class TEncoding { Utf8, Utf16LE, Utf16BE };
+    enum class TEncoding { Utf8, Utf16LE, Utf16BE, Windows1252 };
     struct TLine {
         std::string text;
         std::string ending; // "\n", "\r\n", "\r", or "" on a last line without one

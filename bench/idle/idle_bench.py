@@ -1,20 +1,29 @@
 #!/usr/bin/python3
-"""Idle benchmark: the resident program beside the toolkit's floor (tray_floor, a minimal Qt 6 tray
-program), both in one private desktop session. It prints, side by side with their ratio, the resident
-memory after start-up, and the CPU time and wake-ups over an idle period. It asserts nothing.
+"""Idle benchmark: the resident program beside two floors in one private desktop session: the
+toolkit's (tray_floor, a minimal Qt 6 tray program) and a TLS checker's (tray_floor --trust-store 1,
+which also holds an OpenSSL context with the system's trust store loaded). It prints, side by side
+with the program's ratio to each floor, the resident memory after start-up and after one TLS check,
+and the CPU time and wake-ups over an idle period. It asserts nothing.
 
     idle_bench.py --program PATH --floor PATH [--seconds 120] [--tray sni|xembed]
 
-The program gets a complete settings file that points at a closed loopback port, so its checks (at
-start-up and on each 60-second tick) fail at once. A wake-up is a context switch of any of the
-process's threads; "seconds with wake-ups" counts the one-second samples in which any happened, so a
-process that sleeps between its timer ticks shows about one such second per tick.
+The program gets a complete settings file with TLS from the first byte (UseTLS=1) that points at a
+loopback port where nothing listens yet, so its start-up check fails at once, before any TLS. Once
+the start-up figures are taken, a TLS server with a certificate of its own opens on that port: the
+next 60-second tick makes one TLS check (refused at the certificate, after the whole handshake).
+A wake-up is a context switch of any of the process's threads; "seconds with wake-ups" counts the
+one-second samples in which any happened, so a process that sleeps between its timer ticks shows
+about one such second per tick.
 """
 
 import argparse
 import glob
 import os
+import socket
+import ssl
+import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "desktop"))
@@ -73,14 +82,45 @@ class Subject:
         return cpu, switches, busy
 
 
-def start_subjects(desktop, program, floor):
-    settings = {"POP3Server": "127.0.0.1", "Port": closed_loopback_port(), "UserName": "idle",
+class TlsServer:
+    """A TLS server on a loopback port with a self-signed certificate; counts the connections."""
+
+    def __init__(self, port, folder):
+        certificate, key = os.path.join(folder, "bench.pem"), os.path.join(folder, "bench.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                        "-nodes", "-keyout", key, "-out", certificate, "-days", "1", "-subj", "/CN=127.0.0.1"],
+                       check=True, capture_output=True)
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(certificate, key)
+        self.listener = socket.create_server(("127.0.0.1", port))
+        self.connections = 0
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            self.connections += 1
+            try:
+                with self.context.wrap_socket(connection, server_side=True) as tls:
+                    tls.sendall(b"+OK ready\r\n")
+                    tls.recv(1024)
+            except (OSError, ssl.SSLError):
+                connection.close()
+
+
+def start_subjects(desktop, program, floor, port):
+    settings = {"POP3Server": "127.0.0.1", "Port": port, "UserName": "idle",
                 "Password": "idle", "PathToClient": "/usr/bin/true", "PathToSound": "/nonexistent.wav",
-                "WWW": 0}
+                "WWW": 0, "UseTLS": 1}
+    tip = ["--tip", "You have no new e-mail messages."]
     subjects = []
     for name, path, args, kwargs in (
         ("brevgluggen", program, ["/ENGLISH"], {"settings": settings}),
-        ("tray_floor", floor, ["--tip", "You have no new e-mail messages."], {}),
+        ("tray_floor", floor, tip, {}),
+        ("tls_floor", floor, tip + ["--trust-store", "1"], {}),
     ):
         run = desktop.start_program(path, args, name=name, **kwargs)
         run.wait_tray_icon(timeout=30)
@@ -89,23 +129,28 @@ def start_subjects(desktop, program, floor):
     return subjects
 
 
-def row(label, first, second, digits=0):
-    ratio = f"{first / second:8.2f}" if second else "       -"
-    print(f"{label:<34}{first:>14.{digits}f}{second:>14.{digits}f}{ratio}")
+def row(label, values, digits=0):
+    """The program's figure, each floor's, and the program's ratio to each floor."""
+    figures = "".join(f"{value:>14.{digits}f}" for value in values)
+    ratios = "".join(f"{values[0] / value:8.2f}" if value else "       -" for value in values[1:])
+    print(f"{label:<36}{figures}{ratios}")
 
 
-def report(subjects, seconds, tray, memory):
-    program, floor = subjects
+def report(subjects, seconds, tray, before, after, tls_checks):
     print(f"idle benchmark: {seconds} s idle after start-up, tray host {tray}")
-    print(f"{'':<34}{program.name:>14}{floor.name:>14}{'ratio':>8}")
-    row("resident memory after start (KiB)", memory[0][0], memory[1][0])
-    row("proportional memory (PSS, KiB)", memory[0][1], memory[1][1])
-    row("threads", thread_count(program.run.pid), thread_count(floor.run.pid))
-    (p_cpu, p_switch, p_busy), (f_cpu, f_switch, f_busy) = program.idle_figures(), floor.idle_figures()
-    row("CPU time while idle (ms)", p_cpu, f_cpu, 2)
-    row("wake-ups while idle", p_switch, f_switch)
-    row("seconds with wake-ups", p_busy, f_busy)
-    print(f"timer ticks expected in the period: {seconds // 60} (every 60 s)")
+    names = "".join(f"{s.name:>14}" for s in subjects)
+    print(f"{'':<36}{names}{'ratio':>8}{'ratio':>8}")
+    row("resident memory after start (KiB)", [m[0] for m in before])
+    row("proportional memory (PSS, KiB)", [m[1] for m in before])
+    row("resident memory after a TLS check", [m[0] for m in after])
+    row("proportional memory after it", [m[1] for m in after])
+    row("threads", [thread_count(s.run.pid) for s in subjects])
+    idle = [s.idle_figures() for s in subjects]
+    row("CPU time while idle (ms)", [f[0] for f in idle], 2)
+    row("wake-ups while idle", [f[1] for f in idle])
+    row("seconds with wake-ups", [f[2] for f in idle])
+    print(f"timer ticks expected in the period: {seconds // 60} (every 60 s); "
+          f"TLS checks the server saw: {tls_checks}")
 
 
 def main():
@@ -117,8 +162,10 @@ def main():
     options = parser.parse_args()
 
     with DesktopSession(tray=options.tray) as desktop:
-        subjects = start_subjects(desktop, options.program, options.floor)
-        memory = [memory_kib(s.run.pid) for s in subjects]
+        port = closed_loopback_port()
+        subjects = start_subjects(desktop, options.program, options.floor, port)
+        before = [memory_kib(s.run.pid) for s in subjects]
+        server = TlsServer(port, desktop.folder)
         deadline = time.monotonic() + options.seconds
         while True:
             for subject in subjects:
@@ -128,8 +175,8 @@ def main():
             time.sleep(min(1.0, max(0.0, deadline - time.monotonic())))
         for subject in subjects:
             wait_for(subject.run.alive, 1, f"{subject.name} to be still running")
-        report(subjects, options.seconds, options.tray, memory)
-
+        after = [memory_kib(s.run.pid) for s in subjects]
+        report(subjects, options.seconds, options.tray, before, after, server.connections)
 
 if __name__ == "__main__":
     main()

@@ -2,8 +2,10 @@
 // with a 16x16 image and a tip, a context menu, and a 60-second timer. It is the toolkit's floor in
 // the idle benchmark and the program that proves the desktop test rig.
 //
-//   tray_floor [--tip TEXT] [--image 0|1] [--window CAPTION]
+//   tray_floor [--tip TEXT] [--image 0|1] [--window CAPTION] [--trust-store 1]
 //
+// --trust-store 1 also builds an OpenSSL client context with the system's trust store loaded, as
+// a TLS checker must: the floor that no such program can go below.
 // --window also shows a main window with File -> Quit (Ctrl+Q); closing it ends the program.
 // A double click on the icon prints "double-click" to standard output.
 
@@ -17,6 +19,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
+#include <openssl/ssl.h>
 
 namespace {
 
@@ -24,6 +27,7 @@ struct Options {
     QString tip = QStringLiteral("Floor");
     int image = 0;
     QString windowCaption; // empty: no window
+    bool trustStore = false;
 };
 
 Options ParseOptions(const QStringList& args) {
@@ -35,6 +39,8 @@ Options ParseOptions(const QStringList& args) {
             options.image = args[i + 1].toInt();
         else if (args[i] == u"--window")
             options.windowCaption = args[i + 1];
+        else if (args[i] == u"--trust-store")
+            options.trustStore = args[i + 1] == u"1";
     }
     return options;
 }
@@ -79,6 +85,11 @@ QMainWindow* MakeWindow(const QString& caption) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const Options options = ParseOptions(app.arguments());
+    SSL_CTX* tls = nullptr;
+    if (options.trustStore) {
+        tls = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_default_verify_paths(tls);
+    }
     app.setQuitOnLastWindowClosed(!options.windowCaption.isEmpty());
 
     QMenu menu;
@@ -100,5 +111,7 @@ int main(int argc, char** argv) {
 
     if (!options.windowCaption.isEmpty())
         MakeWindow(options.windowCaption);
-    return app.exec();
+    const int result = app.exec();
+    SSL_CTX_free(tls);
+    return result;
 }

@@ -55,7 +55,7 @@ std::u16string WindowText(HWND window) {
 HFONT CreateFontForDpi(std::u16string_view family, int pixelHeight, int dpi, bool fixedPitch) {
     const std::wstring face = ToWide(family.substr(0, LF_FACESIZE - 1));
     return CreateFontW(-MulDiv(pixelHeight, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        fixedPitch ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH | FF_SWISS, face.c_str());
 }
 

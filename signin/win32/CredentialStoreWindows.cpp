@@ -1,5 +1,7 @@
-// The refresh token in the Windows Credential Manager: one generic credential per entry, kept on this
-// machine for this user (it does not roam), its secret the token's bytes.
+// The refresh token in the Windows Credential Manager: generic credentials kept on this machine for this
+// user (they do not roam), their secrets the token's bytes. A credential holds at most 2560 bytes, less
+// than some providers' refresh tokens: a longer token goes on in further credentials named after the
+// entry, "<entry> (2)", "<entry> (3)" ..., each but the last one full.
 #include "signin/SecretStore.h"
 
 #include <windows.h>
@@ -10,47 +12,86 @@
 
 namespace {
 
+constexpr size_t PartBytes = CRED_MAX_CREDENTIAL_BLOB_SIZE;
+constexpr size_t MostParts = 32;
+
 [[noreturn]] void RaiseStoreError(const char16_t* what, DWORD error) {
     throw ESecretStoreError(u"Credential Manager: " + std::u16string(what) + u" (" + SystemErrorText(error) +
                             u")");
 }
 
+std::u16string PartName(const std::u16string& entry, size_t index) {
+    return index == 0 ? entry : entry + u" (" + AsciiToText(std::to_string(index + 1)) + u")";
+}
+
+// CredReadW of one credential: its secret, or nothing when it is not there.
+std::optional<std::string> ReadPart(const std::u16string& name) {
+    PCREDENTIALW credential = nullptr;
+    if (!CredReadW(WideChars(name), CRED_TYPE_GENERIC, 0, &credential)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_NOT_FOUND)
+            return std::nullopt;
+        RaiseStoreError(u"cannot read the token", error);
+    }
+    std::string secret(reinterpret_cast<const char*>(credential->CredentialBlob),
+                       credential->CredentialBlobSize);
+    CredFree(credential);
+    return secret;
+}
+
+void WritePart(const std::u16string& name, std::string_view secret) {
+    CREDENTIALW credential{};
+    credential.Type = CRED_TYPE_GENERIC;
+    credential.TargetName = const_cast<wchar_t*>(WideChars(name));
+    credential.CredentialBlobSize = static_cast<DWORD>(secret.size());
+    credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<char*>(secret.data()));
+    credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+    if (!CredWriteW(&credential, 0))
+        RaiseStoreError(u"cannot keep the token", GetLastError());
+}
+
+// CredDeleteW of one credential: false when it was not there.
+bool ErasePart(const std::u16string& name) {
+    if (CredDeleteW(WideChars(name), CRED_TYPE_GENERIC, 0))
+        return true;
+    const DWORD error = GetLastError();
+    if (error != ERROR_NOT_FOUND)
+        RaiseStoreError(u"cannot delete the token", error);
+    return false;
+}
+
 class CredentialStore : public SecretStore {
 public:
-    // CredReadW; raises ESecretStoreError when the store cannot be read.
+    // CredReadW of the entry and of its further parts; raises ESecretStoreError when the store cannot be
+    // read.
     std::optional<std::string> Read(const std::u16string& entry) override {
-        PCREDENTIALW credential = nullptr;
-        if (!CredReadW(WideChars(entry), CRED_TYPE_GENERIC, 0, &credential)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_NOT_FOUND)
-                return std::nullopt;
-            RaiseStoreError(u"cannot read the token", error);
+        std::optional<std::string> secret = ReadPart(entry);
+        for (size_t index = 1; secret && secret->size() == index * PartBytes && index < MostParts; ++index) {
+            const std::optional<std::string> part = ReadPart(PartName(entry, index));
+            if (!part)
+                break;
+            *secret += *part;
         }
-        std::string secret(reinterpret_cast<const char*>(credential->CredentialBlob),
-                           credential->CredentialBlobSize);
-        CredFree(credential);
         return secret;
     }
 
-    // CredWriteW, replacing the entry; raises ESecretStoreError when it is refused (also for a secret
-    // larger than a credential holds).
+    // CredWriteW of the entry and the parts it needs, then CredDeleteW of parts a longer secret left;
+    // raises ESecretStoreError when it is refused or the secret is larger than MostParts parts.
     void Write(const std::u16string& entry, const std::string& secret) override {
-        if (secret.size() > CRED_MAX_CREDENTIAL_BLOB_SIZE)
+        if (secret.size() > MostParts * PartBytes)
             RaiseStoreError(u"the token is too large to keep", ERROR_INVALID_PARAMETER);
-        CREDENTIALW credential{};
-        credential.Type = CRED_TYPE_GENERIC;
-        credential.TargetName = const_cast<wchar_t*>(WideChars(entry));
-        credential.CredentialBlobSize = static_cast<DWORD>(secret.size());
-        credential.CredentialBlob = reinterpret_cast<BYTE*>(const_cast<char*>(secret.data()));
-        credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
-        if (!CredWriteW(&credential, 0))
-            RaiseStoreError(u"cannot keep the token", GetLastError());
+        size_t index = 0;
+        for (size_t offset = 0; index == 0 || offset < secret.size(); offset += PartBytes, ++index)
+            WritePart(PartName(entry, index), std::string_view(secret).substr(offset, PartBytes));
+        while (index < MostParts && ErasePart(PartName(entry, index)))
+            ++index;
     }
 
-    // CredDeleteW; an entry that is not there is no fault.
+    // CredDeleteW of the entry and its parts; an entry that is not there is no fault.
     void Erase(const std::u16string& entry) override {
-        if (!CredDeleteW(WideChars(entry), CRED_TYPE_GENERIC, 0) && GetLastError() != ERROR_NOT_FOUND)
-            RaiseStoreError(u"cannot delete the token", GetLastError());
+        size_t index = 0;
+        while (index < MostParts && ErasePart(PartName(entry, index)))
+            ++index;
     }
 
     std::u16string Where() const override { return u"Windows Credential Manager"; }

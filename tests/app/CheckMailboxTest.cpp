@@ -113,6 +113,17 @@ TEST_F(CheckMailboxTest, NoticeNamesTheNewestNewMessagesWhenTheCountGrows) {
     EXPECT_EQ(window->TrayIconMain.NoticeBody(), u"x@example.test: (inget ämne)");
 }
 
+TEST_F(CheckMailboxTest, FailedHeaderFetchKeepsTheCountAndLeavesTheSummaryAlone) {
+    CreateResidentWindow();
+    pop3->headerFetchFails = true;
+    CheckFinding(2);
+    EXPECT_EQ(Hint(), u"You have 2 new e-mail messages.");
+    EXPECT_EQ(window->TrayIconMain.NoticeSummary(), u"2 new e-mail messages");
+    EXPECT_EQ(window->TrayIconMain.NoticeBody(), u"");
+    EXPECT_EQ(pop3->closes, 2); // without "QUIT" after the failure, then the check's own close
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(CheckMailboxTest, MissingOrFolderSoundPathIsPassedOverSilently) {
     CreateResidentWindow();
     window->txtPathToSound.SetText(u"/nonexistent/bell.wav");

@@ -32,6 +32,7 @@ public:
     int connects = 0;
     int closes = 0;
     std::vector<std::string> newHeaders; // what the header fetch of a growing check gives
+    bool headerFetchFails = false;
     int headerFetches = 0;
 
     void ConnectAndLogIn() override {
@@ -47,6 +48,8 @@ public:
     int32_t QueryMessageCount() override { return *count; }
     std::vector<std::string> RetrieveNewHeaders(int32_t, int32_t, int32_t) override {
         ++headerFetches;
+        if (headerFetchFails)
+            throw EIdReadTimeout(std::string_view("Read timed out."));
         return newHeaders;
     }
     void CloseSession(bool) override {

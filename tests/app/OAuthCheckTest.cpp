@@ -134,4 +134,12 @@ TEST_F(OAuthCheckTest, TlsIsRequiredAndARejectedTokenIsRetriedOnceThenSignInAgai
     window->TimerMain.Tick();
     EXPECT_EQ(rejecting->connects, 2);
     EXPECT_EQ(server_->Grants("refresh_token"), refreshesBefore + 2);
+
+    // Another mailbox while a sign-in waits: the sign-in for the old one ends with its store.
+    window->btnSignIn.Click();
+    ASSERT_TRUE(window->SignInWaiting());
+    window->txtUserName.SetText(u"someone else");
+    window->Tokens();
+    EXPECT_EQ(window->SignInInProgress(), nullptr);
+    window->TimerSignIn.Tick();
 }

@@ -80,7 +80,7 @@ class NoticeServer:
         with open(self.log, encoding="utf-8") as log:
             return [json.loads(line) for line in log if line.strip()]
 
-    def wait_count(self, count, timeout=15):
+    def wait_count(self, count, timeout=30):
         return wait_for(lambda: len(self.shown()) >= count and self.shown(), timeout, f"{count} notices")
 
     def invoke_default(self):

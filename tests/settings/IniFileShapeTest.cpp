@@ -57,6 +57,8 @@ TEST(IniFileShape, EachShapeIsReadAndAStoreChangesNoOtherKey) {
          std::nullopt},
         {"UTF-16 with half a surrogate pair", Utf16(u"[Main]\r\nPort=995\xD800\r\n", false), u"110",
          std::nullopt},
+        {"Windows-1252, as a Windows ANSI code page writes it", "[Main]\r\nPort=\xE5sa\x80\x81\r\n",
+         u"\u00E5sa\u20AC\u0081", "[Main]\r\nPort=\xE5sa\x80\x81\r\nUserName=u\r\n"},
         {"largest size read, but a store would pass it", PortFileOfSize(MaxSettingsFileSize), u"995",
          std::nullopt},
         {"one byte too large", PortFileOfSize(MaxSettingsFileSize + 1), u"110", std::nullopt},

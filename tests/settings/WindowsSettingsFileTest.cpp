@@ -2,6 +2,7 @@
 // code page, or UTF-16 with a byte order mark) load and survive a store; the file's place beside
 // the executable or under %APPDATA%; the locked store.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -128,6 +129,25 @@ TEST_F(WindowsSettingsFile, FileBesideTheExecutableOrInTheUsersFolder) {
               appData + u"\\brevgluggen\\brevgluggen.INI");
     // The running executable's own file lies beside it.
     EXPECT_EQ(fs::path(TextToUtf8(SettingsFilePath())).filename(), "test_settings.INI");
+}
+
+// A link whose target does not exist yet, as on other systems: the store creates the target.
+TEST_F(WindowsSettingsFile, DanglingLinkIsKeptAndItsTargetCreated) {
+    const std::u16string link = File();
+    if (!CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(link.c_str()), L"real.INI",
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+        GTEST_SKIP() << "no symbolic links here (error " << GetLastError() << ")";
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(link.c_str()));
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "a symbolic link does not show as one here";
+
+    WriteIniString(u"Main", u"Port", u"995", link);
+
+    EXPECT_NE(GetFileAttributesW(reinterpret_cast<const wchar_t*>(link.c_str())) &
+                  FILE_ATTRIBUTE_REPARSE_POINT,
+              0u);
+    EXPECT_EQ(Bytes(File("real.INI")), "[Main]\r\nPort=995\r\n");
+    EXPECT_EQ(ReadIniString(u"Main", u"Port", u"110", link), u"995");
 }
 
 } // namespace

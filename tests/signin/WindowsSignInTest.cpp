@@ -283,7 +283,19 @@ TEST(CredentialManager, KeepsReplacesAndErasesTheToken) {
     EXPECT_EQ(store->Read(entry), std::nullopt);
     EXPECT_EQ(store->Read(other), "another");
     store->Erase(other);
-    EXPECT_THROW(store->Write(entry, std::string(64 * 1024, 't')), ESecretStoreError);
+
+    // Longer than one credential holds (2560 bytes), then short again: no part of the long one is left.
+    for (const size_t size : {6000, 5120, 7}) {
+        SCOPED_TRACE(size);
+        std::string longToken(size, 'L');
+        longToken.back() = 'E';
+        store->Write(entry, longToken);
+        EXPECT_EQ(store->Read(entry), longToken);
+    }
+    store->Erase(entry);
+    EXPECT_EQ(store->Read(entry), std::nullopt);
+    EXPECT_EQ(store->Read(entry + u" (2)"), std::nullopt);
+    EXPECT_THROW(store->Write(entry, std::string(128 * 1024, 't')), ESecretStoreError);
     EXPECT_FALSE(store->Where().empty());
 }
 

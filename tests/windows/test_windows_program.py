@@ -106,6 +106,21 @@ class ImapWatchTest(WineTestCase):
             desktop.wait_tip(lambda tip: tip == tip_for(3), timeout=10, what="the push of the appended message")
 
 
+class NoticeTest(WineTestCase):
+    def test_growth_shows_the_balloon_with_the_decoded_sender_and_subject(self):
+        with DovecotServer(message_count=0) as server:
+            desktop = self.desktop()
+            self.start(desktop, complete_settings(server.port))
+            desktop.wait_tip(lambda tip: tip == tip_for(0), what="the first check")
+            server.add_message("=?UTF-8?Q?=C3=96rjan_Ek?= <x@example.test>", "=?UTF-8?B?R3LDvMOfZSBmcsOlbiDDhXNh?=")
+            server.add_message("x@example.test", "=?ISO-8859-1?Q?M=F6te_i_morgon?=")
+            desktop.press_keys_on_desktop("ctrl+alt+F5")
+            desktop.wait_tip(lambda tip: tip == tip_for(2), timeout=10, what="the check on Ctrl+Alt+F5")
+            balloons = wait_for(desktop.balloons, 10, "the balloon")
+            # Its title ("2 new e-mail messages") cannot be read back under Wine.
+            self.assertEqual(balloons, ["x@example.test: Möte i morgon|Örjan Ek: Grüße från Åsa"])
+
+
 class LauncherTest(WineTestCase):
     def test_double_click_starts_the_mail_program_at_its_path_with_blanks_in_our_folder(self):
         desktop = self.desktop()

@@ -6,6 +6,7 @@
 // "explorer /desktop=NAME,..." made):
 //
 //     wine_probe DESKTOP tips                      the tray's tool tips: left top right bottom<TAB>text
+//     wine_probe DESKTOP balloons                  the texts of the tray's balloons
 //     wine_probe DESKTOP windows                   visible top-level windows: client left top width
 //                                          height<TAB>title
 //     wine_probe DESKTOP write-profile FILE SECTION KEY VALUE [KEY VALUE...]
@@ -90,7 +91,31 @@ void PrintToolsOf(HWND tooltip, HANDLE process) {
     }
 }
 
-int PrintTrayTips() {
+// A balloon's text: its one tool's. (Wine's tool tips do not answer TTM_GETTITLE: the title
+// cannot be read back.)
+void PrintBalloon(HWND tooltip, HANDLE process) {
+    RemoteMemory remote(process, sizeof(TTTOOLINFOW) + TipBufferChars * sizeof(wchar_t));
+    if (!remote.address)
+        return;
+    auto* remoteText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote.address) + sizeof(TTTOOLINFOW));
+    std::vector<wchar_t> text(TipBufferChars, L'\0');
+    WriteProcessMemory(process, remoteText, text.data(), text.size() * sizeof(wchar_t), nullptr);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.lpszText = remoteText;
+    WriteProcessMemory(process, remote.address, &tool, sizeof tool, nullptr);
+    if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(remote.address)))
+        return;
+    ReadProcessMemory(process, remoteText, text.data(), (text.size() - 1) * sizeof(wchar_t), nullptr);
+    std::wstring body(text.data());
+    for (wchar_t& c : body)
+        if (c == L'\n' || c == L'\r')
+            c = L'|';
+    PrintLine(Utf8(body));
+}
+
+// Every tool-tip window of the task bar's process: its tips, or, with balloons, its balloons.
+int PrintTrayToolTips(bool balloons) {
     HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
     if (!tray)
         return 1;
@@ -104,7 +129,12 @@ int PrintTrayTips() {
          window = FindWindowExW(nullptr, window, TOOLTIPS_CLASSW, nullptr)) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == trayProcess)
+        const bool balloon = (GetWindowLongW(window, GWL_STYLE) & TTS_BALLOON) != 0;
+        if (owner != trayProcess || balloon != balloons)
+            continue;
+        if (balloons)
+            PrintBalloon(window, process);
+        else
             PrintToolsOf(window, process);
     }
     CloseHandle(process);
@@ -179,7 +209,9 @@ int wmain(int argc, wchar_t** argv) {
     ++argv;
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (command == L"tips")
-        return PrintTrayTips();
+        return PrintTrayToolTips(false);
+    if (command == L"balloons")
+        return PrintTrayToolTips(true);
     if (command == L"windows")
         return EnumWindows(PrintWindow, 0) ? 0 : 1;
     if (command == L"write-profile" && argc >= 6)
@@ -188,8 +220,9 @@ int wmain(int argc, wchar_t** argv) {
         return ReadProfile(argv);
     if (command == L"erase-credential" && argc == 3)
         return CredDeleteW(argv[2], CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND ? 0 : 1;
-    std::fputs("usage: wine_probe DESKTOP tips | windows | write-profile FILE SECTION KEY VALUE... | "
-               "read-profile FILE SECTION KEY | erase-credential TARGET\n",
-               stderr);
+    std::fputs(
+        "usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
+        "read-profile FILE SECTION KEY | erase-credential TARGET\n",
+        stderr);
     return 2;
 }

@@ -140,6 +140,10 @@ class WineDesktop(DesktopSession):
             icons.append((tuple(int(n) for n in place.split()), tip))
         return icons
 
+    def balloons(self):
+        """The texts of the tray's balloons on screen; a line break shows as "|"."""
+        return [line for line in self.probe("balloons").splitlines() if line]
+
     def program_icon(self):
         """The place and tip of the one icon that is not the task bar's own, or None."""
         icons = self.tips()

@@ -14,9 +14,13 @@
 #include "toolz/SettingsFileStore.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "base/Exceptions.h"
 #include "base/Text.h"
@@ -30,6 +34,8 @@ constexpr std::string_view Utf16BEByteOrderMark = "\xFE\xFF";
 // How often, and how long apart, a replace that meets a reader holding the file is tried.
 constexpr int ReplaceAttempts = 50;
 constexpr DWORD ReplacePauseMs = 10;
+// Links followed to find the file a store writes, as on other systems.
+constexpr int MaxLinkHops = 40;
 
 [[noreturn]] void RaiseOSError(std::string_view action, const std::string& path, DWORD error) {
     throw EOSError(static_cast<int32_t>(error),
@@ -287,6 +293,65 @@ bool IsPathSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// The layout of a symbolic link's reparse data (the driver kit's REPARSE_DATA_BUFFER).
+struct SymbolicLinkData {
+    ULONG tag;
+    USHORT dataLength;
+    USHORT reserved;
+    USHORT substituteOffset;
+    USHORT substituteLength;
+    USHORT printOffset;
+    USHORT printLength;
+    ULONG flags;
+    WCHAR path[1];
+};
+constexpr ULONG RelativeLink = 1; // SYMLINK_FLAG_RELATIVE
+
+// Where the symbolic link at `path` points, as written in it; nothing for any other file.
+std::optional<std::string> SymbolicLinkTarget(const std::string& path) {
+    const THandle link(CreateFileW(
+        WideChars(WidePath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!link.Valid())
+        return std::nullopt;
+    std::vector<unsigned char> buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD size = 0;
+    if (!DeviceIoControl(link.Get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                         static_cast<DWORD>(buffer.size()), &size, nullptr) ||
+        size < offsetof(SymbolicLinkData, path))
+        return std::nullopt;
+    const auto* data = reinterpret_cast<const SymbolicLinkData*>(buffer.data());
+    if (data->tag != IO_REPARSE_TAG_SYMLINK)
+        return std::nullopt;
+    const bool print = data->printLength > 0;
+    const size_t offset = print ? data->printOffset : data->substituteOffset;
+    const size_t length = print ? data->printLength : data->substituteLength;
+    if (offsetof(SymbolicLinkData, path) + offset + length > size)
+        return std::nullopt;
+    std::u16string target(reinterpret_cast<const char16_t*>(data->path) + offset / 2, length / 2);
+    if (!print && target.starts_with(u"\\??\\"))
+        target.erase(0, 4);
+    if (data->flags & RelativeLink)
+        return FolderOf(path) + "\\" + TextToUtf8(target);
+    return TextToUtf8(target);
+}
+
+// The file a store writes: where the path's symbolic links lead, followed one by one, so that the
+// store replaces the target and keeps the link; also when the target does not exist yet.
+std::string ResolveLink(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        const DWORD attributes = GetFileAttributesW(WideChars(WidePath(current)));
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return current;
+        std::optional<std::string> target = SymbolicLinkTarget(current);
+        if (!target)
+            return current;
+        current = std::move(*target);
+    }
+    RaiseOSError("Cannot follow the link", path, ERROR_CANT_RESOLVE_FILENAME);
+}
+
 } // namespace
 
 std::optional<std::string> ReadFileIfPresent(const std::string& path) {
@@ -300,8 +365,9 @@ std::optional<std::string> ReadFileIfPresent(const std::string& path) {
     return TextOfFile(ReadAll(file.Get(), path));
 }
 
-void UpdateFileUnderLock(const std::string& path,
+void UpdateFileUnderLock(const std::string& linkOrFile,
                          const std::function<std::string(const std::string&)>& edit) {
+    const std::string path = ResolveLink(linkOrFile);
     CreateFolders(FolderOf(path));
     const TSettingsFileLock lock(path);
     const DWORD attributes = GetFileAttributesW(WideChars(WidePath(path)));

@@ -155,8 +155,16 @@ std::string TIniText::Bytes() const {
     std::string text;
     for (const auto& line : lines_)
         text += line.text + line.ending;
-    if (encoding_ == TEncoding::Windows1252)
-        return TextToWindows1252(Utf8ToText(text)).value_or(text);
+    if (encoding_ == TEncoding::Windows1252) {
+        // Bytes that would read back as UTF-8 (an update took away the last that could not) would
+        // change what the other lines say: such a file goes over to UTF-8, as does one with a
+        // value Windows-1252 cannot hold.
+        const std::optional<std::string> ansi = TextToWindows1252(Utf8ToText(text));
+        const bool readsAsUtf8 = ansi && IsValidUtf8(*ansi) &&
+                                 std::any_of(ansi->begin(), ansi->end(),
+                                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        return ansi && !readsAsUtf8 ? *ansi : text;
+    }
     if (encoding_ == TEncoding::Utf8)
         return byteOrderMark_ + text;
     return byteOrderMark_ + Utf8ToUtf16Bytes(text, encoding_ == TEncoding::Utf16BE);

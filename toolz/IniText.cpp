@@ -120,7 +120,7 @@ std::string TIniText::Decode(std::string_view bytes) {
             break;
         }
     }
-    if (encoding_ == TEncoding::Utf8 && byteOrderMark_.empty() && !IsValidUtf8(bytes)) {
+    if (encoding_ == TEncoding::Utf8 && byteOrderMark_.empty() && !IsWellFormedUtf8(bytes)) {
         encoding_ = TEncoding::Windows1252;
         return TextToUtf8(Windows1252ToText(bytes));
     }
@@ -155,8 +155,13 @@ std::string TIniText::Bytes() const {
     std::string text;
     for (const auto& line : lines_)
         text += line.text + line.ending;
-    if (encoding_ == TEncoding::Windows1252)
-        return TextToWindows1252(Utf8ToText(text)).value_or(text);
+    if (encoding_ == TEncoding::Windows1252) {
+        // Kept unless a value has no place in it, or its bytes would now read as UTF-8.
+        const std::optional<std::string> bytes = TextToWindows1252(Utf8ToText(text));
+        if (bytes && (!IsWellFormedUtf8(*bytes) || *bytes == text))
+            return *bytes;
+        return std::string(Utf8ByteOrderMark) + text;
+    }
     if (encoding_ == TEncoding::Utf8)
         return byteOrderMark_ + text;
     return byteOrderMark_ + Utf8ToUtf16Bytes(text, encoding_ == TEncoding::Utf16BE);

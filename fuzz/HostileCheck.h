@@ -2,8 +2,8 @@
 // Whole mail checks, as the program runs them, against the scripted peer on loopback (see
 // ScriptedPeer.h). Whatever the server does, only the program's own exceptions come out, each
 // check ends within its session limit, spends no more processor time than the server's activity
-// explains (no busy wait while the server stalls), never sends the password in the clear when
-// TLS is required, and leaves no connection, no descriptor and no unread input behind. (A
+// explains (no busy wait while the server stalls), never signs in nor sends the password in the
+// clear when TLS is required, and leaves no connection, no descriptor and no unread input behind. (A
 // failure of the connection query on the check's error path, such as a reset by the server, is
 // left to the program's error report, as the check does; the connection may then stay until the
 // next check, but no descriptor outlives the client.)

@@ -1,6 +1,7 @@
 #include "fuzz/HostileMailChecks.h"
 
 #include "base/Text.h"
+#include "fuzz/FuzzChecks.h"
 #include "fuzz/HostileCheck.h"
 #include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
@@ -28,6 +29,11 @@ TIdUseTLS TlsModeOf(std::string_view script, bool overTls) {
 
 bool TlsRequired(TIdUseTLS mode) {
     return mode == utUseImplicitTLS || mode == utUseRequireTLS;
+}
+
+// After the sign-in: when TLS is required, the session runs over it.
+void ExpectTlsAsRequired(const TIdExplicitTLSClient& client) {
+    FUZZ_CHECK(!TlsRequired(client.UseTLS()) || client.TlsActive(), "signed in without TLS");
 }
 
 template <class Client> void AimAtPeer(Client& client, milliseconds sessionLimit) {
@@ -65,6 +71,7 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
         const bool notifies = ScriptAsks(script, "notify");
         const auto steps = [&pop3, notifies] {
             pop3.ConnectAndLogIn();
+            ExpectTlsAsRequired(pop3);
             const int32_t count = pop3.QueryMessageCount();
             if (notifies && count > 0)
                 TakeNewHeaders(pop3, count);
@@ -79,6 +86,7 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
 // The mailbox watch: the count in the opened mailbox, then a few polls in IDLE and its end.
 void WatchOnce(ImapClient& imap) {
     imap.ConnectAndLogIn();
+    ExpectTlsAsRequired(imap);
     imap.ExamineInbox();
     imap.CountUnseenInSelected();
     imap.StartIdle();
@@ -104,6 +112,7 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
             if (watches)
                 return WatchOnce(imap);
             imap.ConnectAndLogIn();
+            ExpectTlsAsRequired(imap);
             imap.QueryUnseenCount();
             imap.CloseSession();
         };

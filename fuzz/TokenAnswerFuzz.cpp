@@ -1,6 +1,6 @@
 // The token endpoint's answer, any status with any body: it gives a token fit for use (a 200, a
 // non-empty access token, no control characters in either token, a lifetime the clock can take)
-// or raises one of the sign-in's two errors.
+// or raises one of the sign-in's two errors. Any bytes, form-encoded, parse back as they were.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -34,5 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ETokenRefused&) {
     } catch (const ETokenEndpointError&) {
     }
+    // The form encoding and the query parsing the sign-in pairs undo each other.
+    FUZZ_CHECK(ParseQuery("a=" + FormEncode(body) + "&b=1")["a"] == body, Quoted(body));
     return 0;
 }

@@ -96,6 +96,11 @@ std::map<std::string, std::string> ParseQuery(std::string_view query) {
     return fields;
 }
 
+void RequireHttpsAddress(const std::string& address) {
+    if (AsciiLowerCase(Utf8ToText(address.substr(0, 8))) != u"https://")
+        throw EIdException(u"The sign-in address must begin with https://.");
+}
+
 std::string AuthorizeUrl(const OAuthClient& client, const std::string& redirectUri, const std::string& state,
                          const std::string& challenge, const std::string& loginHint) {
     const std::string& base = client.Provider.AuthorizeUrl;

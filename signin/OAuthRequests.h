@@ -34,6 +34,9 @@ std::string FormEncode(std::string_view value);
 // repeats of a name are ignored.
 std::map<std::string, std::string> ParseQuery(std::string_view query);
 
+// Raises EIdException unless the address begins with "https://" (any letter case): the authorize
+// address goes to the system's opener, which would as readily start a program or open a file.
+void RequireHttpsAddress(const std::string& address);
 std::string AuthorizeUrl(const OAuthClient& client, const std::string& redirectUri, const std::string& state,
                          const std::string& challenge, const std::string& loginHint);
 std::string CodeGrantBody(const OAuthClient& client, const std::string& code, const std::string& redirectUri,

@@ -9,6 +9,7 @@ OAuthSignIn::~OAuthSignIn() = default;
 
 void OAuthSignIn::Start(const std::string& loginHint, RedirectPages pages) {
     Cancel();
+    RequireHttpsAddress(tokens_.Client().Provider.AuthorizeUrl);
     const PkcePair pair = NewPkcePair();
     listener_ = std::make_unique<RedirectListener>(pair.State, std::move(pages));
     verifier_ = pair.Verifier;

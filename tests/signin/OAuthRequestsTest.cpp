@@ -80,6 +80,9 @@ TEST(OAuthRequests, BuildsTheAuthorizeAddressAndGrantBodies) {
               "grant_type=refresh_token&refresh_token=r%2F%2B&client_id=id%201"
               "&client_secret=s%26%3D");
     EXPECT_FALSE(ProviderPreset(u"custom"));
+    EXPECT_NO_THROW(RequireHttpsAddress("HTTPS://idp.test/auth"));
+    for (const char* opened : {"http://idp.test/auth", "file:///bin/sh", "/usr/bin/xterm", ""})
+        EXPECT_THROW(RequireHttpsAddress(opened), EIdException) << opened;
     EXPECT_EQ(ParseQuery("a=%zz&b=1+2&a=2&=x&c"),
               (std::map<std::string, std::string>{{"a", "%zz"}, {"b", "1 2"}, {"c", ""}}));
 }

@@ -51,7 +51,7 @@ std::optional<char> Windows1252Byte(char16_t c) {
 
 } // namespace
 
-bool IsValidUtf8(std::string_view bytes) {
+bool IsWellFormedUtf8(std::string_view bytes) {
     return TextToUtf8(Utf8ToText(bytes)) == bytes;
 }
 

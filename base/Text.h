@@ -10,7 +10,7 @@ std::u16string Utf8ToText(std::string_view utf8);
 std::string TextToUtf8(std::u16string_view text);
 
 // Whether the bytes are well-formed UTF-8 (Utf8ToText replaces nothing).
-bool IsValidUtf8(std::string_view bytes);
+bool IsWellFormedUtf8(std::string_view bytes);
 
 // Windows-1252 <-> text, byte for byte: its five unassigned bytes (0x81, 0x8D, 0x8F, 0x90,
 // 0x9D) stand for the C1 codes of the same number. Nothing when a character has no byte.

@@ -48,11 +48,11 @@ std::string ProgramText(FuzzedDataProvider& input, size_t longest) {
 }
 
 // The file's text as the model reads it, decoded here on its own: UTF-16 after its byte order
-// mark, or the bytes themselves.
+// mark, Windows-1252 where the bytes are no UTF-8, or the bytes themselves.
 std::string TextOf(std::string_view file) {
     const bool littleEndian = file.starts_with("\xFF\xFE"), bigEndian = file.starts_with("\xFE\xFF");
     if (!littleEndian && !bigEndian)
-        return std::string(file);
+        return TextToUtf8(Utf8ToText(file)) == file ? std::string(file) : TextToUtf8(Windows1252ToText(file));
     std::u16string units;
     for (size_t i = 2; i + 1 < file.size(); i += 2) {
         const auto first = static_cast<unsigned char>(file[i]),

@@ -11,7 +11,7 @@ TEST_PKGS=(xvfb xauth x11-xkb-utils xdotool x11-utils imagemagick trayer dbus
   python3-xlib openssl dovecot-core dovecot-pop3d dovecot-imapd mailutils-pop3d mailutils-imap4d iproute2
   procps psmisc
   lintian appstream desktop-file-utils
-  gnome-keyring libsecret-tools chromium nodejs npm)
+  gnome-keyring libsecret-tools chromium dunst)
 # The fuzz harnesses (scripts/fuzz): clang with libFuzzer and the sanitizers, llvm-cov.
 FUZZ_PKGS=(clang-14 libclang-rt-14-dev llvm-14)
 # The Windows cross-build and Wine to run it (Wine's TLS needs libgnutls30 but only recommends it).
@@ -23,6 +23,12 @@ case "${1:-}" in
   --fuzz) want+=("${FUZZ_PKGS[@]}") ;;
   --windows) want=("${WINDOWS_PKGS[@]}") ;;
 esac
+
+# The sign-in tests run an authorization server and a browser driver on Node.js with npm: Debian's
+# nodejs and npm, unless a Node.js that brings its own npm is installed already.
+if [ "${1:-}" = --test ] && ! command -v npm >/dev/null; then
+  want+=(nodejs npm)
+fi
 
 missing=()
 for p in "${want[@]}"; do

@@ -76,7 +76,7 @@ std::u16string Latin9ToText(std::string_view bytes) {
 
 // Bytes outside encoded words: UTF-8 when they are valid UTF-8, else Windows-1252.
 std::u16string UnlabelledToText(std::string_view bytes) {
-    if (IsValidUtf8(bytes))
+    if (IsWellFormedUtf8(bytes))
         return Utf8ToText(bytes);
     return Windows1252ToText(bytes);
 }

@@ -120,7 +120,7 @@ std::string TIniText::Decode(std::string_view bytes) {
             break;
         }
     }
-    if (encoding_ == TEncoding::Utf8 && byteOrderMark_.empty() && !IsValidUtf8(bytes)) {
+    if (encoding_ == TEncoding::Utf8 && byteOrderMark_.empty() && !IsWellFormedUtf8(bytes)) {
         encoding_ = TEncoding::Windows1252;
         return TextToUtf8(Windows1252ToText(bytes));
     }
@@ -156,14 +156,11 @@ std::string TIniText::Bytes() const {
     for (const auto& line : lines_)
         text += line.text + line.ending;
     if (encoding_ == TEncoding::Windows1252) {
-        // Bytes that would read back as UTF-8 (an update took away the last that could not) would
-        // change what the other lines say: such a file goes over to UTF-8, as does one with a
-        // value Windows-1252 cannot hold.
-        const std::optional<std::string> ansi = TextToWindows1252(Utf8ToText(text));
-        const bool readsAsUtf8 = ansi && IsValidUtf8(*ansi) &&
-                                 std::any_of(ansi->begin(), ansi->end(),
-                                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        return ansi && !readsAsUtf8 ? *ansi : text;
+        // Kept unless a value has no place in it, or its bytes would now read as UTF-8.
+        const std::optional<std::string> bytes = TextToWindows1252(Utf8ToText(text));
+        if (bytes && (!IsWellFormedUtf8(*bytes) || *bytes == text))
+            return *bytes;
+        return std::string(Utf8ByteOrderMark) + text;
     }
     if (encoding_ == TEncoding::Utf8)
         return byteOrderMark_ + text;

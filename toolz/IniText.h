@@ -4,7 +4,8 @@
 // line ending (LF, CR LF or a lone CR), and the file keeps its encoding (UTF-8 with or without a
 // byte order mark, UTF-16 LE or BE with one), so an update changes only the line it concerns. A
 // file without a byte order mark that is no valid UTF-8 was written in a Windows ANSI code page:
-// it is read as Windows-1252 and stays in it, until a value it cannot hold turns it into UTF-8.
+// it is read as Windows-1252 and stays in it, unless a value it cannot hold (or bytes that would
+// then read as UTF-8) turn it into UTF-8 with a byte order mark.
 
 #include <cstddef>
 #include <optional>

@@ -61,7 +61,7 @@ TEST(IniFileShape, EachShapeIsReadAndAStoreChangesNoOtherKey) {
          u"\u00E5sa\u20AC\u0081", "[Main]\r\nPort=\xE5sa\x80\x81\r\nUserName=u\r\n"},
         {"Windows-1252 that the store would leave reading as UTF-8",
          "[Main]\r\nPort=\xC3\xA5\r\nUserName=\xE5\r\n", u"\u00C3\u00A5",
-         "[Main]\r\nPort=\xC3\x83\xC2\xA5\r\nUserName=u\r\n"},
+         "\xEF\xBB\xBF[Main]\r\nPort=\xC3\x83\xC2\xA5\r\nUserName=u\r\n"},
         {"largest size read, but a store would pass it", PortFileOfSize(MaxSettingsFileSize), u"995",
          std::nullopt},
         {"one byte too large", PortFileOfSize(MaxSettingsFileSize + 1), u"110", std::nullopt},

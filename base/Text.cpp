@@ -155,6 +155,14 @@ std::u16string AsciiLowerCase(std::u16string_view text) {
     return out;
 }
 
+std::string AsciiLowerCase(std::string_view bytes) {
+    std::string out(bytes);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+    return out;
+}
+
 bool SameTextAscii(std::u16string_view a, std::u16string_view b) {
     return a.size() == b.size() && AsciiUpperCase(a) == AsciiUpperCase(b);
 }

@@ -23,6 +23,7 @@ std::u16string AsciiToText(std::string_view ascii);
 // ASCII-only upper/lower case of a text (other characters unchanged).
 std::u16string AsciiUpperCase(std::u16string_view text);
 std::u16string AsciiLowerCase(std::u16string_view text);
+std::string AsciiLowerCase(std::string_view bytes);
 bool SameTextAscii(std::u16string_view a, std::u16string_view b);
 
 // Removes characters with codes 0..32 at both ends.

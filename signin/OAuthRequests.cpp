@@ -97,7 +97,7 @@ std::map<std::string, std::string> ParseQuery(std::string_view query) {
 }
 
 void RequireHttpsAddress(const std::string& address) {
-    if (AsciiLowerCase(Utf8ToText(address.substr(0, 8))) != u"https://")
+    if (AsciiLowerCase(address.substr(0, 8)) != "https://")
         throw EIdException(u"The sign-in address must begin with https://.");
 }
 

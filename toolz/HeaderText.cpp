@@ -14,19 +14,11 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-std::string LowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return lower;
-}
-
 // The charset of an encoded word, without the language an RFC 2231 suffix ("*sv") may add.
 // Latin-1 and ASCII labels are read as Windows-1252, its superset, as mail in them often
 // holds Windows-1252's quotes and dashes.
 Charset CharsetNamed(std::string_view name) {
-    const std::string lower = LowerAscii(name.substr(0, name.find('*')));
+    const std::string lower = AsciiLowerCase(name.substr(0, name.find('*')));
     if (lower == "utf-8" || lower == "utf8")
         return Charset::Utf8;
     for (std::string_view label : {"iso-8859-1", "iso8859-1", "iso_8859-1", "latin1", "l1", "us-ascii",
@@ -214,7 +206,7 @@ void FlushRun(WordRun& run, std::u16string& out) {
 }
 
 bool SameCharset(std::string_view a, std::string_view b) {
-    return LowerAscii(a) == LowerAscii(b);
+    return AsciiLowerCase(a) == AsciiLowerCase(b);
 }
 
 } // namespace
@@ -246,7 +238,7 @@ std::string HeaderFieldValue(std::string_view header, std::string_view name) {
         while (!fieldName.empty() && IsBlank(fieldName.back()))
             fieldName.remove_suffix(1);
         if (colon != std::string_view::npos && !fieldName.empty() &&
-            LowerAscii(fieldName) == LowerAscii(name)) {
+            AsciiLowerCase(fieldName) == AsciiLowerCase(name)) {
             inField = true;
             value = line.substr(colon + 1);
         }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "base/Text.h"
 #include "base/WindowsText.h"
 
 namespace {
@@ -29,18 +30,10 @@ constexpr NamedCodePage kCodePages[] = {
     {"ibm866", 866},        {"utf-7", 65000},
 };
 
-std::string LowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return lower;
-}
-
 } // namespace
 
 std::optional<std::u16string> PlatformCharsetToText(std::string_view charset, std::string_view bytes) {
-    const std::string name = LowerAscii(charset);
+    const std::string name = AsciiLowerCase(charset);
     for (const NamedCodePage& entry : kCodePages) {
         if (entry.name != name)
             continue;

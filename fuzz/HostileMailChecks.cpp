@@ -55,6 +55,15 @@ void TakeNewHeaders(TIdPOP3& pop3, int32_t count) {
     }
 }
 
+// The same for IMAP: a failure there has closed a connection it left out of step.
+void TakeNewHeaders(ImapClient& imap) {
+    try {
+        imap.ExamineInbox();
+        imap.RetrieveNewHeaders(NoticeHeadersMost);
+    } catch (const Exception&) {
+    }
+}
+
 void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLimit) {
     auto client = std::make_unique<TIdPOP3>();
     TIdPOP3& pop3 = *client;
@@ -108,12 +117,14 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
         const std::u16string_view password = ScriptAsks(script, "literal") ? LiteralPassword : Password;
         imap.SetPassword(std::u16string(password));
         const bool watches = ScriptAsks(script, "idle");
-        const auto steps = [&imap, watches] {
+        const bool notifies = ScriptAsks(script, "notify");
+        const auto steps = [&imap, watches, notifies] {
             if (watches)
                 return WatchOnce(imap);
             imap.ConnectAndLogIn();
             ExpectTlsAsRequired(imap);
-            imap.QueryUnseenCount();
+            if (imap.QueryUnseenCount() > 0 && notifies)
+                TakeNewHeaders(imap);
             imap.CloseSession();
         };
         // The watch's exchanges after IDLE have a session limit of their own.

@@ -7,7 +7,8 @@
 //   #offered   the TLS command only when the server lists it, else in the clear
 //   #plain     no TLS
 //   #apop      POP3 signs in with APOP
-//   #notify    POP3 also takes the headers of new messages ("UIDL", "TOP"), as for the notice
+//   #notify    also takes the headers of new messages, as for the notice (POP3 "UIDL" and "TOP",
+//              IMAP "EXAMINE", "UID SEARCH" and "UID FETCH")
 //   #token     signs in with an access token (POP3 "AUTH", IMAP "AUTHENTICATE")
 //   #literal   IMAP signs in with the password "sécret", which goes as a literal
 //   #idle      IMAP watches the mailbox (EXAMINE, the unseen count, IDLE, DONE) instead of STATUS

@@ -36,8 +36,12 @@ void ExpectTlsAsRequired(const TIdExplicitTLSClient& client) {
     FUZZ_CHECK(!TlsRequired(client.UseTLS()) || client.TlsActive(), "signed in without TLS");
 }
 
+// The peer's address, or its name when the script asks (the certificate checks then go by name).
+std::u16string PeerHost(std::string_view script) {
+    return ScriptAsks(script, "byname") ? u"localhost" : u"127.0.0.1";
+}
+
 template <class Client> void AimAtPeer(Client& client, milliseconds sessionLimit) {
-    client.SetHost(u"127.0.0.1");
     client.SetUsername(u"anna");
     client.SetPassword(std::u16string(Password));
     client.SetConnectTimeout(ProgramTimeoutMs);
@@ -73,6 +77,7 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
     const auto check = [&pop3, overTls, sessionLimit](std::string_view script) {
         const TIdUseTLS mode = TlsModeOf(script, overTls);
         pop3.SetUseTLS(mode);
+        pop3.SetHost(PeerHost(script));
         pop3.SetPort(ScriptedPeerPort());
         pop3.SetAuthType(ScriptAsks(script, "token")  ? patSASL
                          : ScriptAsks(script, "apop") ? patAPOP
@@ -112,6 +117,7 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
     const auto check = [&imap, overTls, sessionLimit](std::string_view script) {
         const TIdUseTLS mode = TlsModeOf(script, overTls);
         imap.SetUseTLS(mode);
+        imap.SetHost(PeerHost(script));
         imap.SetPort(ScriptedPeerPort());
         imap.SetAccessToken(ScriptAsks(script, "token") ? std::u16string(Password) : u"");
         const std::u16string_view password = ScriptAsks(script, "literal") ? LiteralPassword : Password;

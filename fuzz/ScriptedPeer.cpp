@@ -53,10 +53,23 @@ SSL_CTX* ContextFor(const TestCertificate& certificate) {
     return made;
 }
 
-SSL_CTX* ServerContext(bool trusted = true) {
-    static SSL_CTX* const good = ContextFor(TestCertificates::Get().good);
-    static SSL_CTX* const untrusted = ContextFor(TestCertificates::Get().unknownAuthority);
-    return trusted ? good : untrusted;
+// The context for the handshake directive `kind` ("tls", "tls12", "tlsbad", "tlsexpired", "tlscn").
+SSL_CTX* ServerContext(std::string_view kind = "tls") {
+    const TestCertificates& certificates = TestCertificates::Get();
+    static SSL_CTX* const good = ContextFor(certificates.good);
+    static SSL_CTX* const untrusted = ContextFor(certificates.unknownAuthority);
+    static SSL_CTX* const expired = ContextFor(certificates.expired);
+    static SSL_CTX* const commonNameOnly = ContextFor(certificates.commonNameOnly);
+    if (kind == "tlsbad")
+        return untrusted;
+    if (kind == "tlsexpired")
+        return expired;
+    return kind == "tlscn" ? commonNameOnly : good;
+}
+
+bool IsHandshake(std::string_view directive) {
+    return directive == "tls" || directive == "tls12" || directive == "tlsbad" || directive == "tlsexpired" ||
+           directive == "tlscn";
 }
 
 } // namespace
@@ -161,7 +174,7 @@ void ScriptedPeer::Direct(std::string_view directive) {
         connection_ = -1;
         closedFirst_ = true;
         alive_ = false;
-    } else if (directive == "tls" || directive == "tls12" || directive == "tlsbad") {
+    } else if (IsHandshake(directive)) {
         Handshake(directive);
     } else if (kind == '|') {
         budget_ = NumberIn(rest, INT32_MAX);
@@ -233,7 +246,7 @@ void ScriptedPeer::Handshake(std::string_view kind) {
     budget_ = -1;
     Flush();
     EndTls();
-    tls_ = SSL_new(ServerContext(kind != "tlsbad"));
+    tls_ = SSL_new(ServerContext(kind));
     fromClient_ = BIO_new(BIO_s_mem());
     toClient_ = BIO_new(BIO_s_mem());
     BIO_set_mem_eof_return(fromClient_, -1); // nothing there yet: try again later

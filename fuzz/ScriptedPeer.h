@@ -12,7 +12,9 @@
 //   #+N text    send "text" N times without line ends (an over-long line)
 //   #!          close the connection
 //   #tls        the TLS handshake as the server, at most TLS 1.3 (#tls12: at most TLS 1.2;
-//               #tlsbad: with a certificate from an authority the client does not trust)
+//               #tlsbad: with a certificate from an authority the client does not trust;
+//               #tlsexpired: with an expired one for 127.0.0.2; #tlscn: with one that names
+//               "localhost" only in its common name)
 //   #|N         from here on only N more bytes reach the wire, the rest is held back until the
 //               next #| or #<: records cut at any byte
 //   #.          the close notification

@@ -37,11 +37,15 @@ std::string Milliseconds(std::chrono::nanoseconds time) {
            " ms";
 }
 
-int Listener(uint16_t& port) {
-    static uint16_t listenerPort = 0;
-    static const int listener = OpenLoopbackListener(listenerPort);
-    port = listenerPort;
-    return listener;
+// The peer listens on 127.0.0.1 and, for the scripts that ask "#at2", on 127.0.0.2.
+int Listener(std::string_view script, uint16_t& port) {
+    static uint16_t firstPort = 0;
+    static uint16_t secondPort = 0;
+    static const int first = OpenLoopbackListener(firstPort, "127.0.0.1");
+    static const int second = OpenLoopbackListener(secondPort, "127.0.0.2");
+    const bool atSecond = ScriptAsks(script, "at2");
+    port = atSecond ? secondPort : firstPort;
+    return atSecond ? second : first;
 }
 
 std::vector<std::string_view> ConnectionScripts(std::string_view input) {
@@ -62,7 +66,7 @@ std::vector<std::string_view> ConnectionScripts(std::string_view input) {
 bool RunOneCheck(std::string_view script, TIdTCPConnection& client,
                  const std::function<CheckOutcome(std::string_view)>& check, bool firstCheck) {
     uint16_t port = 0;
-    const int listener = Listener(port);
+    const int listener = Listener(script, port);
     std::optional<ScriptedPeer> peer;
     std::thread server([&] {
         peer.emplace(listener, script);
@@ -98,10 +102,16 @@ bool RunOneCheck(std::string_view script, TIdTCPConnection& client,
 
 } // namespace
 
-uint16_t ScriptedPeerPort() {
+uint16_t ScriptedPeerPort(std::string_view script) {
     uint16_t port = 0;
-    Listener(port);
+    Listener(script, port);
     return port;
+}
+
+std::u16string ScriptedPeerHost(std::string_view script) {
+    if (ScriptAsks(script, "byname"))
+        return u"localhost";
+    return ScriptAsks(script, "at2") ? u"127.0.0.2" : u"127.0.0.1";
 }
 
 bool ScriptAsks(std::string_view script, std::string_view option) {

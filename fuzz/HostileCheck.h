@@ -30,8 +30,10 @@ struct CheckOutcome {
     std::chrono::milliseconds timeLimit; // what the check may take
 };
 
-// The port the peer listens on.
-uint16_t ScriptedPeerPort();
+// The port and the host the client of a connection's script aims at: 127.0.0.1, or 127.0.0.2 when
+// the script asks "#at2"; by the name "localhost" when it asks "#byname".
+uint16_t ScriptedPeerPort(std::string_view script);
+std::u16string ScriptedPeerHost(std::string_view script);
 
 // Whether one of the script's first lines is the option "#<option>".
 bool ScriptAsks(std::string_view script, std::string_view option);

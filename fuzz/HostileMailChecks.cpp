@@ -36,11 +36,6 @@ void ExpectTlsAsRequired(const TIdExplicitTLSClient& client) {
     FUZZ_CHECK(!TlsRequired(client.UseTLS()) || client.TlsActive(), "signed in without TLS");
 }
 
-// The peer's address, or its name when the script asks (the certificate checks then go by name).
-std::u16string PeerHost(std::string_view script) {
-    return ScriptAsks(script, "byname") ? u"localhost" : u"127.0.0.1";
-}
-
 template <class Client> void AimAtPeer(Client& client, milliseconds sessionLimit) {
     client.SetUsername(u"anna");
     client.SetPassword(std::u16string(Password));
@@ -77,8 +72,8 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
     const auto check = [&pop3, overTls, sessionLimit](std::string_view script) {
         const TIdUseTLS mode = TlsModeOf(script, overTls);
         pop3.SetUseTLS(mode);
-        pop3.SetHost(PeerHost(script));
-        pop3.SetPort(ScriptedPeerPort());
+        pop3.SetHost(ScriptedPeerHost(script));
+        pop3.SetPort(ScriptedPeerPort(script));
         pop3.SetAuthType(ScriptAsks(script, "token")  ? patSASL
                          : ScriptAsks(script, "apop") ? patAPOP
                                                       : patUserPass);
@@ -117,8 +112,8 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
     const auto check = [&imap, overTls, sessionLimit](std::string_view script) {
         const TIdUseTLS mode = TlsModeOf(script, overTls);
         imap.SetUseTLS(mode);
-        imap.SetHost(PeerHost(script));
-        imap.SetPort(ScriptedPeerPort());
+        imap.SetHost(ScriptedPeerHost(script));
+        imap.SetPort(ScriptedPeerPort(script));
         imap.SetAccessToken(ScriptAsks(script, "token") ? std::u16string(Password) : u"");
         const std::u16string_view password = ScriptAsks(script, "literal") ? LiteralPassword : Password;
         imap.SetPassword(std::u16string(password));

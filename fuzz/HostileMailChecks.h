@@ -12,6 +12,7 @@
 //   #token     signs in with an access token (POP3 "AUTH", IMAP "AUTHENTICATE")
 //   #literal   IMAP signs in with the password "sécret", which goes as a literal
 //   #byname    the client asks for the host "localhost" (by name, not by address)
+//   #at2       the client and the peer meet at 127.0.0.2 (the expired certificate's address)
 //   #idle      IMAP watches the mailbox (EXAMINE, the unseen count, IDLE, DONE) instead of STATUS
 // Without `overTls` every check is in the clear; with it, a check without #tls, #offered or
 // #plain requires the TLS command.

@@ -74,13 +74,13 @@ bool IsHandshake(std::string_view directive) {
 
 } // namespace
 
-int OpenLoopbackListener(uint16_t& port) {
+int OpenLoopbackListener(uint16_t& port, const char* loopbackAddress) {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (listener < 0 || inet_pton(AF_INET, loopbackAddress, &address.sin_addr) != 1 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener, 4) != 0 ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         FuzzFinding("the loopback listener could not be opened");

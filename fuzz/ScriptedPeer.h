@@ -35,8 +35,8 @@
 typedef struct ssl_st SSL;
 typedef struct bio_st BIO;
 
-// A listener on 127.0.0.1 and a port of the system's choice.
-int OpenLoopbackListener(uint16_t& port);
+// A listener on `address` (of 127.0.0.0/8) and a port of the system's choice.
+int OpenLoopbackListener(uint16_t& port, const char* address = "127.0.0.1");
 // The descriptors the process holds.
 int OpenDescriptors();
 // Makes the test certificates and trusts their authority: before the first TLS client.

@@ -8,8 +8,6 @@ std::u16string IntToText(int64_t value) {
     return AsciiToText(std::to_string(value));
 }
 
-namespace {
-
 int HexDigitValue(char16_t c) {
     if (c >= u'0' && c <= u'9')
         return c - u'0';
@@ -19,6 +17,8 @@ int HexDigitValue(char16_t c) {
         return c - u'A' + 10;
     return -1;
 }
+
+namespace {
 
 // Digits in the given base as an unsigned value; nothing when a character is no digit, there
 // are none, or the value passes `limit`.

@@ -9,6 +9,9 @@
 // Decimal text of a signed integer.
 std::u16string IntToText(int64_t value);
 
+// The value of a hexadecimal digit in either letter case; -1 for any other character.
+int HexDigitValue(char16_t c);
+
 // The run-time library's integer conversion of a whole text: an optional sign, then decimal
 // digits within the signed 32-bit range, or hexadecimal digits after "$", "x" or "0x" in either
 // letter case (any 32-bit pattern, so "$FFFFFFFF" is -1; a "-" negates). Nothing for anything else.

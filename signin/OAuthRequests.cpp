@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "base/Integers.h"
 #include "base/Text.h"
 #include "signin/SignInErrors.h"
 
@@ -42,24 +43,14 @@ std::string FormEncode(std::string_view value) {
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string PercentDecode(std::string_view text) {
     std::string decoded;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             decoded += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        } else if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                   HexDigitValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             i += 2;
         } else {
             decoded += text[i];

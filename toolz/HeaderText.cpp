@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "base/Base64.h"
+#include "base/Integers.h"
 #include "base/Text.h"
 #include "toolz/CharsetConversion.h"
 
@@ -87,16 +88,6 @@ std::optional<std::u16string> CharsetToText(std::string_view charset, std::strin
     return PlatformCharsetToText(charset, bytes);
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Q encoding: "_" is a blank, "=XY" the byte XY; a "=" without two hex digits makes it malformed.
 std::optional<std::string> QDecode(std::string_view text) {
     std::string bytes;
@@ -108,7 +99,7 @@ std::optional<std::string> QDecode(std::string_view text) {
         } else {
             if (i + 2 >= text.size())
                 return std::nullopt;
-            const int high = HexValue(text[i + 1]), low = HexValue(text[i + 2]);
+            const int high = HexDigitValue(text[i + 1]), low = HexDigitValue(text[i + 2]);
             if (high < 0 || low < 0)
                 return std::nullopt;
             bytes += static_cast<char>(high * 16 + low);

@@ -217,6 +217,7 @@ bool ImapClient::HasCapability(std::u16string_view name) const {
 }
 
 void ImapClient::ExamineInbox() {
+    uidValidity_.clear();
     RunCommand("EXAMINE INBOX");
     mailboxChanged_ = false;
 }
@@ -446,6 +447,8 @@ void ImapClient::HandleUntagged(const ImapResponse& response) {
         const std::string code = response.ResponseCode();
         if (StartsWithIgnoringCase(code, "CAPABILITY "))
             TakeCapabilities(std::string_view(code).substr(11));
+        else if (StartsWithIgnoringCase(code, "UIDVALIDITY "))
+            TakeUidValidity(code.substr(12));
     } else if (keyword == "STATUS") {
         TakeStatus(response.Tokens());
     } else if (keyword == "SEARCH" || keyword == "ESEARCH") {
@@ -493,6 +496,13 @@ void ImapClient::TakeSearch(const std::vector<ImapToken>& tokens, bool extended)
     searchCount_ = count;
 }
 
+// Digits only, or it names nothing for good.
+void ImapClient::TakeUidValidity(const std::string& value) {
+    const bool digits = !value.empty() && value.size() <= 10 &&
+                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    uidValidity_ = digits ? value : std::string();
+}
+
 // "<n> FETCH (UID <uid> BODY[HEADER.FIELDS (FROM SUBJECT)] <bytes>)", its items in any order.
 bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
     std::optional<uint32_t> uid;
@@ -511,7 +521,7 @@ bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
     return true;
 }
 
-std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t most) {
+std::vector<NewMessageHeader> ImapClient::RetrieveNewHeaders(int32_t most) {
     searchUids_.clear();
     searchingUids_ = true;
     try {
@@ -542,10 +552,11 @@ std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t most) {
         throw;
     }
     fetchingHeaders_ = false;
-    std::vector<std::string> headers;
+    std::vector<NewMessageHeader> headers;
     for (uint32_t uid : newest)
         if (auto fetched = fetchedHeaders_.find(uid); fetched != fetchedHeaders_.end())
-            headers.push_back(std::move(fetched->second));
+            headers.push_back({uidValidity_.empty() ? "" : uidValidity_ + "/" + std::to_string(uid),
+                               std::move(fetched->second)});
     return headers;
 }
 

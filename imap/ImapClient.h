@@ -29,6 +29,7 @@
 
 #include "imap/ImapReply.h"
 #include "pop3/ExplicitTlsClient.h"
+#include "pop3/NewMessageHeader.h"
 
 class ImapClient : public TIdExplicitTLSClient {
 public:
@@ -100,10 +101,11 @@ public:
     bool Idling() const { return idling_; }
     // In the selected mailbox: the From and Subject header lines (as the server sends them, at
     // most HeaderByteLimit bytes each) of up to `most` of the newest unseen messages that the
-    // previous call did not see, newest first. "UID SEARCH UNSEEN", then, when any are new,
+    // previous call did not see, newest first, each with "<UIDVALIDITY>/<UID>" as its id (none
+    // where the mailbox announced no UIDVALIDITY). "UID SEARCH UNSEEN", then, when any are new,
     // "UID FETCH <uids> (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])", which leaves \Seen as it
     // is. Raises as CountUnseenInSelected does.
-    virtual std::vector<std::string> RetrieveNewHeaders(int32_t most);
+    virtual std::vector<NewMessageHeader> RetrieveNewHeaders(int32_t most);
     // Leaves IDLE when idling, sends "LOGOUT" (its "* BYE" expected) and closes the connection
     // in any case; a failure of the goodbye is raised after the close. Nothing is sent when
     // the connection is closed already.
@@ -153,6 +155,7 @@ private:
     void TakeCapabilities(std::string_view list);
     void TakeStatus(const std::vector<ImapToken>& tokens);
     void TakeSearch(const std::vector<ImapToken>& tokens, bool extended);
+    void TakeUidValidity(const std::string& value);
     // A FETCH with a message's UID and header bytes, while RetrieveNewHeaders waits for them.
     bool TakeFetchedHeader(const std::vector<ImapToken>& tokens);
     void CloseAfterBye(const ImapResponse& response);
@@ -183,4 +186,5 @@ private:
     bool fetchingHeaders_ = false;
     std::map<uint32_t, std::string> fetchedHeaders_; // by UID
     std::set<uint32_t> seenUnseenUids_;              // of the last RetrieveNewHeaders, kept across sessions
+    std::string uidValidity_;                        // of the mailbox examined last, as the server wrote it
 };

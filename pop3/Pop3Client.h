@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "pop3/ExplicitTlsClient.h"
+#include "pop3/NewMessageHeader.h"
 #include "pop3/Pop3Reply.h"
 
 enum TIdPOP3AuthenticationType : uint8_t { patUserPass = 0, patAPOP = 1, patSASL = 2 };
@@ -124,11 +125,11 @@ public:
     // no TOP). Raises the read errors and EIdMaxCaptureLineExceeded.
     std::optional<std::string> RetrieveHeader(int32_t number);
     // The headers (as RetrieveHeader gives them) of up to `most` of the `arrived` messages that
-    // came since the previous call, newest first. New are the messages whose "UIDL" id the
-    // previous call did not see (the ids of this call count as seen afterwards), or, from a server without
-    // UIDL, the highest-numbered `arrived` of the `count` messages. Stops at the first "TOP"
-    // the server refuses. Raises what QueryUniqueIds and RetrieveHeader raise.
-    virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
+    // came since the previous call, newest first, each with its "UIDL" id. New are the messages whose "UIDL"
+    // id the previous call did not see (the ids of this call count as seen afterwards), or, from a server
+    // without UIDL, the highest-numbered `arrived` of the `count` messages. Stops at the first "TOP" the
+    // server refuses. Raises what QueryUniqueIds and RetrieveHeader raise.
+    virtual std::vector<NewMessageHeader> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be
     // answered "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list
     // it, or "Server refused STLS: " and the reply's text), the handshake

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <regex>
 
 #include "imap/ImapClient.h"
 #include "imap/ImapErrors.h"
@@ -110,6 +111,25 @@ TEST_P(ImapRealServer, WrongPasswordCarriesServerText) {
     EXPECT_TRUE(outcome.FailedWith<ImapReplyError>()) << outcome.Describe();
     EXPECT_FALSE(outcome.FailureMessage().empty());
     EXPECT_FALSE(outcome.openAtEnd);
+}
+
+// The notice's fetch, bounded in size, as each server answers it: the newest unseen first.
+TEST_P(ImapRealServer, FetchesTheHeadersOfTheNewestUnseen) {
+    if (GetParam().mailutils)
+        GTEST_SKIP() << "imap4d answers every header fetch of these messages with an empty header";
+    ImapClient client;
+    Aim(client, server_->UserName(), server_->Password());
+    client.ConnectAndLogIn();
+    client.ExamineInbox();
+    const std::vector<NewMessageHeader> headers = client.RetrieveNewHeaders(3, 2, 3);
+    ASSERT_EQ(headers.size(), 2u);
+    for (const NewMessageHeader& message : headers) {
+        EXPECT_EQ(message.header.substr(0, 39), "From: sender@bg.test\r\nSubject: Message ")
+            << testing::PrintToString(message.header);
+        EXPECT_TRUE(std::regex_match(message.id, std::regex("[0-9]+/[0-9]+")))
+            << message.id; // UIDVALIDITY/UID
+    }
+    client.CloseSession();
 }
 
 // Dovecot pushes a delivery to a session in IDLE; imap4d accepts IDLE but pushes nothing.

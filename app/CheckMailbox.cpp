@@ -136,8 +136,12 @@ std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
     }
 }
 
+int32_t TfrmMain::NoticeHeadersWanted(int32_t count) const {
+    return count > LastMessageCount && cbNotify.Checked() ? NoticeNamesMost : 0;
+}
+
 std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
-    if (count <= LastMessageCount || !cbNotify.Checked())
+    if (NoticeHeadersWanted(count) == 0)
         return {};
     try {
         if (examineFirst)
@@ -192,8 +196,8 @@ void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
     ShowCount(outcome.count.value_or(LastMessageCount), outcome.newHeaders);
 }
 
-void TfrmMain::WatchCounted(int32_t count) {
-    ShowCheckOutcome({count, {}, NewImapHeaders(count, false)});
+void TfrmMain::WatchCounted(int32_t count, const std::vector<std::string>& newHeaders) {
+    ShowCheckOutcome({count, {}, newHeaders});
 }
 
 void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeaders) {

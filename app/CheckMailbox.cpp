@@ -138,7 +138,9 @@ std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
 }
 
 int32_t TfrmMain::NoticeHeadersWanted(int32_t count) const {
-    return count > LastMessageCount && cbNotify.Checked() ? NoticeNamesMost : 0;
+    if (count <= LastMessageCount || !cbNotify.Checked())
+        return 0;
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{count} - LastMessageCount, NoticeNamesMost));
 }
 
 std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
@@ -147,7 +149,9 @@ std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFir
     try {
         if (examineFirst)
             IMAPMain->ExamineInbox();
-        return IMAPMain->RetrieveNewHeaders(NoticeNamesMost);
+        const int64_t arrived = int64_t{count} - LastMessageCount;
+        return IMAPMain->RetrieveNewHeaders(
+            count, static_cast<int32_t>(std::min<int64_t>(arrived, INT32_MAX)), NoticeNamesMost);
     } catch (...) {
         return {}; // a connection the failure left out of step is closed already
     }

@@ -150,7 +150,8 @@ void MailboxWatch::Continue() {
         client_.SendCommand(client_.UnseenSearchCommand());
         return;
     case kFindingNew:
-        if (const std::optional<std::string> fetch = client_.NewHeadersFetchCommand(headersMost_)) {
+        if (const std::optional<std::string> fetch =
+                client_.NewHeadersFetchCommand(count_, headersMost_, headersMost_)) {
             client_.SendCommand(*fetch);
             step_ = kFetching;
             return;

@@ -39,7 +39,7 @@ public:
     // countIs: the unseen count is now this (counted on the watched connection), with the
     // From and Subject headers of the newest new messages when headersWanted asked for them.
     // headersWanted: for how many of the newest new messages a count of this many calls for
-    // headers (0: none).
+    // headers (0: none), at most as many as arrived since the count before.
     // checkAgain: run a check on a fresh connection; a check that finds IDLE calls Start.
     MailboxWatch(ImapClient& client, std::function<void(int32_t, const std::vector<std::string>&)> countIs,
                  std::function<int32_t(int32_t)> headersWanted, std::function<void()> checkAgain);

@@ -589,10 +589,10 @@ bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
     return true;
 }
 
-std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t most) {
+std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
     try {
         RunCommand(NewHeadersSearchCommand());
-        if (const std::optional<std::string> fetch = NewHeadersFetchCommand(most))
+        if (const std::optional<std::string> fetch = NewHeadersFetchCommand(count, arrived, most))
             RunCommand(*fetch);
     } catch (...) {
         FetchedNewHeaders();
@@ -609,12 +609,15 @@ std::string ImapClient::NewHeadersSearchCommand() {
     return "UID SEARCH UNSEEN";
 }
 
-std::optional<std::string> ImapClient::NewHeadersFetchCommand(int32_t most) {
+std::optional<std::string> ImapClient::NewHeadersFetchCommand(int32_t count, int32_t arrived, int32_t most) {
     searchingUids_ = false;
     std::vector<uint32_t> uids = std::move(searchUids_);
     searchUids_.clear();
     std::sort(uids.begin(), uids.end());
-    for (auto uid = uids.rbegin(); uid != uids.rend() && static_cast<int32_t>(newestUids_.size()) < most;
+    // UIDs grow with arrival: those beyond the count came after it, and wait for the next count.
+    uids.resize(std::min(uids.size(), static_cast<size_t>(std::max(count, 0))));
+    const int32_t wanted = std::min(arrived, most);
+    for (auto uid = uids.rbegin(); uid != uids.rend() && static_cast<int32_t>(newestUids_.size()) < wanted;
          ++uid)
         if (!seenUnseenUids_.contains(*uid))
             newestUids_.push_back(*uid);
@@ -625,7 +628,8 @@ std::optional<std::string> ImapClient::NewHeadersFetchCommand(int32_t most) {
     for (uint32_t uid : newestUids_)
         set += (set.empty() ? "" : ",") + std::to_string(uid);
     fetchingHeaders_ = true;
-    return "UID FETCH " + set + " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])";
+    return "UID FETCH " + set + " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0." +
+           std::to_string(HeaderByteLimit) + ">)";
 }
 
 std::vector<std::string> ImapClient::FetchedNewHeaders() {

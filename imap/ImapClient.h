@@ -96,11 +96,14 @@ public:
     void StopIdle();
     bool Idling() const { return idling_; }
     // In the selected mailbox: the From and Subject header lines (as the server sends them, at
-    // most HeaderByteLimit bytes each) of up to `most` of the newest unseen messages that the
-    // previous call did not see, newest first. "UID SEARCH UNSEEN", then, when any are new,
-    // "UID FETCH <uids> (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])", which leaves \Seen as it
-    // is. Raises as CountUnseenInSelected does.
-    virtual std::vector<std::string> RetrieveNewHeaders(int32_t most);
+    // most HeaderByteLimit bytes each) of up to `most` of the `arrived` newest unseen messages
+    // that the previous call did not see, newest first, among the `count` unseen ones counted
+    // before (the lowest UIDs; higher ones came later and count as seen only once counted).
+    // "UID SEARCH UNSEEN", then, when any are new, "UID FETCH <uids>
+    // (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0.16384>)", which leaves \Seen as it is and
+    // bounds what the server sends; a message whose FETCH lacks its UID or header is left out.
+    // Raises as CountUnseenInSelected does.
+    virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // The pieces of CountUnseenInSelected, for a caller that sends and awaits by itself: the
     // command of the next round, then, once its reply came, the count (none: the mailbox changed
     // meanwhile and the count is taken again). Raises ImapProtocolError when no count came.
@@ -110,7 +113,7 @@ public:
     // the newest new messages (none when nothing is new); once that came, their headers. The
     // last also ends the exchange after a refusal, giving what came.
     std::string NewHeadersSearchCommand();
-    std::optional<std::string> NewHeadersFetchCommand(int32_t most);
+    std::optional<std::string> NewHeadersFetchCommand(int32_t count, int32_t arrived, int32_t most);
     std::vector<std::string> FetchedNewHeaders();
 
     // ---- The watched connection, driven by its socket: nothing here waits for the server ----

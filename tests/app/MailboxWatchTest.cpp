@@ -205,7 +205,7 @@ TEST_F(MailboxWatchTest, TrayAnswersWhileTheServerDripsAndTheLimitEndsTheConnect
          {ServerSays("* 1 EXISTS"), ClientSends("DONE"), ServerSays("A4 OK"), ClientSends("A5 SEARCH UNSEEN"),
           ServerSays("* SEARCH 1"), ServerSays("A5 OK"), ClientSends("A6 UID SEARCH UNSEEN"),
           ServerSays("* SEARCH 7"), ServerSays("A6 OK"),
-          ClientSends("A7 UID FETCH 7 (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])"),
+          ClientSends("A7 UID FETCH 7 (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0.16384>)"),
           ServerSays("* 1 FETCH (UID 7 BODY[HEADER.FIELDS (FROM SUBJECT)] {" + std::to_string(header.size()) +
                      "}"),
           ServerDripFeeds(header + ")\r\nA7 OK\r\n", 1s)}},

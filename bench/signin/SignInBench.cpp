@@ -65,7 +65,7 @@ double TimedCheck(TIdPOP3& client) {
 std::unique_ptr<TokenStore> StoreFor(const AuthorizationServer& server, const std::filesystem::path& folder,
                                      const std::string& refreshToken, const std::u16string& entry) {
     auto secrets = OpenSecretFile(folder.u16string());
-    secrets->Write(entry, refreshToken);
+    secrets->Write(entry, StoredTokenRecord(server.Client(), refreshToken));
     return std::make_unique<TokenStore>(server.Client(), std::move(secrets), entry);
 }
 

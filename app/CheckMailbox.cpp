@@ -143,7 +143,9 @@ std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFir
     try {
         if (examineFirst)
             IMAPMain->ExamineInbox();
-        return IMAPMain->RetrieveNewHeaders(NoticeNamesMost);
+        const int64_t arrived = int64_t{count} - LastMessageCount;
+        return IMAPMain->RetrieveNewHeaders(
+            count, static_cast<int32_t>(std::min<int64_t>(arrived, INT32_MAX)), NoticeNamesMost);
     } catch (...) {
         return {}; // a connection the failure left out of step is closed already
     }

@@ -139,6 +139,8 @@ public:
     TOAuthProvider OAuthProvider() const;
     // The sign-in as the group describes it: the provider's preset or the custom addresses.
     OAuthClient CurrentOAuthClient() const;
+    // The shown provider's preset for the shown protocol; nothing for a custom provider.
+    std::optional<OAuthProviderConfig> ShownPreset() const;
     // The token store of the current settings, made anew when they changed (which gives up a
     // sign-in still waiting).
     TokenStore& Tokens();
@@ -174,6 +176,7 @@ private:
     void StoreSignInSettings();
     // Enables the group's fields that the way of signing in and the provider use.
     void ApplySignInMode();
+    void FillInPreset();
     void ShowSignInState();
     // Starts a sign-in in the browser; a failure to start is shown as the sign-in's failure.
     void StartSignIn();

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: settings window, owner of the tray icon, the timer and the POP3 client.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -95,6 +96,8 @@ public:
     TLabel lblTokenPlace{this};
     // Polls the redirect listener while a sign-in waits for the browser.
     TTimer TimerSignIn;
+    // Once: the check put off until the POP3 server's least time between sign-ins has passed.
+    TTimer TimerLoginDelay;
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -123,6 +126,7 @@ public:
     void btnSignInClick(TObject* sender);
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
+    void TimerLoginDelayTimer(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
@@ -197,6 +201,13 @@ private:
     void CheckMailbox();
     struct CheckOutcome;
     CheckOutcome CheckWithPop3();
+    // The server, port and user of the POP3 sign-ins, as the boxes hold them.
+    std::u16string Pop3SignInKey() const;
+    // Notes a POP3 sign-in now, with the least time its server wants before the next one.
+    void NotePop3SignIn();
+    // While that time has not passed since the last sign-in to the same server and user, puts
+    // the check off on TimerLoginDelay until it has, and says so.
+    bool PutOffForLoginDelay();
     // The headers of the newest new messages, fetched in the check's session when the count
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
@@ -207,8 +218,11 @@ private:
     void ConfigureImapClient();
     // The end of every check: the count, or the previous one with the failure line.
     void ShowCheckOutcome(const CheckOutcome& outcome);
-    // The watch counted on its connection.
-    void WatchCounted(int32_t count);
+    // The watch counted on its connection, and fetched the headers it was asked for.
+    void WatchCounted(int32_t count, const std::vector<NewMessageHeader>& newHeaders);
+    // For how many of the newest messages the notice wants headers after this count: those that
+    // arrived since the last count, at most NoticeNamesMost (0: none).
+    int32_t NoticeHeadersWanted(int32_t count) const;
     // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
     // messages whose headers are given) when it grew, LastMessageCount.
     void ShowCount(int32_t count, const std::vector<NewMessageHeader>& newHeaders = {});
@@ -238,6 +252,13 @@ private:
     // The way of signing in the settings file holds.
     TSignInKind storedSignInKind_ = siPassword;
     AnnouncedMessages announced_{AnnouncedMessages::DefaultFile()};
+    // The last POP3 sign-in to a server that announced a least time between sign-ins.
+    struct Pop3SignIn {
+        std::chrono::steady_clock::time_point at;
+        std::chrono::seconds delay;
+        std::u16string key;
+    };
+    std::optional<Pop3SignIn> lastPop3SignIn_;
 };
 
 extern TfrmMain* frmMain;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "base/Base64.h"
-#include "base/Text.h"
 #include "signin/Pkce.h"
 #include "signin/SignInErrors.h"
 
@@ -103,36 +102,6 @@ TEST(OAuthRequests, BuildsTheAuthorizeAddressAndGrantBodies) {
         EXPECT_THROW(RequireHttpsAddress(opened), EIdException) << opened;
     EXPECT_EQ(ParseQuery("a=%zz&b=1+2&a=2&=x&c"),
               (std::map<std::string, std::string>{{"a", "%zz"}, {"b", "1 2"}, {"c", ""}}));
-}
-
-// Each provider's server, port and permission for each protocol.
-TEST(OAuthRequests, PresetsKnowServerAndScopePerProtocol) {
-    const struct {
-        std::u16string_view name;
-        MailboxProtocol protocol;
-        std::u16string_view server;
-        uint16_t port;
-        std::string_view scope;
-    } cases[] = {
-        {u"microsoft", MailboxProtocol::Pop3, u"outlook.office365.com", 995,
-         "https://outlook.office.com/POP.AccessAsUser.All offline_access"},
-        {u"Microsoft", MailboxProtocol::Imap, u"outlook.office365.com", 993,
-         "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"},
-        {u"google", MailboxProtocol::Pop3, u"pop.gmail.com", 995, "https://mail.google.com/"},
-        {u"GOOGLE", MailboxProtocol::Imap, u"imap.gmail.com", 993, "https://mail.google.com/"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(TextToUtf8(c.server));
-        const auto preset = ProviderPreset(c.name, c.protocol);
-        ASSERT_TRUE(preset);
-        EXPECT_EQ(preset->Server, c.server);
-        EXPECT_EQ(preset->Port, c.port);
-        EXPECT_EQ(preset->Scope, c.scope);
-        EXPECT_TRUE(IsPresetServer(AsciiUpperCase(std::u16string(c.server))));
-    }
-    EXPECT_FALSE(ProviderPreset(u"custom", MailboxProtocol::Imap));
-    EXPECT_FALSE(IsPresetServer(u"mail.example.org"));
-    EXPECT_FALSE(IsPresetServer(u""));
 }
 
 TEST(OAuthRequests, ProofKeyIsFreshAndMatchesItsChallenge) {

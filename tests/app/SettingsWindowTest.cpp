@@ -451,8 +451,13 @@ TEST_F(SettingsWindowTest, ProviderPresetsFollowTheProtocolAndTheProvider) {
     window->txtPort.SetText(u"110");
     window->cbTLS.SetChecked(false);
     auto* protocols = ShownWidgetOf<QComboBox>(window->cmbProtocol);
-    auto* providers = ShownWidgetOf<QComboBox>(window->cmbOAuthProvider);
-    ASSERT_TRUE(protocols && providers);
+    ASSERT_NE(protocols, nullptr);
+    // The provider list shows only once OAuth is ticked.
+    auto pickProvider = [&](TOAuthProvider provider) {
+        auto* providers = ShownWidgetOf<QComboBox>(window->cmbOAuthProvider);
+        ASSERT_NE(providers, nullptr);
+        providers->setCurrentIndex(provider);
+    };
     const auto ownServer = [&] {
         window->txtPOP3Server.SetText(u"mail.example.org");
         window->txtPort.SetText(u"2995");
@@ -467,11 +472,10 @@ TEST_F(SettingsWindowTest, ProviderPresetsFollowTheProtocolAndTheProvider) {
         {"IMAP, no OAuth", [&] { protocols->setCurrentIndex(mpIMAP); }, u"", u"143", ""},
         {"tick OAuth", [&] { window->cbOAuth.SetChecked(true); }, u"outlook.office365.com", u"993",
          "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"},
-        {"Google", [&] { providers->setCurrentIndex(opGoogle); }, u"imap.gmail.com", u"993",
-         "https://mail.google.com/"},
+        {"Google", [&] { pickProvider(opGoogle); }, u"imap.gmail.com", u"993", "https://mail.google.com/"},
         {"POP3", [&] { protocols->setCurrentIndex(mpPOP3); }, u"pop.gmail.com", u"995",
          "https://mail.google.com/"},
-        {"Microsoft", [&] { providers->setCurrentIndex(opMicrosoft); }, u"outlook.office365.com", u"995",
+        {"Microsoft", [&] { pickProvider(opMicrosoft); }, u"outlook.office365.com", u"995",
          "https://outlook.office.com/POP.AccessAsUser.All offline_access"},
         {"own server, IMAP",
          [&] {
@@ -479,7 +483,7 @@ TEST_F(SettingsWindowTest, ProviderPresetsFollowTheProtocolAndTheProvider) {
              protocols->setCurrentIndex(mpIMAP);
          },
          u"mail.example.org", u"2995", "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"},
-        {"own server, Google", [&] { providers->setCurrentIndex(opGoogle); }, u"mail.example.org", u"2995",
+        {"own server, Google", [&] { pickProvider(opGoogle); }, u"mail.example.org", u"2995",
          "https://mail.google.com/"},
     };
     for (const auto& step : steps) {

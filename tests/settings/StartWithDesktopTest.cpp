@@ -157,12 +157,4 @@ TEST_F(StartEntry, HandWrittenEntriesCountOnlyWhenTheyStartThisExecutable) {
     setenv("PATH", path.c_str(), 1);
 }
 
-TEST_F(StartEntry, AnAutostartFolderThatCannotBeMadeRaisesAndLeavesNoEntry) {
-    WriteByHand("");
-    std::filesystem::remove_all(EntryPath().parent_path());
-    std::ofstream(EntryPath().parent_path()) << "a file where the folder belongs";
-    EXPECT_THROW(SetStartsWithDesktop(true, name), Exception);
-    EXPECT_FALSE(StartsWithDesktop(name));
-}
-
 #endif

@@ -148,7 +148,7 @@ void TfrmMain::ArrangeSettingsColumn() {
         control.SetVisible(shown);
         if (!shown)
             return;
-        label.SetBounds(ColumnLeft, top + 5, FieldLeft - ColumnLeft - 4, 13);
+        label.SetBounds(ColumnLeft, top + 5, FieldLeft - ColumnLeft - 1, 13);
         control.SetBounds(FieldLeft, top, FieldWidth, 23);
         top += RowPitch;
     };

@@ -17,6 +17,7 @@ void TfrmMain::CreateComponents() {
     ilTrayIcons.Add(EmptyMailSlotImage());
     ilTrayIcons.Add(LetterInMailSlotImage());
     ilTrayIcons.Add(TroubleAtMailSlotImage());
+    SetIcon(ilTrayIcons, tiMailWaiting);
     TrayIconMain.SetIcons(&ilTrayIcons);
     TrayIconMain.SetPopupMenu(&PopupMenuMain);
     TrayIconMain.SetVisible(true);

@@ -21,6 +21,12 @@ public:
     // returns its index. Raises std::invalid_argument for another size.
     int Add(const std::vector<uint32_t>& argbPixels);
     const std::vector<uint32_t>& Pixels(int index) const { return images_.at(index); }
+    // The image `factor` times as wide and high, each pixel a factor x factor square: pixel
+    // pictures stay sharp, without the blur of smoothing.
+    std::vector<uint32_t> ScaledPixels(int index, int factor) const;
+    // The sizes the desktop is offered of each image, as multiples of Width() x Height()
+    // (16, 32 and 48 pixels for the tray's 16x16 images), so a scaled screen need not blur them.
+    static constexpr int ScaleFactors[] = {1, 2, 3};
 
     // The images in the desktop's own form, made when first shown.
     struct Impl;

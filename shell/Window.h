@@ -13,6 +13,7 @@
 class TControl;
 class TBitBtn;
 class TForm;
+class TImageList;
 
 enum TWindowState : uint8_t { wsNormal, wsMinimized };
 enum TFormBorderStyle : uint8_t { bsSizeable, bsSingle };
@@ -44,6 +45,9 @@ public:
     void SetFont(std::u16string_view family, int pixelHeight);
     // The background colour with system colours resolved.
     TColor Color() const;
+    // The window's icon (title bar, task bar, window switcher): image `index` of the list, in
+    // the sizes the list offers.
+    void SetIcon(const TImageList& images, int index);
 
     // True while the window is on screen, also when minimized.
     bool Visible() const;

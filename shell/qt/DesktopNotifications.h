@@ -5,6 +5,7 @@
 // action, which the service signals only to the connection that sent the notice, so the
 // session bus's shared connection is kept and listened on.
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -16,8 +17,10 @@ public:
     explicit DesktopNotifications(std::function<void()> onClick);
 
     // Sends the notice without waiting for the service: where none answers, nothing happens.
-    // The body is escaped for the service's markup.
-    void Show(const QString& appName, const QString& summary, const QString& body);
+    // The body is escaped for the service's markup. The icon is the theme's by the program's
+    // name; where the theme has none (a program run from its build folder), `icon`'s pixels go
+    // along (the "image-data" hint).
+    void Show(const QString& appName, const QString& summary, const QString& body, const QImage& icon);
 
 private slots:
     void ActionInvoked(uint id, const QString& action);

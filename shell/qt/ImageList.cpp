@@ -13,7 +13,15 @@ TImageList::~TImageList() = default;
 QIcon TImageList::Impl::Icon(const TImageList& list, int index) const {
     if (index < 0 || index >= list.Count())
         return {};
-    const QImage image(reinterpret_cast<const uchar*>(list.Pixels(index).data()), list.Width(), list.Height(),
-                       QImage::Format_ARGB32);
-    return QIcon(QPixmap::fromImage(image.copy()));
+    QIcon icon;
+    for (int factor : ScaleFactors)
+        icon.addPixmap(QPixmap::fromImage(Image(list, index, factor)));
+    return icon;
+}
+
+QImage TImageList::Impl::Image(const TImageList& list, int index, int factor) {
+    const std::vector<uint32_t> pixels = list.ScaledPixels(index, factor);
+    return QImage(reinterpret_cast<const uchar*>(pixels.data()), list.Width() * factor,
+                  list.Height() * factor, QImage::Format_ARGB32)
+        .copy();
 }

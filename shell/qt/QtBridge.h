@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QIcon>
+#include <QImage>
 #include <QMainWindow>
 #include <QMenu>
 #include <QString>
@@ -67,5 +68,8 @@ struct TPopupMenu::Impl {
 };
 
 struct TImageList::Impl {
+    // The image in every size of ScaleFactors.
     QIcon Icon(const TImageList& list, int index) const;
+    // The image at one size, a copy of its own.
+    static QImage Image(const TImageList& list, int index, int factor);
 };

@@ -152,5 +152,11 @@ void TTrayIcon::ShowNoticeOnDesktop() {
     if (!impl_->notifications)
         impl_->notifications = std::make_unique<DesktopNotifications>([this] { NoticeClick(); });
     const QString appName = Application ? ToQString(Application->Title()) : QStringLiteral("Brevgluggen");
-    impl_->notifications->Show(appName, ToQString(noticeSummary_), ToQString(noticeBody_));
+    // The picture the icon shows, at its largest size.
+    const QImage icon =
+        icons_ && imageIndex_ < icons_->Count()
+            ? TImageList::Impl::Image(*icons_, imageIndex_,
+                                      TImageList::ScaleFactors[std::size(TImageList::ScaleFactors) - 1])
+            : QImage();
+    impl_->notifications->Show(appName, ToQString(noticeSummary_), ToQString(noticeBody_), icon);
 }

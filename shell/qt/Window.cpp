@@ -11,6 +11,7 @@
 
 #include "base/Exceptions.h"
 #include "shell/Application.h"
+#include "shell/ImageList.h"
 #include "shell/qt/QtBridge.h"
 
 QString ToQString(std::u16string_view text) {
@@ -72,6 +73,10 @@ std::u16string TForm::Caption() const {
 }
 void TForm::SetCaption(std::u16string_view caption) {
     impl_->window->setWindowTitle(ToQString(caption));
+}
+
+void TForm::SetIcon(const TImageList& images, int index) {
+    impl_->window->setWindowIcon(images.Handle()->Icon(images, index));
 }
 
 void TForm::SetClientSize(int width, int height) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "shell/ImageList.h"
+
 namespace {
 
 // The colour part: a top-down 32-bit bitmap whose bytes (blue, green, red, alpha) are exactly
@@ -49,4 +51,15 @@ HICON IconFromPixels(const std::vector<uint32_t>& argbPixels, int width, int hei
     if (mask)
         DeleteObject(mask);
     return icon;
+}
+
+HICON IconOfSize(const TImageList& images, int index, int systemSize) {
+    int factor = TImageList::ScaleFactors[0];
+    for (int candidate : TImageList::ScaleFactors) {
+        factor = candidate;
+        if (images.Width() * candidate >= systemSize)
+            break;
+    }
+    return IconFromPixels(images.ScaledPixels(index, factor), images.Width() * factor,
+                          images.Height() * factor);
 }

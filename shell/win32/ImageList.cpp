@@ -20,6 +20,6 @@ HICON TImageList::Impl::Icon(const TImageList& list, int index) {
         icons.resize(static_cast<size_t>(list.Count()), nullptr);
     HICON& icon = icons[static_cast<size_t>(index)];
     if (!icon)
-        icon = IconFromPixels(list.Pixels(index), list.Width(), list.Height());
+        icon = IconOfSize(list, index, GetSystemMetrics(SM_CXSMICON));
     return icon;
 }

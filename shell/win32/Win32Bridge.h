@@ -44,8 +44,10 @@ struct TForm::Impl {
     int dpi = 96;
     std::u16string fontFamily;
     int fontPixelHeight = 0;
-    HFONT font = nullptr;     // the window's font at `dpi`, made when first needed
-    HWND lastFocus = nullptr; // the control that had the focus when the window was deactivated
+    HFONT font = nullptr;      // the window's font at `dpi`, made when first needed
+    HWND lastFocus = nullptr;  // the control that had the focus when the window was deactivated
+    HICON smallIcon = nullptr; // the window's icons, set by SetIcon
+    HICON bigIcon = nullptr;
 
     int Scale(int value) const { return MulDiv(value, dpi, 96); }
     HFONT Font();
@@ -107,7 +109,8 @@ struct TPopupMenu::Impl {
 
 struct TImageList::Impl {
     ~Impl();
-    // The image as an icon, made when first asked for; null for an index out of range.
+    // The image as an icon of the size the system draws tray icons at, made when first asked
+    // for; null for an index out of range.
     HICON Icon(const TImageList& list, int index);
 
     std::vector<HICON> icons;

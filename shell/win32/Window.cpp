@@ -1,6 +1,10 @@
 #include "shell/Window.h"
 
+#include <utility>
+
+#include "shell/ImageList.h"
 #include "shell/win32/Dpi.h"
+#include "shell/win32/IconFromPixels.h"
 #include "shell/win32/Win32Bridge.h"
 
 namespace {
@@ -54,8 +58,8 @@ std::u16string WindowText(HWND window) {
 
 HFONT CreateFontForDpi(std::u16string_view family, int pixelHeight, int dpi, bool fixedPitch) {
     const std::wstring face = ToWide(family.substr(0, LF_FACESIZE - 1));
-    return CreateFontW(-MulDiv(pixelHeight, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                       ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+    return CreateFontW(-MulDiv(pixelHeight, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        fixedPitch ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH | FF_SWISS, face.c_str());
 }
 
@@ -82,6 +86,9 @@ TForm::Impl::~Impl() {
     }
     if (font)
         DeleteObject(font);
+    for (HICON icon : {smallIcon, bigIcon})
+        if (icon)
+            DestroyIcon(icon);
 }
 
 HFONT TForm::Impl::Font() {
@@ -243,6 +250,18 @@ std::u16string TForm::Caption() const {
 
 void TForm::SetCaption(std::u16string_view caption) {
     SetWindowTextW(impl_->window, ToWide(caption).c_str());
+}
+
+// The small icon (title bar) and the large one (task switcher).
+void TForm::SetIcon(const TImageList& images, int index) {
+    for (auto [which, metric] : {std::pair{ICON_SMALL, SM_CXSMICON}, std::pair{ICON_BIG, SM_CXICON}}) {
+        HICON icon = IconOfSize(images, index, GetSystemMetrics(metric));
+        SendMessageW(impl_->window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+        HICON& kept = which == ICON_SMALL ? impl_->smallIcon : impl_->bigIcon;
+        if (kept)
+            DestroyIcon(kept);
+        kept = icon;
+    }
 }
 
 void TForm::SetClientSize(int width, int height) {

@@ -31,6 +31,12 @@ TEST_F(StartupTest, TrayImagesHaveATransparentBackgroundAndDiffer) {
     EXPECT_EQ(trouble[0] >> 24, 0u);
     EXPECT_EQ(trouble[12 * 16 + 11], 0xFFFFFFFFu) << "the white cross of the red mark";
     EXPECT_EQ(trouble[12 * 16 + 9], 0xFFFF0000u) << "the red mark";
+    // Larger sizes repeat every pixel as a square, without smoothing.
+    const std::vector<uint32_t> large = window->ilTrayIcons.ScaledPixels(1, 3);
+    ASSERT_EQ(large.size(), 48u * 48u);
+    for (size_t y = 0; y < 48; ++y)
+        for (size_t x = 0; x < 48; ++x)
+            ASSERT_EQ(large[y * 48 + x], letter[y / 3 * 16 + x / 3]) << x << "," << y;
 }
 
 TEST_F(StartupTest, TimerTicksEverySixtySecondsAndChecks) {

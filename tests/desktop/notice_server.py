@@ -5,6 +5,7 @@ one shown (a replacement through replaces_id too). The notices are read back fro
     notices = NoticeServer(desktop)      # started and owning org.freedesktop.Notifications
     notices.wait_count(1)                # [{"id", "app", "summary", "body", "icon"}], oldest first
     notices.invoke_default()             # the "default" action of the notice on screen, as a click
+    notices.notify_calls()               # the Notify calls with every argument, as text
 """
 
 import json
@@ -61,6 +62,9 @@ class NoticeServer:
         config = os.path.join(folder, "dunstrc")
         with open(config, "w") as out:
             out.write(CONFIG.format(script=script))
+        # Every Notify call with all its arguments (the hints among them), as the bus carried it.
+        desktop.spawn(["dbus-monitor", "--address", desktop.env["DBUS_SESSION_BUS_ADDRESS"],
+                       "interface='org.freedesktop.Notifications',member='Notify'"], log_name="notify-calls")
         self.process = desktop.spawn(["dunst", "-config", config], log_name="dunst")
         # Asking the bus, not the name itself: nothing is started by a call to a name nobody owns.
         wait_for(self._owns_name, 10, "dunst owning " + NAME)
@@ -79,6 +83,10 @@ class NoticeServer:
             return []
         with open(self.log, encoding="utf-8") as log:
             return [json.loads(line) for line in log if line.strip()]
+
+    def notify_calls(self):
+        """The Notify calls so far, as dbus-monitor printed them."""
+        return self.desktop.log_text("notify-calls")
 
     def wait_count(self, count, timeout=30):
         return wait_for(lambda: len(self.shown()) >= count and self.shown(), timeout, f"{count} notices")

@@ -45,6 +45,8 @@ class NewMailNoticeTest(DesktopTestCase):
             first, = notices.wait_count(1)
             self.assertEqual((first["app"], first["summary"], first["body"]),
                              ("Mailhatch 1.10", "1 new e-mail message", "sender@bg.test: Message 1"))
+            # No icon theme here has the program's icon: its pixels went along with the notice.
+            wait_for(lambda: 'string "image-data"' in notices.notify_calls(), 5, "the icon's pixels in the call")
 
             server.add_message(ORJAN, GRUSSE)
             server.add_message(ORJAN, MOTE)

@@ -39,6 +39,7 @@ class StartUpTest(DesktopTestCase):
                 width, height, rgba = icon.pixels()
                 self.assertEqual((width, height), (16, 16))
                 self.assertTrue(corners_are_transparent(width, height, rgba))
+                self.assertEqual(icon.sizes(), [(16, 16), (32, 32), (48, 48)])
 
     def test_tray_icon_docks_in_an_xembed_tray_with_the_empty_slot(self):
         desktop = self.desktop(tray="xembed")
@@ -96,7 +97,9 @@ class StartUpTest(DesktopTestCase):
         desktop = self.desktop(tray="sni")
         run = desktop.start_program(program_path())
         icon = wait_started(run)
-        self.assertIn(run.wait_window().title(), CAPTIONS)
+        window = run.wait_window()
+        self.assertIn(window.title(), CAPTIONS)
+        self.assertEqual(window.icon_sizes(), [(16, 16), (32, 32), (48, 48)], "the window's icon")
         self.assertTrue(desktop.hot_key_is_held(), "the program did not grab Ctrl+Alt+F5")
 
         desktop.press_keys("ctrl+alt+F5", "ctrl+alt+F5")

@@ -119,6 +119,10 @@ class SniTrayIcon:
     def image(self):
         return classify_slot_image(*self.pixels())
 
+    def sizes(self):
+        """The (width, height) of every IconPixmap entry, smallest first."""
+        return sorted((p[0], p[1]) for p in self._get("IconPixmap"))
+
     def status(self):
         return self._get("Status")
 

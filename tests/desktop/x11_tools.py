@@ -28,6 +28,19 @@ class Window:
     def pid(self):
         return self.screen.number_property(self.xwindow, "_NET_WM_PID")
 
+    def icon_sizes(self):
+        """The (width, height) of each picture of the window's icon (_NET_WM_ICON)."""
+        try:
+            prop = self.xwindow.get_full_property(self.screen.atom("_NET_WM_ICON"), X.AnyPropertyType)
+        except error.BadWindow:
+            return []
+        values, sizes, at = list(prop.value) if prop is not None else [], [], 0
+        while at + 2 <= len(values):
+            width, height = values[at], values[at + 1]
+            sizes.append((width, height))
+            at += 2 + width * height
+        return sorted(sizes)
+
     def viewable(self):
         try:
             return self.xwindow.get_attributes().map_state == X.IsViewable

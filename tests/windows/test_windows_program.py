@@ -163,6 +163,13 @@ class SettingsWindowTest(WineTestCase):
         self.assertTrue(all(gap >= 3 for gap in gaps.values()), f"glyphs touching their captions: {gaps}")
 
 
+    def test_the_exe_carries_the_icon_and_the_version(self):
+        desktop = self.desktop()
+        name, version, description, icons = desktop.probe("file-version", windows_path(PATHS["program"])).splitlines()
+        self.assertEqual((name, version, icons), ("Mailhatch", "1.10", "1"))
+        self.assertIn("notification area", description)
+
+
 class SettingsFileTest(WineTestCase):
     def test_ansi_file_of_the_profile_functions_loads_and_survives_enter_on_save(self):
         sound = "C:\\Ljud\\nå post.wav"

@@ -24,6 +24,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <wincred.h>
 
 #include <cstdio>
@@ -173,6 +174,27 @@ int ReadProfile(wchar_t** argv) {
     return 0;
 }
 
+// ---- the program's file and window ---------------------------------------------------------
+
+// The version resource's product name, product version and description, one a line, then the
+// number of icons in the file.
+int PrintFileVersion(const wchar_t* path) {
+    DWORD ignored = 0;
+    std::vector<char> block(GetFileVersionInfoSizeW(path, &ignored));
+    if (block.empty() || !GetFileVersionInfoW(path, 0, static_cast<DWORD>(block.size()), block.data()))
+        return 1;
+    for (const wchar_t* name : {L"ProductName", L"ProductVersion", L"FileDescription"}) {
+        wchar_t* value = nullptr;
+        UINT length = 0;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        const bool found =
+            VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length);
+        PrintLine(found && value ? Utf8(value) : std::string());
+    }
+    PrintLine(std::to_string(ExtractIconExW(path, -1, nullptr, nullptr, 0)));
+    return 0;
+}
+
 // ---- stand-in mail program ------------------------------------------------------------------
 
 int RecordStart() {
@@ -218,11 +240,13 @@ int wmain(int argc, wchar_t** argv) {
         return WriteProfile(argc, argv);
     if (command == L"read-profile" && argc == 5)
         return ReadProfile(argv);
+    if (command == L"file-version" && argc == 3)
+        return PrintFileVersion(argv[2]);
     if (command == L"erase-credential" && argc == 3)
         return CredDeleteW(argv[2], CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND ? 0 : 1;
     std::fputs(
         "usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
-        "read-profile FILE SECTION KEY | erase-credential TARGET\n",
+        "read-profile FILE SECTION KEY | erase-credential TARGET | file-version EXE\n",
         stderr);
     return 2;
 }

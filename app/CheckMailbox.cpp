@@ -66,12 +66,6 @@ std::u16string CurrentErrorMessageOnOneLine() {
 
 } // namespace
 
-struct TfrmMain::CheckOutcome {
-    std::optional<int32_t> count;        // none when the check failed before the count arrived
-    std::u16string failure;              // the error that ended it then, on one line
-    std::vector<std::string> newHeaders; // of the newest new messages, for the notice
-};
-
 void TfrmMain::CheckMailbox() {
     if (Visible() || !SixFieldsFilled())
         return;
@@ -79,6 +73,8 @@ void TfrmMain::CheckMailbox() {
         WatchMain->CountNow();
         return;
     }
+    if (SignInKind() == siOAuth)
+        return CheckWithAccessToken(false);
     ShowCheckOutcome(Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3());
 }
 

@@ -17,6 +17,10 @@ std::u16string AboutCreditLine(TUiLanguage language);
 // The sign-in group's state line.
 enum TSignInState : uint8_t { ssSignedOut, ssWaiting, ssSignedIn, ssSignInAgain, ssFailed };
 std::u16string SignInStateText(TUiLanguage language, TSignInState state, const std::u16string& failure);
+// The keyring did not answer in time (the window and the tip).
+std::u16string KeyringNoAnswerText(TUiLanguage language);
+// Before the token's place, when the keyring stayed locked and the file serves.
+std::u16string KeyringLockedText(TUiLanguage language);
 // "Token kept in: <where>".
 std::u16string TokenPlaceText(TUiLanguage language, const std::u16string& where);
 // The pages the browser shows after the redirect.

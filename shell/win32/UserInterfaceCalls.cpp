@@ -1,5 +1,7 @@
 // Calls from other threads into the user-interface thread: a message posted to a hidden window
 // made there, carrying the call on the heap.
+#include <memory>
+
 #include "shell/BackEnd.h"
 #include "shell/win32/HiddenWindow.h"
 

@@ -8,6 +8,7 @@
 #include "app/Main.h"
 #include "app/MainTexts.h"
 #include "app/NewMailNotice.h"
+#include "app/TrayImages.h"
 #include "base/Exceptions.h"
 #include "pop3/Pop3Errors.h"
 #include "toolz/INIToolz.h"
@@ -208,15 +209,21 @@ void TfrmMain::ShowNewMailNotice(int64_t arrived, const std::vector<std::string>
     TrayIconMain.ShowNotice(notice.summary, notice.body);
 }
 
-// Image and tip from the count; while the last check has failed, the tip says so on a second
-// line, as the count it shows is then the one of an earlier check.
+// Image and tip from the count. A failed check shows the trouble image and says so instead of a
+// count, which would then be one it did not get; the second line gives the reason.
 void TfrmMain::ShowTrayState(int32_t count) {
     const TUiLanguage language = CurrentUiLanguage();
-    TrayIconMain.SetImageIndex(count == 0 ? 0 : 1);
-    std::u16string tip = MessageCountTip(count, language);
-    if (lastCheckFailed_)
-        tip += u"\n" + PickLanguageText(language, u"Kontrollen misslyckades: ", u"Check failed: ") +
-               lastCheckError_;
+    std::u16string tip;
+    if (lastCheckFailed_) {
+        TrayIconMain.SetImageIndex(tiCheckFailed);
+        tip = PickLanguageText(language, u"Brevlådan kunde inte kontrolleras.",
+                               u"The mailbox could not be checked.") +
+              u"\n" + PickLanguageText(language, u"Kontrollen misslyckades: ", u"Check failed: ") +
+              lastCheckError_;
+    } else {
+        TrayIconMain.SetImageIndex(count == 0 ? tiNoMail : tiMailWaiting);
+        tip = MessageCountTip(count, language);
+    }
     if (!signInError_.empty())
         tip += u"\n" + SignInFailedLine(language, signInError_);
     TrayIconMain.SetHint(tip);

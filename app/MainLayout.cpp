@@ -16,6 +16,7 @@ void TfrmMain::CreateComponents() {
 
     ilTrayIcons.Add(EmptyMailSlotImage());
     ilTrayIcons.Add(LetterInMailSlotImage());
+    ilTrayIcons.Add(TroubleAtMailSlotImage());
     TrayIconMain.SetIcons(&ilTrayIcons);
     TrayIconMain.SetPopupMenu(&PopupMenuMain);
     TrayIconMain.SetVisible(true);

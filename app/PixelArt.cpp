@@ -18,6 +18,8 @@ uint32_t PaletteColour(char pixel, uint32_t background) {
         return 0xFFC0C0C0;
     case 'D':
         return 0xFF808080;
+    case 'R':
+        return 0xFFFF0000;
     default:
         return background;
     }

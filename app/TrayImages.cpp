@@ -33,3 +33,11 @@ std::vector<uint32_t> LetterInMailSlotImage() {
     };
     return DecodePixelArt({SlotTop, slotBottomWithSheet}, Transparent);
 }
+
+std::vector<uint32_t> TroubleAtMailSlotImage() {
+    static constexpr PixelRows slotBottomWithMark = {
+        "KWSSSSSSSSKKKKDK", "KDDDDDDDDKRRRRKK", "KKKKKKKKKRWRRWRK", "........KRRWWRRK",
+        "........KRRWWRRK", "........KRWRRWRK", ".........KRRRRK.", "..........KKKK..",
+    };
+    return DecodePixelArt({SlotTop, slotBottomWithMark}, Transparent);
+}

@@ -136,10 +136,13 @@ void ImapClient::StartTlsByCommand() {
 }
 
 void ImapClient::SignIn() {
-    if (!accessToken_.empty())
-        Authenticate();
-    else
-        LogInWithPassword();
+    {
+        const SignInWait wait(*this);
+        if (!accessToken_.empty())
+            Authenticate();
+        else
+            LogInWithPassword();
+    }
     // A server may offer more once signed in (IDLE, ESEARCH); most say so in the OK.
     if (!capabilitiesLearnt_) {
         capabilities_.clear();

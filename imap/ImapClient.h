@@ -59,10 +59,11 @@ public:
     // "* PREAUTH" which needs no sign-in), asks "CAPABILITY" when the greeting did not list
     // them, negotiates "STARTTLS" when due, and signs in: "LOGIN" with the user name and password
     // as quoted strings, or as literals when their bytes need it, or "AUTHENTICATE" with the
-    // access token. Raises what OpenTcpConnection raises (nothing exchanged); after the connect
-    // every failure closes the connection without "LOGOUT" and is passed on: ImapReplyError
-    // with the server's text for a refusal or a "BYE", EIdTLSUnavailable when STARTTLS is
-    // required but refused, EBearerTokenRejected when the server refuses the access token (with
+    // access token (their answers may take up to SignInReplyTimeout). Raises what
+    // OpenTcpConnection raises (nothing exchanged); after the connect every failure closes the
+    // connection without "LOGOUT" and is passed on: ImapReplyError with the server's text for a
+    // refusal or a "BYE", EIdTLSUnavailable when STARTTLS is required but refused,
+    // EBearerTokenRejected when the server refuses the access token (with
     // its decoded challenge), EBearerSaslBadValue for a token or name it cannot carry,
     // ImapProtocolError when the server forbids LOGIN (LOGINDISABLED, the
     // password is not sent) or replies out of turn, EIdReadTimeout "Read timed out." for a

@@ -1,5 +1,7 @@
 #include "pop3/ExplicitTlsClient.h"
 
+#include <algorithm>
+
 #include "base/Integers.h"
 #include "base/Text.h"
 #include "transport/Messages.h"
@@ -78,4 +80,16 @@ TlsHandler* TIdExplicitTLSClient::ActiveTlsHandler() const {
 // The host as typed and the port: a session is only offered to the server it came from.
 std::u16string TIdExplicitTLSClient::ServerKey() const {
     return Host() + u":" + IntToText(Port());
+}
+
+TIdExplicitTLSClient::SignInWait::SignInWait(TIdExplicitTLSClient& client)
+    : client_(client), kept_(client.ReadTimeout()) {
+    // 0 and DEFAULT_WAIT mean no limit at all: nothing to lengthen then.
+    if (client_.IOHandler() != nullptr && kept_ > 0)
+        client_.IOHandler()->SetReadTimeout(std::max(kept_, client_.signInReplyTimeout_));
+}
+
+TIdExplicitTLSClient::SignInWait::~SignInWait() {
+    if (client_.IOHandler() != nullptr)
+        client_.IOHandler()->SetReadTimeout(kept_);
 }

@@ -34,6 +34,13 @@ public:
     // The next handshake is a full one.
     void ForgetTlsSession() { keptSession_.reset(); }
 
+    // How long the answer to a sign-in command may take, when that is longer than ReadTimeout:
+    // servers hold back the refusal of a wrong password on purpose, some as long as a whole
+    // ordinary wait. Every other wait keeps ReadTimeout.
+    static constexpr int32_t DefaultSignInReplyTimeout = 15000;
+    int32_t SignInReplyTimeout() const { return signInReplyTimeout_; }
+    void SetSignInReplyTimeout(int32_t ms) { signInReplyTimeout_ = ms; }
+
 protected:
     TIdExplicitTLSClient(uint16_t regularPort, uint16_t implicitTLSPort);
 
@@ -56,6 +63,20 @@ protected:
     // The protocol's test of whether the server offers TLS.
     virtual bool SupportsTLS() = 0;
 
+    // While it lives, the connection's waits last up to SignInReplyTimeout (never shorter than
+    // ReadTimeout): around the sign-in command and the reads of its answer.
+    class SignInWait {
+    public:
+        explicit SignInWait(TIdExplicitTLSClient& client);
+        ~SignInWait();
+        SignInWait(const SignInWait&) = delete;
+        SignInWait& operator=(const SignInWait&) = delete;
+
+    private:
+        TIdExplicitTLSClient& client_;
+        int32_t kept_;
+    };
+
 private:
     TlsHandler* ActiveTlsHandler() const;
     std::u16string ServerKey() const;
@@ -65,4 +86,5 @@ private:
     uint16_t implicitTLSPort_;
     std::shared_ptr<TlsSavedSession> keptSession_;
     std::u16string keptSessionServer_;
+    int32_t signInReplyTimeout_ = DefaultSignInReplyTimeout;
 };

@@ -33,6 +33,32 @@ std::u16string TimestampIn(std::u16string_view text) {
     return std::u16string(text.substr(open, close - open + 1));
 }
 
+bool IsAsciiText(std::u16string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+}
+
+// The blank-separated words of a capability line.
+std::vector<std::u16string_view> Words(std::u16string_view line) {
+    std::vector<std::u16string_view> words;
+    size_t start = 0;
+    while (start < line.size()) {
+        const size_t end = std::min(line.find(u' ', start), line.size());
+        if (end > start)
+            words.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+bool IsDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+
+bool FirstWordIs(std::u16string_view line, std::u16string_view word) {
+    const std::vector<std::u16string_view> words = Words(line);
+    return !words.empty() && SameTextAscii(words.front(), word);
+}
+
 // A "UIDL" line: the message number, one blank, the id (printable ASCII, no blank).
 std::optional<std::pair<int32_t, std::u16string>> UniqueIdLine(std::u16string_view line) {
     const size_t blank = line.find(u' ');
@@ -82,6 +108,8 @@ void TIdPOP3::ConnectAndLogIn() {
         if (autoLogin_) {
             SignIn();
             KeepTlsSession();
+            if (loginDelayPerUser_)
+                QueryServerCapabilities();
         }
     } catch (...) {
         CloseSession(false);
@@ -92,6 +120,8 @@ void TIdPOP3::ConnectAndLogIn() {
 void TIdPOP3::ResetSessionFields() {
     apopTimestamp_.clear();
     capabilities_.clear();
+    loginDelay_.reset();
+    loginDelayPerUser_ = false;
 }
 
 void TIdPOP3::ReadGreeting() {
@@ -103,9 +133,26 @@ void TIdPOP3::ReadGreeting() {
 bool TIdPOP3::QueryServerCapabilities() {
     capabilities_.clear();
     const bool answered = IssueCommand(u"CAPA", {}, weAscii) == kOK;
-    if (answered)
+    if (answered) {
         IOHandler()->ReadDotTerminatedBlock(capabilities_);
+        TakeLoginDelay();
+    }
     return answered;
+}
+
+// "LOGIN-DELAY <seconds>", and "USER" after it when the value depends on the user.
+void TIdPOP3::TakeLoginDelay() {
+    loginDelayPerUser_ = false;
+    for (const std::u16string& line : capabilities_) {
+        const std::vector<std::u16string_view> words = Words(line);
+        if (words.size() < 2 || !SameTextAscii(words[0], u"LOGIN-DELAY"))
+            continue;
+        const std::optional<int32_t> seconds = TryTextToInt(words[1]);
+        if (!seconds || *seconds < 0 || !std::all_of(words[1].begin(), words[1].end(), IsDigit))
+            continue;
+        loginDelay_ = std::min(std::chrono::seconds(*seconds), MaxLoginDelay);
+        loginDelayPerUser_ = words.size() > 2 && SameTextAscii(words[2], u"USER");
+    }
 }
 
 bool TIdPOP3::SupportsTLS() {
@@ -147,15 +194,32 @@ void TIdPOP3::SignIn() {
     }
 }
 
+// User name and password go out as UTF-8, which is what servers store today; all-ASCII ones
+// give the same bytes as ever.
 void TIdPOP3::SignInWithUserAndPass() {
-    IssueCommand(u"USER " + username_, kOK, weAscii);
-    IssueCommand(u"PASS " + password_, kOK, weAscii);
+    AnnounceUtf8();
+    IssueCommand(u"USER " + username_, kOK, weUtf8);
+    const SignInWait wait(*this);
+    IssueCommand(u"PASS " + password_, kOK, weUtf8);
 }
 
 void TIdPOP3::SignInWithApop() {
     if (apopTimestamp_.empty())
         throw EIdDoesNotSupportAPOP(std::string_view("Server do not support APOP (no timestamp)"));
-    IssueCommand(u"APOP " + username_ + u" " + ApopDigest(apopTimestamp_, password_), kOK, weAscii);
+    AnnounceUtf8();
+    const SignInWait wait(*this);
+    IssueCommand(u"APOP " + username_ + u" " + ApopDigest(apopTimestamp_, password_), kOK, weUtf8);
+}
+
+// Tells a server that offers it that the credentials to come are UTF-8. Only for credentials
+// beyond ASCII; a refusal changes nothing, the sign-in goes on.
+void TIdPOP3::AnnounceUtf8() {
+    if (IsAsciiText(username_) && IsAsciiText(password_))
+        return;
+    const bool offered = std::any_of(capabilities_.begin(), capabilities_.end(),
+                                     [](const std::u16string& line) { return FirstWordIs(line, u"UTF8"); });
+    if (offered)
+        IssueCommand(u"UTF8", {}, weAscii);
 }
 
 std::vector<std::u16string> TIdPOP3::SaslMechanisms() const {
@@ -177,6 +241,7 @@ std::vector<std::u16string> TIdPOP3::SaslMechanisms() const {
 void TIdPOP3::SignInWithBearerToken() {
     const BearerMechanism mechanism = ChooseBearerMechanism(SaslMechanisms());
     const std::u16string response = BearerInitialResponse(mechanism, username_, Host(), Port(), bearerToken_);
+    const SignInWait wait(*this);
     IssueCommand(u"AUTH " + BearerMechanismName(mechanism), u"+", weAscii);
     const std::u16string code = IssueCommand(response, {}, weAscii);
     if (code == kOK)

@@ -69,6 +69,12 @@ public:
     // The lines of the last "CAPA" list.
     const std::vector<std::u16string>& ServerCapabilityList() const { return capabilities_; }
     bool ServerAnsweredCapa() const { return !capabilities_.empty(); }
+    // The least time the server wants between two sign-ins ("LOGIN-DELAY n" in CAPA; when the
+    // list before the sign-in says the delay depends on the user, "LOGIN-DELAY n USER", CAPA is
+    // asked again once signed in and its value counts), at most MaxLoginDelay; nothing when it
+    // announced none.
+    static constexpr std::chrono::seconds MaxLoginDelay{3600};
+    std::optional<std::chrono::seconds> LoginDelay() const { return loginDelay_; }
 
     // The last reply read, as the POP3 record it is.
     TIdReplyPOP3& LastReply() { return static_cast<TIdReplyPOP3&>(TIdTCPConnection::LastReply()); }
@@ -93,20 +99,23 @@ public:
     // any case, and a failure of the "QUIT" (EIdReplyPOP3Error, EIdReadTimeout...) is raised
     // after the close. Ends the session's time limit.
     virtual void CloseSession(bool notifyPeer);
-    // "CAPA": fills ServerCapabilityList when the server answers "+OK" and returns whether it
-    // did; any other answer is accepted and leaves the list empty. Raises the read errors and
-    // EIdMaxCaptureLineExceeded beyond MaxCapturedLines lines.
+    // "CAPA": fills ServerCapabilityList (and LoginDelay when it names one) when the server
+    // answers "+OK" and returns whether it did; any other answer is accepted and leaves the list
+    // empty. Raises the read errors and EIdMaxCaptureLineExceeded beyond MaxCapturedLines lines.
     bool QueryServerCapabilities();
     // Negotiates TLS first when it is due (StartTLSByCommand), then signs in by AuthType: "USER"
     // and "PASS" (patUserPass), or "APOP" with the MD5 proof of the greeting's time stamp and
-    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none), or with the
+    // the password (patAPOP; EIdDoesNotSupportAPOP when the greeting had none), user name and
+    // password as UTF-8, preceded by "UTF8" when they are not all ASCII and CAPA lists it (its
+    // answer is not needed); or with the
     // bearer token (patSASL): "AUTH XOAUTH2" ("AUTH OAUTHBEARER" when CAPA's SASL line lists only
     // that), the "+ " continuation answered with the initial response; a failure challenge ("+ "
     // and base64 JSON) is answered with an empty line and raises EBearerTokenRejected with the
     // server's "-ERR" text, as does an "-ERR" to the response (but "-ERR [SYS/TEMP]", the server's
     // own failure, raises EIdReplyPOP3Error). patSASL without a token raises
     // EIdSASLMechNeeded; a refused AUTH command raises EIdReplyPOP3Error. A refusal raises
-    // EIdReplyPOP3Error; a user name or password with a line break raises
+    // EIdReplyPOP3Error. The answer to PASS, APOP, AUTH and its response may take up to
+    // SignInReplyTimeout. A user name or password with a line break raises
     // EIdCommandHasLineBreak, and a user name or token with a control character
     // EBearerSaslBadValue, before the command is sent.
     virtual void SignIn();
@@ -148,6 +157,9 @@ private:
     void SignInWithUserAndPass();
     void SignInWithApop();
     void SignInWithBearerToken();
+    void AnnounceUtf8();
+    // Takes LOGIN-DELAY from the capability list just read.
+    void TakeLoginDelay();
     // The mechanisms of CAPA's "SASL" line.
     std::vector<std::u16string> SaslMechanisms() const;
 
@@ -160,5 +172,7 @@ private:
     std::chrono::milliseconds sessionTimeLimit_ = DefaultSessionTimeLimit;
     std::u16string apopTimestamp_;
     std::vector<std::u16string> capabilities_;
+    std::optional<std::chrono::seconds> loginDelay_;
+    bool loginDelayPerUser_ = false;
     std::set<std::u16string> seenUniqueIds_; // of the last call, kept from session to session
 };

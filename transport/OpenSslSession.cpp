@@ -1,8 +1,12 @@
 #include "transport/OpenSslSession.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -68,6 +72,73 @@ BIO_METHOD* SocketBioMethod() {
     return method;
 }
 
+// ---- The trust store ----
+
+// A name as OpenSSL's lookup by subject hash expects it: eight hexadecimal digits, ".", a number.
+bool IsHashName(const char* name) {
+    int i = 0;
+    for (; i < 8; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    if (name[i++] != '.' || !std::isdigit(static_cast<unsigned char>(name[i])))
+        return false;
+    while (std::isdigit(static_cast<unsigned char>(name[i])))
+        ++i;
+    return name[i] == '\0';
+}
+
+// Whether the folder holds certificates under hash names (update-ca-certificates makes them).
+bool IsHashedFolder(const char* folder) {
+    struct Close {
+        void operator()(DIR* entries) const { closedir(entries); }
+    };
+    std::unique_ptr<DIR, Close> entries(opendir(folder));
+    if (!entries)
+        return false;
+    while (const dirent* entry = readdir(entries.get()))
+        if (IsHashName(entry->d_name))
+            return true;
+    return false;
+}
+
+void AddFolder(X509_STORE* store, const char* folders) {
+    X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir());
+    if (lookup != nullptr)
+        X509_LOOKUP_add_dir(lookup, folders, X509_FILETYPE_PEM);
+}
+
+void LoadFile(X509_STORE* store, const char* file) {
+    X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_file());
+    if (lookup != nullptr)
+        X509_LOOKUP_load_file(lookup, file, X509_FILETYPE_PEM);
+}
+
+} // namespace
+
+bool LoadSystemTrust(ssl_ctx_st* context) {
+    X509_STORE* store = SSL_CTX_get_cert_store(context);
+    if (store == nullptr)
+        return false;
+    const char* file = std::getenv(X509_get_default_cert_file_env());
+    const char* folders = std::getenv(X509_get_default_cert_dir_env());
+    const char* systemFolder = X509_get_default_cert_dir();
+    // The system's hashed folder holds the certificates of its bundle: looked up there, only the
+    // authorities a server names are read, instead of the whole bundle at the first check.
+    const bool bundleInFolder = file == nullptr && IsHashedFolder(systemFolder);
+    if (file != nullptr)
+        LoadFile(store, file);
+    else if (!bundleInFolder)
+        LoadFile(store, X509_get_default_cert_file());
+    AddFolder(store, folders != nullptr ? folders : systemFolder);
+    if (bundleInFolder && folders != nullptr)
+        AddFolder(store, systemFolder);
+    // As with OpenSSL's own default paths, a file or folder that is missing trusts nothing.
+    ERR_clear_error();
+    return true;
+}
+
+namespace {
+
 // ---- The process-wide context ----
 
 // The reason of OpenSSL's last queued error, and the queue emptied.
@@ -85,9 +156,8 @@ SSL_CTX* BuildContext() {
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (context == nullptr)
         ThrowUnavailable();
-    // Loading the trust store takes tens of milliseconds: once per process, not per check.
-    if (SSL_CTX_set_default_verify_paths(context) != 1 ||
-        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+    // Setting up the trust store reads a folder or a bundle: once per process, not per check.
+    if (!LoadSystemTrust(context) || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
         SSL_CTX_free(context);
         ThrowUnavailable();
     }

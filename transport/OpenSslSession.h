@@ -1,11 +1,18 @@
 #pragma once
 // The TLS back-end over OpenSSL 3: one SSL object over the handler's socket, reached through a
 // socket BIO of our own whose sends cannot raise SIGPIPE. The client context, with the system's
-// trust store, is built once per process, by the first session.
+// trust store (LoadSystemTrust), is built once per process, by the first session.
 
 #include "transport/TlsSession.h"
 
 typedef struct ssl_st SSL;
+struct ssl_ctx_st;
+
+// Makes the context trust what the system trusts: the file named by SSL_CERT_FILE, else the
+// system's hashed certificate folder, whose certificates are read when a server's chain names them
+// (the system's bundle file only where there is no such folder); and the folders of SSL_CERT_DIR
+// besides, else the system's folder. False only when the context has no store.
+bool LoadSystemTrust(ssl_ctx_st* context);
 
 class OpenSslSession : public TlsSession {
 public:

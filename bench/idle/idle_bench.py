@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """Idle benchmark: the resident program beside two floors in one private desktop session: the
 toolkit's (tray_floor, a minimal Qt 6 tray program) and a TLS checker's (tray_floor --trust-store 1,
-which also holds an OpenSSL context with the system's trust store loaded). It prints, side by side
-with the program's ratio to each floor, the resident memory after start-up and after one TLS check,
-and the CPU time and wake-ups over an idle period. It asserts nothing.
+which also holds an OpenSSL context with the system's trust store and makes one verified handshake
+at its first timer tick, as the program does). It prints, side by side with the program's ratio to
+each floor, the resident memory after start-up and after one TLS check, and the CPU time and
+wake-ups over an idle period; then the mappings (/proc/PID/smaps) that make the program's
+resident memory differ from each floor's. It asserts nothing.
 
     idle_bench.py --program PATH --floor PATH [--seconds 120] [--tray sni|xembed]
 
@@ -43,6 +45,19 @@ def memory_kib(pid):
             if len(parts) >= 2 and parts[1].isdigit():
                 fields[parts[0].rstrip(":")] = int(parts[1])
     return fields["Rss"], fields["Pss"]
+
+
+def mappings_kib(pid):
+    """Resident KiB per mapped file (anonymous memory as one entry), from /proc/PID/smaps."""
+    sizes, name = {}, None
+    with open(f"/proc/{pid}/smaps") as smaps:
+        for line in smaps:
+            parts = line.split()
+            if parts[0] == "Rss:":
+                sizes[name] = sizes.get(name, 0) + int(parts[1])
+            elif "-" in parts[0] and not parts[0].endswith(":"):  # a mapping's first line
+                name = os.path.basename(parts[5]) if len(parts) > 5 else "[anonymous]"
+    return sizes
 
 
 def cpu_ns_and_switches(pid):
@@ -120,7 +135,7 @@ def start_subjects(desktop, program, floor, port):
     for name, path, args, kwargs in (
         ("brevgluggen", program, ["/ENGLISH"], {"settings": settings}),
         ("tray_floor", floor, tip, {}),
-        ("tls_floor", floor, tip + ["--trust-store", "1"], {}),
+        ("tls_floor", floor, tip + ["--trust-store", "1", "--tls-port", str(port)], {}),
     ):
         run = desktop.start_program(path, args, name=name, **kwargs)
         run.wait_tray_icon(timeout=30)
@@ -136,7 +151,19 @@ def row(label, values, digits=0):
     print(f"{label:<36}{figures}{ratios}")
 
 
-def report(subjects, seconds, tray, before, after, tls_checks):
+def mapping_difference(label, program, floor, shown=12):
+    """The mappings whose resident size differs most between the program and a floor."""
+    names = set(program) | set(floor)
+    differences = sorted(((program.get(n, 0) - floor.get(n, 0), n) for n in names), reverse=True)
+    print(f"{label}: {sum(program.values()) - sum(floor.values()):+} KiB in all; largest differences (KiB):")
+    for difference, name in differences[:shown]:
+        where = "program only" if name not in floor else ""
+        print(f"  {difference:>+8}  {name:<40}{where}")
+    others = sum(d for d, _ in differences[shown:])
+    print(f"  {others:>+8}  (all other mappings)")
+
+
+def report(subjects, seconds, tray, before, after, tls_checks, maps_before, maps_after):
     print(f"idle benchmark: {seconds} s idle after start-up, tray host {tray}")
     names = "".join(f"{s.name:>14}" for s in subjects)
     print(f"{'':<36}{names}{'ratio':>8}{'ratio':>8}")
@@ -150,7 +177,9 @@ def report(subjects, seconds, tray, before, after, tls_checks):
     row("wake-ups while idle", [f[1] for f in idle])
     row("seconds with wake-ups", [f[2] for f in idle])
     print(f"timer ticks expected in the period: {seconds // 60} (every 60 s); "
-          f"TLS checks the server saw: {tls_checks}")
+          f"TLS handshakes the server saw: {tls_checks} (the program's and the TLS floor's)")
+    mapping_difference("at start, program - tray_floor", maps_before[0], maps_before[1])
+    mapping_difference("after the TLS check, program - tls_floor", maps_after[0], maps_after[2])
 
 
 def main():
@@ -165,6 +194,7 @@ def main():
         port = closed_loopback_port()
         subjects = start_subjects(desktop, options.program, options.floor, port)
         before = [memory_kib(s.run.pid) for s in subjects]
+        maps_before = [mappings_kib(s.run.pid) for s in subjects]
         server = TlsServer(port, desktop.folder)
         deadline = time.monotonic() + options.seconds
         while True:
@@ -176,7 +206,8 @@ def main():
         for subject in subjects:
             wait_for(subject.run.alive, 1, f"{subject.name} to be still running")
         after = [memory_kib(s.run.pid) for s in subjects]
-        report(subjects, options.seconds, options.tray, before, after, server.connections)
+        maps_after = [mappings_kib(s.run.pid) for s in subjects]
+        report(subjects, options.seconds, options.tray, before, after, server.connections, maps_before, maps_after)
 
 if __name__ == "__main__":
     main()

@@ -2,10 +2,11 @@
 // with a 16x16 image and a tip, a context menu, and a 60-second timer. It is the toolkit's floor in
 // the idle benchmark and the program that proves the desktop test rig.
 //
-//   tray_floor [--tip TEXT] [--image 0|1] [--window CAPTION] [--trust-store 1]
+//   tray_floor [--tip TEXT] [--image 0|1] [--window CAPTION] [--trust-store 1] [--tls-port PORT]
 //
-// --trust-store 1 also builds an OpenSSL client context with the system's trust store loaded, as
-// a TLS checker must: the floor that no such program can go below.
+// --trust-store 1 also builds an OpenSSL client context with the system's trust store (its hashed
+// folder, read on demand), as a TLS checker must: the floor that no such program can go below.
+// --tls-port then makes the first timer tick one verified TLS handshake with 127.0.0.1:PORT.
 // --window also shows a main window with File -> Quit (Ctrl+Q); closing it ends the program.
 // A double click on the icon prints "double-click" to standard output.
 
@@ -18,8 +19,13 @@
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <arpa/inet.h>
 #include <cstdio>
+#include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +34,7 @@ struct Options {
     int image = 0;
     QString windowCaption; // empty: no window
     bool trustStore = false;
+    int tlsPort = 0; // none
 };
 
 Options ParseOptions(const QStringList& args) {
@@ -41,6 +48,8 @@ Options ParseOptions(const QStringList& args) {
             options.windowCaption = args[i + 1];
         else if (args[i] == u"--trust-store")
             options.trustStore = args[i + 1] == u"1";
+        else if (args[i] == u"--tls-port")
+            options.tlsPort = args[i + 1].toInt();
     }
     return options;
 }
@@ -67,6 +76,23 @@ QIcon SlotIcon(bool withLetter) {
     return QIcon(QPixmap::fromImage(image));
 }
 
+// One blocking, verified handshake, as a checker's: its outcome does not matter, its memory does.
+void HandshakeOnce(SSL_CTX* tls, int port) {
+    const int socketHandle = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(socketHandle, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        SSL* ssl = SSL_new(tls);
+        SSL_set_fd(ssl, socketHandle);
+        SSL_set1_host(ssl, "127.0.0.1");
+        SSL_connect(ssl);
+        SSL_free(ssl);
+    }
+    close(socketHandle);
+}
+
 QMainWindow* MakeWindow(const QString& caption) {
     auto* window = new QMainWindow;
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -88,7 +114,8 @@ int main(int argc, char** argv) {
     SSL_CTX* tls = nullptr;
     if (options.trustStore) {
         tls = SSL_CTX_new(TLS_client_method());
-        SSL_CTX_set_default_verify_paths(tls);
+        SSL_CTX_load_verify_dir(tls, X509_get_default_cert_dir());
+        SSL_CTX_set_verify(tls, SSL_VERIFY_PEER, nullptr);
     }
     app.setQuitOnLastWindowClosed(!options.windowCaption.isEmpty());
 
@@ -106,7 +133,11 @@ int main(int argc, char** argv) {
     });
     tray.show();
 
-    QTimer timer; // ticks like the resident program's check timer, doing nothing
+    QTimer timer; // ticks like the resident program's check timer, doing nothing after the first
+    QObject::connect(&timer, &QTimer::timeout, [&, handshakes = 0]() mutable {
+        if (tls && options.tlsPort != 0 && handshakes++ == 0)
+            HandshakeOnce(tls, options.tlsPort);
+    });
     timer.start(60000);
 
     if (!options.windowCaption.isEmpty())

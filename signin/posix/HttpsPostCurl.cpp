@@ -1,14 +1,62 @@
-// The token endpoint's POST through libcurl, trusting what the mail check's TLS trusts: OpenSSL's
-// default paths (the system store, or SSL_CERT_FILE / SSL_CERT_DIR), the host name, TLS 1.2 at least.
+// The token endpoint's POST through libcurl, trusting what the mail check's TLS trusts (the system
+// store, or SSL_CERT_FILE / SSL_CERT_DIR: LoadSystemTrust), the host name, TLS 1.2 at least.
+// libcurl is opened at the first request: a password user never maps it and its dependencies.
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 
 #include <memory>
 #include <mutex>
 
+#include "base/RuntimeLibrary.h"
 #include "signin/HttpsPost.h"
+#include "transport/OpenSslSession.h"
 
 namespace {
+
+// libcurl's functions, bound once; the header gives their types.
+struct Curl {
+    RuntimeLibrary library{"libcurl.so.4"};
+    decltype(&curl_global_init) globalInit = nullptr;
+    decltype(&curl_easy_init) easyInit = nullptr;
+    decltype(&curl_easy_cleanup) easyCleanup = nullptr;
+    decltype(&curl_easy_setopt) easySetopt = nullptr;
+    decltype(&curl_easy_perform) easyPerform = nullptr;
+    decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
+    decltype(&curl_easy_strerror) easyStrerror = nullptr;
+    decltype(&curl_slist_append) slistAppend = nullptr;
+    decltype(&curl_slist_free_all) slistFreeAll = nullptr;
+
+    Curl() {
+        library.Bind(globalInit, "curl_global_init");
+        library.Bind(easyInit, "curl_easy_init");
+        library.Bind(easyCleanup, "curl_easy_cleanup");
+        library.Bind(easySetopt, "curl_easy_setopt");
+        library.Bind(easyPerform, "curl_easy_perform");
+        library.Bind(easyGetinfo, "curl_easy_getinfo");
+        library.Bind(easyStrerror, "curl_easy_strerror");
+        library.Bind(slistAppend, "curl_slist_append");
+        library.Bind(slistFreeAll, "curl_slist_free_all");
+        if (globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            throw ETokenEndpointError(
+                std::string_view("Token request could not be set up: libcurl did not start."));
+    }
+};
+
+// The library for the rest of the run, opened by the first request. A failure raises
+// ETokenEndpointError naming the missing library, and the next request tries again.
+const Curl& TheCurl() {
+    static std::mutex opening;
+    static std::unique_ptr<Curl> curl;
+    std::lock_guard lock(opening);
+    if (!curl) {
+        try {
+            curl = std::make_unique<Curl>();
+        } catch (const ELibraryUnavailable& e) {
+            throw ETokenEndpointError(u"Token request needs the HTTPS library: " + e.Message());
+        }
+    }
+    return *curl;
+}
 
 struct Received {
     std::string body;
@@ -28,58 +76,55 @@ size_t Collect(char* data, size_t size, size_t count, void* userData) {
 }
 
 CURLcode UseDefaultTrust(CURL*, void* sslContext, void*) {
-    return SSL_CTX_set_default_verify_paths(static_cast<SSL_CTX*>(sslContext)) == 1
-               ? CURLE_OK
-               : CURLE_SSL_CACERT_BADFILE;
+    return LoadSystemTrust(static_cast<SSL_CTX*>(sslContext)) ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
 }
 
-void Require(CURLcode code) {
+void Require(const Curl& curl, CURLcode code) {
     if (code != CURLE_OK)
         throw ETokenEndpointError(std::string("Token request could not be set up: ") +
-                                  curl_easy_strerror(code));
+                                  curl.easyStrerror(code));
 }
 
 } // namespace
 
 HttpsReply HttpsPostForm(const std::string& url, const std::string& formBody, int32_t timeoutMs,
                          size_t maxBytes) {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+    const Curl& c = TheCurl();
+    std::unique_ptr<CURL, decltype(c.easyCleanup)> curl(c.easyInit(), c.easyCleanup);
     if (!curl)
         throw ETokenEndpointError(std::string_view("Token request could not be set up."));
     CURL* h = curl.get();
     Received received;
     received.maxBytes = maxBytes;
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(
-        curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded"), curl_slist_free_all);
-    headers.reset(curl_slist_append(headers.release(), "Accept: application/json"));
-    Require(curl_easy_setopt(h, CURLOPT_URL, url.c_str()));
-    Require(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https"));
-    Require(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
-    Require(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
-    Require(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs)));
-    Require(curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
-    Require(curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L));
-    Require(curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L));
+    std::unique_ptr<curl_slist, decltype(c.slistFreeAll)> headers(
+        c.slistAppend(nullptr, "Content-Type: application/x-www-form-urlencoded"), c.slistFreeAll);
+    headers.reset(c.slistAppend(headers.release(), "Accept: application/json"));
+    Require(c, c.easySetopt(h, CURLOPT_URL, url.c_str()));
+    Require(c, c.easySetopt(h, CURLOPT_PROTOCOLS_STR, "https"));
+    Require(c, c.easySetopt(h, CURLOPT_FOLLOWLOCATION, 0L));
+    Require(c, c.easySetopt(h, CURLOPT_NOSIGNAL, 1L));
+    Require(c, c.easySetopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs)));
+    Require(c, c.easySetopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
+    Require(c, c.easySetopt(h, CURLOPT_SSL_VERIFYPEER, 1L));
+    Require(c, c.easySetopt(h, CURLOPT_SSL_VERIFYHOST, 2L));
     // No bundle of curl's own: the context callback loads the same trust as the mail check.
-    Require(curl_easy_setopt(h, CURLOPT_CAINFO, nullptr));
-    Require(curl_easy_setopt(h, CURLOPT_CAPATH, nullptr));
-    Require(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, UseDefaultTrust));
-    Require(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
-    Require(curl_easy_setopt(h, CURLOPT_POSTFIELDS, formBody.c_str()));
-    Require(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(formBody.size())));
-    Require(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect));
-    Require(curl_easy_setopt(h, CURLOPT_WRITEDATA, &received));
-    const CURLcode result = curl_easy_perform(h);
+    Require(c, c.easySetopt(h, CURLOPT_CAINFO, nullptr));
+    Require(c, c.easySetopt(h, CURLOPT_CAPATH, nullptr));
+    Require(c, c.easySetopt(h, CURLOPT_SSL_CTX_FUNCTION, UseDefaultTrust));
+    Require(c, c.easySetopt(h, CURLOPT_HTTPHEADER, headers.get()));
+    Require(c, c.easySetopt(h, CURLOPT_POSTFIELDS, formBody.c_str()));
+    Require(c, c.easySetopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(formBody.size())));
+    Require(c, c.easySetopt(h, CURLOPT_WRITEFUNCTION, Collect));
+    Require(c, c.easySetopt(h, CURLOPT_WRITEDATA, &received));
+    const CURLcode result = c.easyPerform(h);
     if (received.tooLarge)
         throw ETokenEndpointError(std::string_view("Token endpoint's answer is too large."));
     if (result == CURLE_OPERATION_TIMEDOUT)
         throw ETokenEndpointError(std::string_view("Token endpoint did not answer in time."));
     if (result != CURLE_OK)
-        throw ETokenEndpointError(std::string("Token endpoint unreachable: ") + curl_easy_strerror(result));
+        throw ETokenEndpointError(std::string("Token endpoint unreachable: ") + c.easyStrerror(result));
     HttpsReply reply;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply.Status);
+    c.easyGetinfo(h, CURLINFO_RESPONSE_CODE, &reply.Status);
     reply.Body = std::move(received.body);
     return reply;
 }

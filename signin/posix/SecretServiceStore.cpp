@@ -4,7 +4,6 @@
 // own and is cancelled after a time limit, so that a keyring that does not answer costs seconds,
 // not the bus's time-out. A locked default collection is unlocked through the service's own
 // prompt (the desktop asks the user), once per store: a refusal is remembered.
-#include <dlfcn.h>
 #include <libsecret/secret.h>
 
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include <functional>
 #include <mutex>
 
+#include "base/RuntimeLibrary.h"
 #include "base/Text.h"
 #include "signin/SecretStore.h"
 
@@ -21,11 +21,6 @@ const char* libraryName = "libsecret-1.so.0";
 
 // The library's entry points, and those of glib, gobject and gio that it brings along.
 struct SecretLibrary {
-    template <class Function> bool Find(void* handle, Function& function, const char* name) {
-        function = reinterpret_cast<Function>(dlsym(handle, name));
-        return function != nullptr;
-    }
-
     void (*ServiceGet)(SecretServiceFlags, GCancellable*, GAsyncReadyCallback, gpointer);
     SecretService* (*ServiceGetFinish)(GAsyncResult*, GError**);
     void (*ForAlias)(SecretService*, const gchar*, SecretCollectionFlags, GCancellable*, GAsyncReadyCallback,
@@ -66,42 +61,44 @@ struct SecretLibrary {
     void (*ListFree)(GList*);
     void (*ListFreeFull)(GList*, GDestroyNotify);
 
-    bool Load() {
-        void* handle = dlopen(libraryName, RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return false;
-        // dlsym on the library's handle also searches the libraries it depends on.
-        return Find(handle, ServiceGet, "secret_service_get") &&
-               Find(handle, ServiceGetFinish, "secret_service_get_finish") &&
-               Find(handle, ForAlias, "secret_collection_for_alias") &&
-               Find(handle, ForAliasFinish, "secret_collection_for_alias_finish") &&
-               Find(handle, CollectionLocked, "secret_collection_get_locked") &&
-               Find(handle, Unlock, "secret_service_unlock") &&
-               Find(handle, UnlockFinish, "secret_service_unlock_finish") &&
-               Find(handle, CreateCollection, "secret_collection_create") &&
-               Find(handle, CreateCollectionFinish, "secret_collection_create_finish") &&
-               Find(handle, Lookup, "secret_password_lookup") &&
-               Find(handle, LookupFinish, "secret_password_lookup_finish") &&
-               Find(handle, Store, "secret_password_store") &&
-               Find(handle, StoreFinish, "secret_password_store_finish") &&
-               Find(handle, Clear, "secret_password_clear") &&
-               Find(handle, ClearFinish, "secret_password_clear_finish") &&
-               Find(handle, PasswordFree, "secret_password_free") &&
-               Find(handle, ContextNew, "g_main_context_new") &&
-               Find(handle, PushContext, "g_main_context_push_thread_default") &&
-               Find(handle, PopContext, "g_main_context_pop_thread_default") &&
-               Find(handle, Iterate, "g_main_context_iteration") &&
-               Find(handle, TimeoutSource, "g_timeout_source_new") &&
-               Find(handle, SetCallback, "g_source_set_callback") &&
-               Find(handle, Attach, "g_source_attach") && Find(handle, DestroySource, "g_source_destroy") &&
-               Find(handle, UnrefSource, "g_source_unref") &&
-               Find(handle, CancellableNew, "g_cancellable_new") &&
-               Find(handle, Cancel, "g_cancellable_cancel") &&
-               Find(handle, Cancelled, "g_cancellable_is_cancelled") && Find(handle, Ref, "g_object_ref") &&
-               Find(handle, Unref, "g_object_unref") && Find(handle, ErrorFree, "g_error_free") &&
-               Find(handle, DBusErrorQuark, "g_dbus_error_quark") &&
-               Find(handle, ListAppend, "g_list_append") && Find(handle, ListFree, "g_list_free") &&
-               Find(handle, ListFreeFull, "g_list_free_full");
+    // Raises ELibraryUnavailable.
+    void Load(const RuntimeLibrary& library) {
+        // The library's handle also finds what glib, gobject and gio export.
+        library.Bind(ServiceGet, "secret_service_get");
+        library.Bind(ServiceGetFinish, "secret_service_get_finish");
+        library.Bind(ForAlias, "secret_collection_for_alias");
+        library.Bind(ForAliasFinish, "secret_collection_for_alias_finish");
+        library.Bind(CollectionLocked, "secret_collection_get_locked");
+        library.Bind(Unlock, "secret_service_unlock");
+        library.Bind(UnlockFinish, "secret_service_unlock_finish");
+        library.Bind(CreateCollection, "secret_collection_create");
+        library.Bind(CreateCollectionFinish, "secret_collection_create_finish");
+        library.Bind(Lookup, "secret_password_lookup");
+        library.Bind(LookupFinish, "secret_password_lookup_finish");
+        library.Bind(Store, "secret_password_store");
+        library.Bind(StoreFinish, "secret_password_store_finish");
+        library.Bind(Clear, "secret_password_clear");
+        library.Bind(ClearFinish, "secret_password_clear_finish");
+        library.Bind(PasswordFree, "secret_password_free");
+        library.Bind(ContextNew, "g_main_context_new");
+        library.Bind(PushContext, "g_main_context_push_thread_default");
+        library.Bind(PopContext, "g_main_context_pop_thread_default");
+        library.Bind(Iterate, "g_main_context_iteration");
+        library.Bind(TimeoutSource, "g_timeout_source_new");
+        library.Bind(SetCallback, "g_source_set_callback");
+        library.Bind(Attach, "g_source_attach");
+        library.Bind(DestroySource, "g_source_destroy");
+        library.Bind(UnrefSource, "g_source_unref");
+        library.Bind(CancellableNew, "g_cancellable_new");
+        library.Bind(Cancel, "g_cancellable_cancel");
+        library.Bind(Cancelled, "g_cancellable_is_cancelled");
+        library.Bind(Ref, "g_object_ref");
+        library.Bind(Unref, "g_object_unref");
+        library.Bind(ErrorFree, "g_error_free");
+        library.Bind(DBusErrorQuark, "g_dbus_error_quark");
+        library.Bind(ListAppend, "g_list_append");
+        library.Bind(ListFree, "g_list_free");
+        library.Bind(ListFreeFull, "g_list_free_full");
     }
 };
 
@@ -110,7 +107,14 @@ const SecretLibrary* Library() {
     static std::once_flag once;
     static SecretLibrary library;
     static bool loaded = false;
-    std::call_once(once, [] { loaded = library.Load(); });
+    std::call_once(once, [] {
+        try {
+            static const RuntimeLibrary handle(libraryName);
+            library.Load(handle);
+            loaded = true;
+        } catch (const ELibraryUnavailable&) {
+        }
+    });
     return loaded ? &library : nullptr;
 }
 

@@ -141,7 +141,7 @@ TEST_F(MailboxWatchTest, DropReconnectsAfterDoublingPausesAndOnlyAFailedReconnec
         EXPECT_TRUE(Watch().ReconnectTimer.Enabled());
     }
     EXPECT_EQ(Hint(),
-              u"You have 2 new e-mail messages.\nCheck failed: Socket Error # 10061 Connection refused.");
+              u"The mailbox could not be checked.\nCheck failed: Socket Error # 10061 Connection refused.");
 
     window->txtPort.SetText(IntToText(server.Port()));
     Watch().ReconnectTimer.Tick();

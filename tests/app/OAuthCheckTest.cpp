@@ -138,7 +138,7 @@ TEST_F(OAuthCheckTest, TlsIsRequiredAndARejectedTokenIsRetriedOnceThenSignInAgai
     window->cbTLS.SetChecked(false);
     CheckNow();
     EXPECT_EQ(rejecting->connects, 0);
-    EXPECT_EQ(Hint(), u"You have no new e-mail messages.\nCheck failed: OAuth sign-in requires TLS.");
+    EXPECT_EQ(Hint(), u"The mailbox could not be checked.\nCheck failed: OAuth sign-in requires TLS.");
 
     window->cbTLS.SetChecked(true);
     const int refreshesBefore = server_->Grants("refresh_token");

@@ -14,7 +14,7 @@ TEST_F(StartupTest, FirstStartWithoutSettingsShowsTheWindowAndTheTitleAsTip) {
     EXPECT_EQ(ImageIndex(), 0);
     EXPECT_EQ(Hint(), u"Brevgluggen 1.10") << "the tip is the title from before the English texts";
     EXPECT_EQ(window->Caption(), u"Mailhatch 1.10");
-    EXPECT_EQ(window->ilTrayIcons.Count(), 2);
+    EXPECT_EQ(window->ilTrayIcons.Count(), 3);
     EXPECT_NE(window->HotKeyId(), 0);
 }
 
@@ -27,6 +27,10 @@ TEST_F(StartupTest, TrayImagesHaveATransparentBackgroundAndDiffer) {
     EXPECT_NE(empty, letter);
     EXPECT_EQ(empty[15 * 16 + 8] >> 24, 0u) << "the bottom of the empty slot image is background";
     EXPECT_NE(letter[15 * 16 + 8] >> 24, 0u) << "the sheet slides out at the bottom";
+    const auto& trouble = window->ilTrayIcons.Pixels(2);
+    EXPECT_EQ(trouble[0] >> 24, 0u);
+    EXPECT_EQ(trouble[12 * 16 + 11], 0xFFFFFFFFu) << "the white cross of the red mark";
+    EXPECT_EQ(trouble[12 * 16 + 9], 0xFFFF0000u) << "the red mark";
 }
 
 TEST_F(StartupTest, TimerTicksEverySixtySecondsAndChecks) {
@@ -130,7 +134,7 @@ TEST_F(StartupTest, CompleteSettingsStartInTheTrayWithAFirstCheck) {
     WriteIniString(u"Main", u"PathToSound", SoundPath());
     window = std::make_unique<TfrmMain>();
     EXPECT_FALSE(window->Visible());
-    const std::u16string checked = u"You have no new e-mail messages.\nCheck failed: ";
+    const std::u16string checked = u"The mailbox could not be checked.\nCheck failed: ";
     EXPECT_EQ(Hint().substr(0, checked.size()), checked);
 }
 

@@ -8,6 +8,7 @@ from desktop_rig import wait_for
 TITLE = "Brevgluggen 1.10"
 ENGLISH_TITLE = "Mailhatch 1.10"
 NO_MAIL = {"/ENGLISH": "You have no new e-mail messages.", "/SWEDISH": "Du har inga nya e-postmeddelanden."}
+NOT_CHECKED = {"/ENGLISH": "The mailbox could not be checked.", "/SWEDISH": "Brevlådan kunde inte kontrolleras."}
 CHECK_FAILED = {"/ENGLISH": "Check failed: ", "/SWEDISH": "Kontrollen misslyckades: "}
 
 

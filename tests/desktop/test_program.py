@@ -10,10 +10,10 @@ import time
 from desktop_rig import CAPTIONS, wait_for
 from desktop_test import DesktopTestCase, main, program_path
 from pop3_stub import Pop3Stub, closed_loopback_port
-from program_steps import (CHECK_FAILED, NO_MAIL, TITLE, SoundAssertions, complete_settings,
+from program_steps import (CHECK_FAILED, NOT_CHECKED, TITLE, SoundAssertions, complete_settings,
                            wait_first_check, wait_started)
 from sound_tools import write_two_tone_wav
-from tray_tools import EMPTY_SLOT, LETTER_SLOT, corners_are_transparent
+from tray_tools import EMPTY_SLOT, LETTER_SLOT, TROUBLE_SLOT, corners_are_transparent
 
 
 class ProgramTestCase(DesktopTestCase):
@@ -94,7 +94,7 @@ class StartUpTest(DesktopTestCase):
         self.assertEqual(icon.image(), EMPTY_SLOT)
         self.assertTrue(run.alive())
 
-    def test_a_failed_first_check_says_so_under_the_tip(self):
+    def test_a_failed_first_check_shows_the_trouble_image_and_the_reason(self):
         for language in ("/ENGLISH", "/SWEDISH"):
             with self.subTest(language):
                 desktop = self.desktop(tray="sni")
@@ -103,11 +103,11 @@ class StartUpTest(DesktopTestCase):
                 icon = run.wait_tray_icon()
                 tip = wait_first_check(icon)
                 first, second = tip.splitlines()
-                self.assertEqual(first, NO_MAIL[language])
+                self.assertEqual(first, NOT_CHECKED[language])
                 self.assertTrue(second.startswith(CHECK_FAILED[language]), second)
                 self.assertGreater(len(second), len(CHECK_FAILED[language]))
                 self.assertLessEqual(len(tip), 127)
-                self.assertEqual(icon.image(), EMPTY_SLOT)
+                self.assertEqual(icon.image(), TROUBLE_SLOT)
                 self.assertEqual(run.windows(), [], "a complete settings file must not show the window")
 
 
@@ -138,7 +138,7 @@ class CheckCycleTest(ProgramTestCase, SoundAssertions):
             wait_for(lambda: icon.tip() == "You have 4 new e-mail messages.", 15, "the third check")
             self.assertWholeSoundOnce(desktop, recorder)
 
-    def test_failed_check_keeps_the_count_and_says_so_until_the_next_success(self):
+    def test_failed_check_shows_no_count_until_the_next_success(self):
         with Pop3Stub(message_count=5) as server:
             desktop = self.desktop(tray="sni")
             run = desktop.start_program(program_path(), ["/ENGLISH"], settings=complete_settings(server.port))
@@ -150,9 +150,9 @@ class CheckCycleTest(ProgramTestCase, SoundAssertions):
             desktop.press_keys("ctrl+alt+F5")
             tip = wait_for(lambda: "\n" in icon.tip() and icon.tip(), 15, "the failed check")
             first, second = tip.splitlines()
-            self.assertEqual(first, "You have 5 new e-mail messages.")
+            self.assertEqual(first, NOT_CHECKED["/ENGLISH"])
             self.assertTrue(second.startswith("Check failed: "), second)
-            self.assertEqual(icon.image(), LETTER_SLOT)
+            self.assertEqual(icon.image(), TROUBLE_SLOT)
 
             server.refuse_login = False
             desktop.press_keys("ctrl+alt+F5")

@@ -12,7 +12,7 @@ from gi.repository import Gio, GLib  # noqa: E402
 ITEM_INTERFACE = "org.kde.StatusNotifierItem"
 MENU_INTERFACE = "com.canonical.dbusmenu"
 
-EMPTY_SLOT, LETTER_SLOT = 0, 1
+EMPTY_SLOT, LETTER_SLOT, TROUBLE_SLOT = 0, 1, 2
 
 
 def is_light_grey(r, g, b):
@@ -23,9 +23,14 @@ def is_white(r, g, b):
     return min(r, g, b) >= 235
 
 
+def is_red(r, g, b):
+    return r >= 200 and max(g, b) <= 60
+
+
 def classify_slot_image(width, height, rgba):
     """Which tray image the pixels show: EMPTY_SLOT (a light-grey bar across the middle and nothing
-    white below it), LETTER_SLOT (the same bar with white paper below it) or None (neither).
+    white below it), LETTER_SLOT (the same bar with white paper below it), TROUBLE_SLOT (the bar with
+    a red mark) or None (no bar).
     Transparent pixels, and pixels of the corner colour (an XEmbed tray paints the icon on its own
     background), do not count."""
     background = bytes(rgba[0:4])
@@ -41,6 +46,8 @@ def classify_slot_image(width, height, rgba):
     bar_rows = [y for y in range(height) if count_in_row(y, is_light_grey) >= width // 3]
     if not bar_rows:
         return None
+    if sum(count_in_row(y, is_red) for y in range(height)) >= 3:
+        return TROUBLE_SLOT
     white_below = sum(count_in_row(y, is_white) for y in range(max(bar_rows) + 1, height))
     return LETTER_SLOT if white_below >= 3 else EMPTY_SLOT
 

@@ -45,6 +45,7 @@ struct CheckCase {
     const char* password = "p";
     TIdUseTLS useTls = utNoTLSSupport;
     const char16_t* token = u"";
+    bool shortWaits = false; // 500 ms for an answer, 1.5 s for the sign-in's
 };
 
 const CheckCase kCheckCases[] = {
@@ -181,6 +182,24 @@ const CheckCase kCheckCases[] = {
      "p",
      utNoTLSSupport,
      u"tok"},
+    // Servers hold back the refusal of a wrong password: longer than an ordinary wait.
+    {"LoginRefusedLate",
+     JoinScripts({kGreeting,
+                  {ClientSends("A1 LOGIN \"u\" \"p\""), ServerStaysSilent(1s),
+                   ServerTagged("NO [AUTHENTICATIONFAILED] Authentication failed.")}}),
+     -1, Failure::kRefused, u"Authentication failed.", "u", "p", utNoTLSSupport, u"", true},
+    {"TokenContinuationAndRefusalLate",
+     {ServerSays("* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] ready"), ClientSends("A1 AUTHENTICATE XOAUTH2"),
+      ServerStaysSilent(1s), ServerSays("+ "), ClientSends(kXOAuth2), ServerStaysSilent(1s),
+      ServerTagged("NO [AUTHENTICATIONFAILED] Invalid credentials")},
+     -1,
+     Failure::kToken,
+     u"Invalid credentials",
+     "u",
+     "p",
+     utNoTLSSupport,
+     u"tok",
+     true},
 };
 
 class ImapCheck : public testing::TestWithParam<CheckCase> {};
@@ -189,8 +208,8 @@ TEST_P(ImapCheck, Transcript) {
     const CheckCase& c = GetParam();
     ScriptedServer server(c.script);
     ImapClient client;
-    AimClient(client, server.Port(), c.failure == Failure::kTimeout ? 500 : 5000);
-    client.SetSessionTimeLimit(1500ms);
+    AimClient(client, server.Port(), c.failure == Failure::kTimeout || c.shortWaits ? 500 : 5000);
+    client.SetSessionTimeLimit(c.shortWaits ? 3s : 1500ms);
     client.SetUseTLS(c.useTls);
     client.SetUsername(Utf8ToText(c.user));
     client.SetPassword(Utf8ToText(c.password));

@@ -88,6 +88,19 @@ TEST(Pop3RealServerSessionFields, DovecotListsItsCapabilities) {
     EXPECT_FALSE(client.TcpConnectionIsOpen());
 }
 
+TEST(Pop3RealServerSessionFields, DovecotTakesUserNameAndPasswordBeyondAscii) {
+    if (!DovecotServer::Available())
+        GTEST_SKIP() << "Dovecot is not installed or we are not root";
+    DovecotServer server;
+    server.FillMailbox(2);
+    TIdPOP3 client;
+    AimClient(client, server.Port());
+    client.SetUsername(Utf8ToText(DovecotServer::Utf8UserName));
+    client.SetPassword(Utf8ToText(DovecotServer::Utf8Password));
+    const Pop3CheckOutcome outcome = RunCheck(client);
+    EXPECT_EQ(outcome.count, 2) << outcome.Describe();
+}
+
 TEST(Pop3RealServerSessionFields, MailutilsGreetsWithATimeStamp) {
     if (!MailutilsPop3Server::Available())
         GTEST_SKIP() << "mailutils pop3d is not installed or we are not root";

@@ -427,6 +427,102 @@ TEST(Pop3Session, LineBreakInTheCredentialsIsNeverSent) {
     }
 }
 
+// ---- Credentials beyond ASCII, and how long the sign-in's answer may take ----
+
+TEST(Pop3Session, CredentialsGoOutAsUtf8AndAllAsciiOnesAsEver) {
+    const Script capaUtf8 = {ClientSends("CAPA"), ServerSays("+OK"), ServerSays("UTF8 USER"),
+                             ServerSays(".")};
+    const std::u16string user = u"\u00e5sa", password = u"p\u00e4\"ss \\x \u00e5";
+    const std::string userBytes = "\xc3\xa5sa", passwordBytes = "p\xc3\xa4\"ss \\x \xc3\xa5";
+    const Script signIn = {ClientSends("USER " + userBytes), ServerSays("+OK"),
+                           ClientSends("PASS " + passwordBytes), ServerSays("+OK")};
+    const struct {
+        const char* what;
+        TIdPOP3AuthenticationType type;
+        std::u16string user, password;
+        Script script;
+    } cases[] = {
+        {"all ASCII: no UTF8 though offered", patUserPass, u"u", u"p", Join({kGreeting, capaUtf8, kSignIn})},
+        {"UTF8 not offered", patUserPass, user, password, Join({kGreeting, kCapaRefused, signIn})},
+        {"UTF8 offered and taken", patUserPass, user, password,
+         Join({kGreeting, capaUtf8, {ClientSends("UTF8"), ServerSays("+OK")}, signIn})},
+        {"UTF8 refused: the sign-in goes on", patUserPass, user, password,
+         Join({kGreeting, capaUtf8, {ClientSends("UTF8"), ServerSays("-ERR no")}, signIn})},
+        {"APOP: user name and digest of the UTF-8 password",
+         patAPOP,
+         user,
+         password,
+         {ServerSays("+OK <1.2@h>"), ClientSends("CAPA"), ServerSays("-ERR"),
+          ClientSends("APOP " + userBytes + " 939ebf1bd72a5f50600e45f07122abc1"), ServerSays("+OK")}},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(c.script);
+        TIdPOP3 client;
+        AimClient(client, server.Port());
+        client.SetAuthType(c.type);
+        client.SetUsername(c.user);
+        client.SetPassword(c.password);
+        EXPECT_NO_THROW(client.ConnectAndLogIn()) << c.what;
+        client.CloseSession(false);
+        EXPECT_EQ(server.ReceivedBytes(), ClientBytes(c.script)) << c.what;
+    }
+}
+
+// Servers hold back the refusal of a wrong password: its answer may take three ordinary waits,
+// any other answer one.
+TEST(Pop3Session, OnlyTheSignInAnswerMayTakeLongerThanTheReadTimeOut) {
+    const Script late = {ServerStaysSilent(1s)};
+    const Script bearer = {ClientSends("CAPA"), ServerSays("+OK"), ServerSays("SASL XOAUTH2"),
+                           ServerSays(".")};
+    const struct {
+        const char* what;
+        TIdPOP3AuthenticationType type;
+        Script script;
+        std::u16string failure;
+    } cases[] = {
+        {"PASS refused late", patUserPass,
+         Join({kGreeting,
+               kCapaRefused,
+               {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p")},
+               late,
+               {ServerSays("-ERR [AUTH] Authentication failed.")}}),
+         u"Authentication failed.\r\n"},
+        {"AUTH's continuation late, then its answer", patSASL,
+         Join({kGreeting,
+               bearer,
+               {ClientSends("AUTH XOAUTH2")},
+               late,
+               {ServerSays("+ "), ClientSends("dXNlcj11AWF1dGg9QmVhcmVyIFQBAQ==")},
+               late,
+               {ServerSays("-ERR [SYS/TEMP] busy")}}),
+         u"busy\r\n"},
+        {"USER answered late", patUserPass, Join({kGreeting, kCapaRefused, {ClientSends("USER u")}, late}),
+         kReadTimedOut},
+        {"CAPA answered late", patUserPass, Join({kGreeting, {ClientSends("CAPA")}, late}), kReadTimedOut},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(c.script);
+        TIdPOP3 client;
+        AimClient(client, server.Port(), kShortReadTimeout);
+        client.SetAuthType(c.type);
+        client.SetBearerToken("T");
+        EXPECT_EQ(RunCheck(client).FailureMessage(), c.failure) << c.what;
+        EXPECT_EQ(server.ReceivedBytes(), ClientBytes(c.script)) << c.what;
+    }
+}
+
+// As the program waits: 5 s for each answer, 15 s for the sign-in's.
+TEST(Pop3Session, PasswordRefusedAfterSevenSecondsShowsTheRefusal) {
+    const Script script = Join({kGreeting,
+                                kCapaRefused,
+                                {ClientSends("USER u"), ServerSays("+OK"), ClientSends("PASS p"),
+                                 ServerStaysSilent(7s), ServerSays("-ERR [AUTH] Invalid login")}});
+    const ScriptedRun run = RunScripted(script, 5000);
+    EXPECT_TRUE(run.outcome.FailedWith<EIdReplyPOP3Error>()) << run.outcome.Describe();
+    EXPECT_EQ(run.outcome.FailureMessage(), u"Invalid login\r\n");
+    EXPECT_EQ(run.sent, ClientBytes(script));
+}
+
 // ---- Other ways to sign in ----
 
 TEST(Pop3Session, ApopSendsTheDigestOfTimeStampAndPassword) {

@@ -15,13 +15,15 @@
 
 #include "pop3/Pop3Client.h"
 
-// Host 127.0.0.1 and the given port, the program's time-outs (or a shorter read time-out) and
-// the credentials "u" and "p": for the POP3 and the IMAP client alike.
+// Host 127.0.0.1 and the given port, the program's time-outs (or a shorter read time-out, and
+// a sign-in wait shortened in the same proportion) and the credentials "u" and "p": for the
+// POP3 and the IMAP client alike.
 template <class Client> void AimClient(Client& client, uint16_t port, int32_t readTimeoutMs = 5000) {
     client.SetHost(u"127.0.0.1");
     client.SetPort(port);
     client.SetConnectTimeout(5000);
     client.SetReadTimeout(readTimeoutMs);
+    client.SetSignInReplyTimeout(3 * readTimeoutMs);
     client.SetUsername(u"u");
     client.SetPassword(u"p");
 }

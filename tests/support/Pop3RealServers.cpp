@@ -227,7 +227,7 @@ std::vector<std::string> DovecotServer::Configure() {
                   "state_dir = " + folder + "/state\n" + "log_path = " + folder + "/dovecot.log\n" +
                   "info_log_path = " + folder + "/dovecot.log\n" + "protocols = " + protocol + "\n" +
                   "listen = " + Addresses() + "\n" + "disable_plaintext_auth = no\n" + TlsSettings() +
-                  "auth_failure_delay = 0\n" + (options_.imap ? "auth_username_chars =\n" : "") +
+                  "auth_failure_delay = 0\n" + "auth_username_chars =\n" +
                   "mail_location = maildir:~/Maildir\n" + PassDb() +
                   "userdb {\n  driver = passwd-file\n  args = " + folder + "/passwd\n}\n" + "service " +
                   protocol + "-login {\n" + Listeners() + kept + "}\n" + "service " + protocol + " {\n" +
@@ -282,7 +282,8 @@ std::string DovecotServer::Users() const {
         return name + ":{PLAIN}" + password + ":" + std::to_string(MailUid()) + ":" +
                std::to_string(MailGid()) + "::" + home + "::\n";
     };
-    std::string users = line(UserName(), Password(), Home().string());
+    std::string users =
+        line(UserName(), Password(), Home().string()) + line(Utf8UserName, Utf8Password, Home().string());
     if (options_.imap) {
         std::string escaped;
         for (const char c : std::string(SpecialUserName))

@@ -128,6 +128,10 @@ public:
     // backslash and a non-ASCII letter (UTF-8), with Options::imap.
     static constexpr const char* SpecialUserName = "k\xc3\xa5\"l\\le";
     static constexpr const char* SpecialPassword = "p\"a\\s\xc3\xa5";
+    // A user whose name and password hold letters beyond ASCII (UTF-8), and the password a
+    // double quote and a backslash too; the same mailbox.
+    static constexpr const char* Utf8UserName = "\xc3\xa5sa";
+    static constexpr const char* Utf8Password = "k\xc3\xa5\"l\\le";
     // The implicit-TLS port (with Options::tls).
     uint16_t TlsPort() const { return tlsPort_; }
 

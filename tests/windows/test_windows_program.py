@@ -134,7 +134,8 @@ class LauncherTest(WineTestCase):
         settings = dict(complete_settings(closed_loopback_port()), PathToClient=windows_path(mail_program))
         run = self.start(desktop, settings)
 
-        desktop.wait_tip(lambda tip: tip.startswith(tip_for(0)), what="the first check")
+        desktop.wait_tip(lambda tip: tip.startswith("The mailbox could not be checked."),
+                         what="the first check")
         (left, top, right, bottom), _tip = desktop.program_icon()
         desktop.click_at((left + right) // 2, (top + bottom) // 2, double=True)
         started = mail_program + ".started"

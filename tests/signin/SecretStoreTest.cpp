@@ -1,7 +1,7 @@
 // The secret stores, run by private_secret_service.sh inside a private session bus whose Secret
 // Service is in one state per run (BG_SECRET_SERVICE): the token goes to the keyring where it
-// answers, to the owner-only file where there is none or it stays locked, and nowhere when it does
-// not answer.
+// answers (unlocked through its prompt where it is locked), to the owner-only file where there is
+// none or it stays locked, and nowhere when it does not answer.
 #include "signin/SecretStore.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +26,7 @@ struct KeyringCase {
 
 const KeyringCase Cases[] = {
     {"keyring", Keyring::Answered, false, false},      {"locked", Keyring::StayedLocked, true, false},
+    {"prompted", Keyring::Answered, false, false}, // unlocked through the prompt
     {"nodefault", Keyring::StayedLocked, true, false}, {"none", Keyring::Missing, true, false},
     {"nolibrary", Keyring::Missing, true, false},      {"stopped", Keyring::NoAnswer, false, true},
 };

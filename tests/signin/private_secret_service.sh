@@ -3,6 +3,8 @@
 # the Secret Service in one of these states:
 #   keyring    an unlocked gnome-keyring owns it
 #   locked     its default collection is locked, and no prompter can ask to unlock it
+#   prompted   its default collection is locked, and the prompter $BG_PROMPTER (AnsweringPrompter.cpp)
+#              answers the unlock prompt with the keyring's password
 #   nodefault  gnome-keyring runs without any collection (and no prompter to create one)
 #   stopped    gnome-keyring owns it but is stopped (SIGSTOP): nothing answers
 #   none       no Secret Service, and none can be started
@@ -40,6 +42,12 @@ dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile 2>/dev/null &
 pids+=($!)
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
 for _ in $(seq 100); do [ -S "$work/bus" ] && break; sleep 0.02; done
+if [ "$state" = prompted ]; then
+  "$BG_PROMPTER" </dev/null >"$work/prompter" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$work/prompter" ] && break; sleep 0.02; done
+  export GNOME_KEYRING_TEST_PROMPTER=$(cat "$work/prompter")
+fi
 secrets() { busctl --user call org.freedesktop.secrets /org/freedesktop/secrets org.freedesktop.Secret.Service "$@"; }
 if [ "$state" != none ]; then
   if [ "$state" = nodefault ]; then
@@ -58,7 +66,7 @@ if [ "$state" != none ]; then
     sleep 0.02
   done
   case $state in
-    locked) secrets Lock ao 1 /org/freedesktop/secrets/aliases/default >/dev/null ;;
+    locked | prompted) secrets Lock ao 1 /org/freedesktop/secrets/aliases/default >/dev/null ;;
     stopped) kill -STOP "$daemon" ;;
   esac
 fi

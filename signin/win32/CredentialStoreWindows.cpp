@@ -1,8 +1,8 @@
 // The refresh token in the Windows Credential Manager: generic credentials kept on this machine for this
 // user (they do not roam), their secrets the token's bytes. A credential holds at most 2560 bytes, less
 // than some providers' refresh tokens: a longer token goes on in further credentials named after the
-// entry, "<entry> (2)", "<entry> (3)" ..., each but the last one full. Each call is made on a thread
-// of its own and given up after SecretStoreCallLimit: a store that does not answer then costs
+// entry, "<entry> (2)", "<entry> (3)" ..., each but the last one full. The calls are made on a thread
+// of their own and given up after SecretStoreCallLimit: a store that does not answer then costs
 // seconds, and its late answer is dropped.
 #include "signin/SecretStore.h"
 
@@ -10,8 +10,11 @@
 
 #include <wincred.h>
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "base/WindowsText.h"
@@ -66,18 +69,51 @@ bool ErasePart(const std::u16string& name) {
     return false;
 }
 
-// Runs call on a thread of its own, waiting at most SecretStoreCallLimit for it; raises
+// The one thread that makes the Credential Manager's calls, in the order given, for every store of
+// the process: made once, it outlives a call that never returns (later calls then wait behind it).
+class CredentialThread {
+public:
+    static void Post(std::function<void()> call) {
+        static CredentialThread* const thread = new CredentialThread; // never destroyed: it may be stuck
+        {
+            std::lock_guard<std::mutex> lock(thread->mutex_);
+            thread->calls_.push_back(std::move(call));
+        }
+        thread->wake_.notify_one();
+    }
+
+private:
+    CredentialThread() {
+        std::thread([this] { Serve(); }).detach();
+    }
+    void Serve() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return !calls_.empty(); });
+            std::function<void()> call = std::move(calls_.front());
+            calls_.pop_front();
+            lock.unlock();
+            call();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> calls_;
+};
+
+// Runs call on the credential thread, waiting at most SecretStoreCallLimit for it; raises
 // ESecretStoreNoAnswer after that, and what the call raised.
 template <class Result> Result WithinLimit(std::function<Result()> call) {
     auto promise = std::make_shared<std::promise<Result>>();
     std::future<Result> future = promise->get_future();
-    std::thread([promise, call = std::move(call)] {
+    CredentialThread::Post([promise, call = std::move(call)] {
         try {
             promise->set_value(call());
         } catch (...) {
             promise->set_exception(std::current_exception());
         }
-    }).detach();
+    });
     if (future.wait_for(SecretStoreCallLimit) != std::future_status::ready)
         throw ESecretStoreNoAnswer(std::string_view("The Credential Manager did not answer."));
     return future.get();

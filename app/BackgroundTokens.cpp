@@ -79,6 +79,8 @@ void BackgroundTokens::StartNext() {
                 Report& report;
                 ~Take() {
                     report.signInNeeded = held.store->SignInNeeded();
+                    report.cause = held.store->Cause();
+                    report.refusal = held.store->Refusal();
                     report.keyring = held.keyring->State();
                     report.where = held.keyring->Where();
                 }

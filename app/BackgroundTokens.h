@@ -20,6 +20,8 @@ public:
     struct Report {
         std::optional<bool> stored; // a refresh token is stored; none until a piece has found out
         bool signInNeeded = false;
+        SignInCause cause = SignInCause::None;
+        std::u16string refusal; // the provider's, when the cause is Refused
         KeyringOrFile::Keyring keyring = KeyringOrFile::Keyring::Untried;
         std::u16string where;
     };

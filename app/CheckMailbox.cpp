@@ -21,6 +21,8 @@ namespace {
 
 constexpr int32_t CheckTimeoutMs = 5000;
 constexpr int32_t DefaultPOP3Port = 110;
+// Beyond the server's least time between sign-ins: its clock may count in whole seconds.
+constexpr std::chrono::seconds LoginDelayMargin{1};
 
 std::u16string MessageCountTip(int32_t count, TUiLanguage language) {
     if (count == 0)
@@ -65,6 +67,19 @@ std::u16string CurrentErrorMessageOnOneLine() {
     return folded.empty() ? whenEmpty : folded;
 }
 
+// The exception being handled is the server's refusal of a sign-in too soon after the last one
+// (which this program may not have seen: it started since), from a server that said how long
+// it wants between them.
+bool RefusedAsTooSoon(TIdPOP3& client) {
+    try {
+        throw;
+    } catch (const EIdReplyPOP3Error&) {
+        return client.LoginDelay() && SameTextAscii(client.LastReply().EnhancedCode(), u"[LOGIN-DELAY]");
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 void TfrmMain::CheckMailbox() {
@@ -74,9 +89,46 @@ void TfrmMain::CheckMailbox() {
         WatchMain->CountNow();
         return;
     }
+    if (Protocol() == mpPOP3 && PutOffForLoginDelay())
+        return;
     if (SignInKind() == siOAuth)
         return CheckWithAccessToken(false);
-    ShowCheckOutcome(Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3());
+    const CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
+    if (outcome.tooSoon && PutOffForLoginDelay())
+        return;
+    ShowCheckOutcome(outcome);
+}
+
+std::u16string TfrmMain::Pop3SignInKey() const {
+    return txtPOP3Server.Text() + u"\n" + txtPort.Text() + u"\n" + txtUserName.Text();
+}
+
+void TfrmMain::NotePop3SignIn() {
+    const std::optional<std::chrono::seconds> delay = POP3Main->LoginDelay();
+    if (delay && delay->count() > 0)
+        lastPop3SignIn_ = Pop3SignIn{std::chrono::steady_clock::now(), *delay, Pop3SignInKey()};
+    else
+        lastPop3SignIn_.reset();
+}
+
+// The tray keeps the last count meanwhile: the check has not failed, it waits its turn.
+bool TfrmMain::PutOffForLoginDelay() {
+    if (!lastPop3SignIn_ || lastPop3SignIn_->key != Pop3SignInKey())
+        return false;
+    const auto due = lastPop3SignIn_->at + lastPop3SignIn_->delay + LoginDelayMargin;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return false;
+    TimerLoginDelay.SetEnabled(false);
+    TimerLoginDelay.SetOnTimer(MethodEvent(this, &TfrmMain::TimerLoginDelayTimer));
+    TimerLoginDelay.SetInterval(static_cast<uint32_t>(left.count()));
+    TimerLoginDelay.SetEnabled(true);
+    return true;
+}
+
+void TfrmMain::TimerLoginDelayTimer(TObject*) {
+    TimerLoginDelay.SetEnabled(false);
+    CheckMailbox();
 }
 
 // "CloseSession" after the count; after a failure, only while the connection is still open. An
@@ -99,11 +151,16 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
             POP3Main->SetAuthType(token.empty() ? patUserPass : patSASL);
             POP3Main->SetBearerToken(token);
             POP3Main->ConnectAndLogIn();
+            NotePop3SignIn();
         });
         outcome.count = POP3Main->QueryMessageCount();
         outcome.newHeaders = NewPop3Headers(*outcome.count);
         POP3Main->CloseSession(true);
     } catch (...) {
+        if (!outcome.count && RefusedAsTooSoon(*POP3Main)) {
+            NotePop3SignIn();
+            outcome.tooSoon = true;
+        }
         if (!outcome.count)
             outcome.failure = CurrentErrorMessageOnOneLine();
         if (POP3Main->TcpConnectionIsOpen()) {
@@ -139,7 +196,9 @@ std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFir
     try {
         if (examineFirst)
             IMAPMain->ExamineInbox();
-        return IMAPMain->RetrieveNewHeaders(NoticeNamesMost);
+        const int64_t arrived = int64_t{count} - LastMessageCount;
+        return IMAPMain->RetrieveNewHeaders(
+            count, static_cast<int32_t>(std::min<int64_t>(arrived, INT32_MAX)), NoticeNamesMost);
     } catch (...) {
         return {}; // a connection the failure left out of step is closed already
     }

@@ -147,6 +147,9 @@ void TfrmMain::cmbProtocolChange(TObject*) {
         txtPort.SetText(now.plain);
     else if (txtPort.Text() == before.tls)
         txtPort.SetText(now.tls);
+    // A provider's server and scope differ by protocol.
+    if (cbOAuth.Checked())
+        FillInPreset();
 }
 
 TMailProtocol TfrmMain::Protocol() const {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: settings window, owner of the tray icon, the timer and the POP3 client.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -95,6 +96,8 @@ public:
     TLabel lblTokenPlace{this};
     // Polls the redirect listener while a sign-in waits for the browser.
     TTimer TimerSignIn;
+    // Once: the check put off until the POP3 server's least time between sign-ins has passed.
+    TTimer TimerLoginDelay;
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -123,6 +126,7 @@ public:
     void btnSignInClick(TObject* sender);
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
+    void TimerLoginDelayTimer(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
@@ -140,6 +144,8 @@ public:
     TOAuthProvider OAuthProvider() const;
     // The sign-in as the group describes it: the provider's preset or the custom addresses.
     OAuthClient CurrentOAuthClient() const;
+    // The shown provider's preset for the shown protocol; nothing for a custom provider.
+    std::optional<OAuthProviderConfig> ShownPreset() const;
     // The tokens of the current settings, made anew when they changed (which gives up a sign-in
     // still waiting, and drops the reports of the old tokens' work).
     BackgroundTokens& Tokens();
@@ -181,6 +187,7 @@ private:
     void StoreSignInSettings();
     // Enables the group's fields that the way of signing in and the provider use.
     void ApplySignInMode();
+    void FillInPreset();
     void ShowSignInState();
     // Starts a sign-in in the browser; a failure to start is shown as the sign-in's failure.
     void StartSignIn();
@@ -207,8 +214,16 @@ private:
         std::optional<int32_t> count;        // none when the check failed before the count arrived
         std::u16string failure;              // the error that ended it then, on one line
         std::vector<std::string> newHeaders; // of the newest new messages, for the notice
+        bool tooSoon = false;                // refused as too soon after the last sign-in
     };
     CheckOutcome CheckWithPop3();
+    // The server, port and user of the POP3 sign-ins, as the boxes hold them.
+    std::u16string Pop3SignInKey() const;
+    // Notes a POP3 sign-in now, with the least time its server wants before the next one.
+    void NotePop3SignIn();
+    // While that time has not passed since the last sign-in to the same server and user, puts
+    // the check off on TimerLoginDelay until it has, and says so.
+    bool PutOffForLoginDelay();
     // The headers of the newest new messages, fetched in the check's session when the count
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
@@ -250,6 +265,13 @@ private:
     std::u16string signInError_;
     // The way of signing in the settings file holds.
     TSignInKind storedSignInKind_ = siPassword;
+    // The last POP3 sign-in to a server that announced a least time between sign-ins.
+    struct Pop3SignIn {
+        std::chrono::steady_clock::time_point at;
+        std::chrono::seconds delay;
+        std::u16string key;
+    };
+    std::optional<Pop3SignIn> lastPop3SignIn_;
 };
 
 extern TfrmMain* frmMain;

@@ -4,9 +4,9 @@
 #include "app/Main.h"
 #include "app/MainTexts.h"
 #include "base/Integers.h"
+#include "shell/Launch.h"
 #include "toolz/INIToolz.h"
 #include "toolz/SettingsLocation.h"
-#include "toolz/ShellToolz.h"
 #include "toolz/Toolz.h"
 #include "transport/BearerSasl.h"
 
@@ -35,14 +35,16 @@ std::u16string SettingsFolder() {
 }
 
 // The failure of a piece of token work, in the words the tip shows.
-std::u16string TokenFailureText(std::exception_ptr failure, bool signInNeeded, TUiLanguage language) {
+std::u16string TokenFailureText(std::exception_ptr failure, const BackgroundTokens::Report& report,
+                                TUiLanguage language) {
     try {
         std::rethrow_exception(failure);
     } catch (const ESecretStoreNoAnswer&) {
         return KeyringNoAnswerText(language);
     } catch (const Exception& error) {
         // No refresh token, or the provider refused it: only the user can mend that.
-        return signInNeeded ? SignInAgainText(language) : error.Message();
+        return report.signInNeeded ? SignInAgainText(language, report.cause, report.refusal)
+                                   : error.Message();
     } catch (...) {
         return u"unexpected error";
     }
@@ -55,10 +57,31 @@ TOAuthProvider TfrmMain::OAuthProvider() const {
     return index == opGoogle ? opGoogle : index == opCustom ? opCustom : opMicrosoft;
 }
 
+std::optional<OAuthProviderConfig> TfrmMain::ShownPreset() const {
+    return ProviderPreset(ProviderNames[OAuthProvider()],
+                          Protocol() == mpIMAP ? MailboxProtocol::Imap : MailboxProtocol::Pop3);
+}
+
+// The shown preset's server, port and TLS for the shown protocol, where the server box is empty or
+// holds what a preset fills in (of any provider or protocol): the user's own server stays, and so
+// does a port of the user's own.
+void TfrmMain::FillInPreset() {
+    const auto preset = ShownPreset();
+    const std::u16string server = txtPOP3Server.Text();
+    if (!preset || !(server.empty() || IsPresetServer(server)))
+        return;
+    txtPOP3Server.SetText(preset->Server);
+    const std::u16string port = txtPort.Text();
+    if (port.empty() || port == u"110" || port == u"143" || port == u"995" || port == u"993")
+        txtPort.SetText(IntToText(preset->Port));
+    if (!cbTLS.Checked())
+        cbTLS.SetChecked(true);
+}
+
 OAuthClient TfrmMain::CurrentOAuthClient() const {
     OAuthClient client;
     const TOAuthProvider provider = OAuthProvider();
-    if (auto preset = ProviderPreset(ProviderNames[provider])) {
+    if (auto preset = ShownPreset()) {
         client.Provider = *preset;
     } else {
         client.Provider.AuthorizeUrl = TextToUtf8(txtOAuthAuthorizeUrl.Text());
@@ -93,18 +116,13 @@ BackgroundTokens& TfrmMain::Tokens() {
 }
 
 void TfrmMain::cbOAuthClick(TObject*) {
+    if (cbOAuth.Checked() && !loadingSettings_)
+        FillInPreset();
     ApplySignInMode();
 }
 
 void TfrmMain::cmbOAuthProviderChange(TObject*) {
-    if (auto preset = ProviderPreset(ProviderNames[OAuthProvider()])) {
-        if (txtPOP3Server.Text().empty())
-            txtPOP3Server.SetText(preset->Server);
-        if (txtPort.Text().empty() || txtPort.Text() == u"110")
-            txtPort.SetText(IntToText(preset->Port));
-        if (!cbTLS.Checked())
-            cbTLS.SetChecked(true);
-    }
+    FillInPreset();
     ApplySignInMode();
 }
 
@@ -133,7 +151,7 @@ void TfrmMain::TimerSignInTimer(TObject*) {
     Tokens().ExchangeCode(grant.Code, grant.RedirectUri, grant.Verifier, [this](std::exception_ptr failure) {
         if (!signIn_)
             return;
-        signIn_->Exchanged(failure ? std::optional(TokenFailureText(failure, false, CurrentUiLanguage()))
+        signIn_->Exchanged(failure ? std::optional(TokenFailureText(failure, {}, CurrentUiLanguage()))
                                    : std::nullopt);
         SignInEnded();
     });
@@ -151,16 +169,21 @@ void TfrmMain::SignInEnded() {
 
 void TfrmMain::StartSignIn() {
     const TUiLanguage language = CurrentUiLanguage();
-    signIn_ = std::make_unique<OAuthSignIn>(Tokens().Client(),
-                                            [](const std::string& url) { ShellOpen(Utf8ToText(url)); });
+    signIn_ = std::make_unique<OAuthSignIn>(
+        Tokens().Client(), [](const std::string& url) { return ShellOpenDocument(Utf8ToText(url)); });
     signInError_.clear();
     try {
         signIn_->Start(TextToUtf8(txtUserName.Text()), SignInPages(language));
-        TimerSignIn.SetEnabled(true);
+        if (signIn_->Current() == OAuthSignIn::State::Failed)
+            signInError_ = signIn_->Reason();
+        else
+            TimerSignIn.SetEnabled(true);
     } catch (const Exception& failure) {
         signInError_ = failure.Message();
     }
     ShowSignInState();
+    if (!signInError_.empty() && !Visible())
+        ShowTrayState(LastMessageCount);
 }
 
 void TfrmMain::EraseStoredTokens() {
@@ -178,7 +201,7 @@ void TfrmMain::SignInOrCheck() {
             return;
         if (failure) {
             // The keyring did not answer: a new sign-in would keep a second token elsewhere.
-            ShowCheckOutcome({std::nullopt, TokenFailureText(failure, false, CurrentUiLanguage()), {}});
+            ShowCheckOutcome({std::nullopt, TokenFailureText(failure, {}, CurrentUiLanguage()), {}});
             ShowSignInState();
         } else if (tokens_->Last().stored == false) {
             StartSignIn();
@@ -222,7 +245,9 @@ void TfrmMain::ShowSignInState() {
     else if (last.stored)
         state = *last.stored ? ssSignedIn : ssSignedOut;
     const bool known = last.stored || state != ssSignedOut;
-    lblSignInState.SetCaption(known ? SignInStateText(language, state, signInError_) : u"");
+    const std::u16string detail =
+        state == ssSignInAgain ? SignInAgainReason(language, last.cause, last.refusal) : signInError_;
+    lblSignInState.SetCaption(known ? SignInStateText(language, state, detail) : u"");
     using Keyring = KeyringOrFile::Keyring;
     std::u16string place;
     if (last.keyring == Keyring::NoAnswer)
@@ -248,8 +273,10 @@ void TfrmMain::LoadSignInSettings() {
     loadText(txtOAuthAuthorizeUrl, u"OAuthAuthorizeUrl");
     loadText(txtOAuthTokenUrl, u"OAuthTokenUrl");
     loadText(txtOAuthScope, u"OAuthScope");
+    loadingSettings_ = true; // the file's server and port stay as they are
     cbOAuth.SetChecked(IntegerFromText(ReadIniString(SettingsSection, u"SignIn", u""), siPassword) ==
                        siOAuth);
+    loadingSettings_ = false;
     ApplySignInMode();
 }
 
@@ -280,20 +307,20 @@ void TfrmMain::CheckWithAccessToken(bool afterRejection) {
                 return;
             if (failure)
                 return ShowCheckOutcome(
-                    {std::nullopt,
-                     TokenFailureText(failure, tokens_->Last().signInNeeded, CurrentUiLanguage()),
-                     {}});
+                    {std::nullopt, TokenFailureText(failure, tokens_->Last(), CurrentUiLanguage()), {}});
             checkToken_ = std::move(token);
             tokenRejected_ = false;
-            CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
+            const CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
             checkToken_.clear();
+            if (outcome.tooSoon && PutOffForLoginDelay())
+                return;
             if (!tokenRejected_)
                 return ShowCheckOutcome(outcome);
             if (!afterRejection)
                 return CheckWithAccessToken(true); // a fresh token, tried once
             // A fresh token refused as well: nothing is asked of the provider until the user signs in.
             tokens_->RejectedAgain([this](std::exception_ptr) { ShowSignInState(); });
-            ShowCheckOutcome({std::nullopt, SignInAgainText(CurrentUiLanguage()), {}});
+            ShowCheckOutcome({std::nullopt, SignInAgainText(CurrentUiLanguage(), SignInCause::Rejected), {}});
         });
 }
 

@@ -70,7 +70,7 @@ std::u16string SignInStateText(TUiLanguage language, TSignInState state, const s
     case ssSignedIn:
         return PickLanguageText(language, u"Inloggad.", u"Signed in.");
     case ssSignInAgain:
-        return PickLanguageText(language, u"Logga in p\u00e5 nytt.", u"Sign in again.");
+        return PickLanguageText(language, u"Logga in p\u00e5 nytt", u"Sign in again") + failure + u".";
     case ssFailed:
         return SignInFailedLine(language, failure);
     default:
@@ -105,9 +105,32 @@ std::u16string SignInFailedLine(TUiLanguage language, const std::u16string& reas
     return PickLanguageText(language, u"Inloggningen misslyckades: ", u"Sign-in failed: ") + reason;
 }
 
-std::u16string SignInAgainText(TUiLanguage language) {
-    return PickLanguageText(language, u"Logga in p\u00e5 nytt (Inst\u00e4llningar, Logga in\u2026).",
-                            u"Sign in again (Settings, Sign in\u2026).");
+// Short: the tip holds 127 characters.
+std::u16string SignInAgainReason(TUiLanguage language, SignInCause cause, const std::u16string& refusal) {
+    switch (cause) {
+    case SignInCause::OtherScope:
+        return PickLanguageText(language, u": inloggad f\u00f6r en annan beh\u00f6righet (scope)",
+                                u": signed in for another permission (scope)");
+    case SignInCause::OtherIssuer:
+        return PickLanguageText(language, u": inloggad p\u00e5 en annan adress eller klient",
+                                u": signed in at another address or client");
+    case SignInCause::Unbound:
+        return PickLanguageText(language, u": inloggad med en \u00e4ldre version",
+                                u": signed in with an older version");
+    case SignInCause::Refused:
+        return u": " + refusal; // the provider's code first
+    case SignInCause::Rejected:
+        return PickLanguageText(language, u": e-postservern avvisade token",
+                                u": the mail server refused the token");
+    default:
+        return u"";
+    }
+}
+
+std::u16string SignInAgainText(TUiLanguage language, SignInCause cause, const std::u16string& refusal) {
+    return PickLanguageText(language, u"Logga in p\u00e5 nytt (Inst\u00e4llningar, Logga in\u2026)",
+                            u"Sign in again (Settings, Sign in\u2026)") +
+           SignInAgainReason(language, cause, refusal) + u".";
 }
 
 std::u16string SignInNeedsTlsText(TUiLanguage language) {

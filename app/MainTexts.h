@@ -5,6 +5,7 @@
 #include <string>
 
 #include "signin/RedirectListener.h"
+#include "signin/TokenStore.h"
 #include "toolz/Toolz.h"
 
 // The caption of the path label: the web-address text in WWW mode, else the program-path text.
@@ -16,6 +17,8 @@ std::u16string AboutCreditLine(TUiLanguage language);
 
 // The sign-in group's state line.
 enum TSignInState : uint8_t { ssSignedOut, ssWaiting, ssSignedIn, ssSignInAgain, ssFailed };
+// failure: the failed sign-in's reason (ssFailed), or the sentence of SignInAgainReason
+// (ssSignInAgain).
 std::u16string SignInStateText(TUiLanguage language, TSignInState state, const std::u16string& failure);
 // The keyring did not answer in time (the window and the tip).
 std::u16string KeyringNoAnswerText(TUiLanguage language);
@@ -27,6 +30,10 @@ std::u16string TokenPlaceText(TUiLanguage language, const std::u16string& where)
 RedirectPages SignInPages(TUiLanguage language);
 // The tip's line after a failed sign-in in the browser.
 std::u16string SignInFailedLine(TUiLanguage language, const std::u16string& reason);
-// The check's failures with OAuth sign-in.
-std::u16string SignInAgainText(TUiLanguage language);
+// Why the user has to sign in again, to follow "Sign in again" (": the mail server refused the
+// token"); empty for no particular reason. refusal: the provider's words (SignInCause::Refused).
+std::u16string SignInAgainReason(TUiLanguage language, SignInCause cause, const std::u16string& refusal);
+// The check's failures with OAuth sign-in: "Sign in again (Settings, Sign in…)", the reason, ".".
+std::u16string SignInAgainText(TUiLanguage language, SignInCause cause = SignInCause::None,
+                               const std::u16string& refusal = u"");
 std::u16string SignInNeedsTlsText(TUiLanguage language);

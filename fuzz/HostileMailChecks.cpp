@@ -55,10 +55,10 @@ void TakeNewHeaders(TIdPOP3& pop3, int32_t count) {
 }
 
 // The same for IMAP: a failure there has closed a connection it left out of step.
-void TakeNewHeaders(ImapClient& imap) {
+void TakeNewHeaders(ImapClient& imap, int32_t count) {
     try {
         imap.ExamineInbox();
-        imap.RetrieveNewHeaders(NoticeHeadersMost);
+        imap.RetrieveNewHeaders(count, count, NoticeHeadersMost);
     } catch (const Exception&) {
     }
 }
@@ -124,8 +124,8 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
                 return WatchOnce(imap);
             imap.ConnectAndLogIn();
             ExpectTlsAsRequired(imap);
-            if (imap.QueryUnseenCount() > 0 && notifies)
-                TakeNewHeaders(imap);
+            if (const int32_t count = imap.QueryUnseenCount(); count > 0 && notifies)
+                TakeNewHeaders(imap, count);
             imap.CloseSession();
         };
         // The watch's exchanges after IDLE have a session limit of their own.

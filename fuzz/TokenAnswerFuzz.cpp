@@ -1,5 +1,5 @@
 // The token endpoint's answer, any status with any body: it gives a token fit for use (a 200, a
-// non-empty access token, no control characters in either token, a lifetime the clock can take)
+// bearer access token, no control characters in either token, a lifetime the clock can take)
 // or raises one of the sign-in's two errors. Any bytes, form-encoded, parse back as they were.
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string body = input.ConsumeRemainingBytesAsString();
     try {
         const TokenAnswer answer = ReadTokenAnswer(status, body);
+        RequireBearerToken(answer);
         FUZZ_CHECK(status == 200, "a token from HTTP " + std::to_string(status));
         FUZZ_CHECK(!answer.AccessToken.empty() && !HasControlByte(answer.AccessToken) &&
                        !HasControlByte(answer.RefreshToken),

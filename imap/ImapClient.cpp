@@ -514,7 +514,7 @@ bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
     return true;
 }
 
-std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t most) {
+std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
     searchUids_.clear();
     searchingUids_ = true;
     try {
@@ -526,8 +526,11 @@ std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t most) {
     searchingUids_ = false;
     std::vector<uint32_t> uids = std::move(searchUids_);
     std::sort(uids.begin(), uids.end());
+    // UIDs grow with arrival: those beyond the count came after it, and wait for the next count.
+    uids.resize(std::min(uids.size(), static_cast<size_t>(std::max(count, 0))));
+    const int32_t wanted = std::min(arrived, most);
     std::vector<uint32_t> newest;
-    for (auto uid = uids.rbegin(); uid != uids.rend() && static_cast<int32_t>(newest.size()) < most; ++uid)
+    for (auto uid = uids.rbegin(); uid != uids.rend() && static_cast<int32_t>(newest.size()) < wanted; ++uid)
         if (!seenUnseenUids_.contains(*uid))
             newest.push_back(*uid);
     seenUnseenUids_ = std::set<uint32_t>(uids.begin(), uids.end());
@@ -539,7 +542,8 @@ std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t most) {
     fetchedHeaders_.clear();
     fetchingHeaders_ = true;
     try {
-        RunCommand("UID FETCH " + set + " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])");
+        RunCommand("UID FETCH " + set + " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0." +
+                   std::to_string(HeaderByteLimit) + ">)");
     } catch (...) {
         fetchingHeaders_ = false;
         throw;

@@ -100,11 +100,14 @@ public:
     void StopIdle();
     bool Idling() const { return idling_; }
     // In the selected mailbox: the From and Subject header lines (as the server sends them, at
-    // most HeaderByteLimit bytes each) of up to `most` of the newest unseen messages that the
-    // previous call did not see, newest first. "UID SEARCH UNSEEN", then, when any are new,
-    // "UID FETCH <uids> (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)])", which leaves \Seen as it
-    // is. Raises as CountUnseenInSelected does.
-    virtual std::vector<std::string> RetrieveNewHeaders(int32_t most);
+    // most HeaderByteLimit bytes each) of up to `most` of the `arrived` newest unseen messages
+    // that the previous call did not see, newest first, among the `count` unseen ones counted
+    // before (the lowest UIDs; higher ones came later and count as seen only once counted).
+    // "UID SEARCH UNSEEN", then, when any are new, "UID FETCH <uids>
+    // (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0.16384>)", which leaves \Seen as it is and
+    // bounds what the server sends; a message whose FETCH lacks its UID or header is left out.
+    // Raises as CountUnseenInSelected does.
+    virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // Leaves IDLE when idling, sends "LOGOUT" (its "* BYE" expected) and closes the connection
     // in any case; a failure of the goodbye is raised after the close. Nothing is sent when
     // the connection is closed already.

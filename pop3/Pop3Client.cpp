@@ -246,8 +246,10 @@ void TIdPOP3::SignInWithBearerToken() {
     const std::u16string code = IssueCommand(response, {}, weAscii);
     if (code == kOK)
         return;
-    // The server could not check the token just now: no verdict on the token itself.
-    if (LastReply().EnhancedCode() == u"[SYS/TEMP]")
+    // The server could not check the token just now, or would not sign in anyone just now (too
+    // soon after the last sign-in, the mailbox in use): no verdict on the token itself.
+    const std::u16string& enhanced = LastReply().EnhancedCode();
+    if (enhanced == u"[SYS/TEMP]" || enhanced == u"[LOGIN-DELAY]" || enhanced == u"[IN-USE]")
         LastReply().RaiseReplyFailure();
     std::u16string challenge;
     if (code == u"+") {
@@ -305,20 +307,40 @@ std::optional<std::vector<std::pair<int32_t, std::u16string>>> TIdPOP3::QueryUni
 std::optional<std::string> TIdPOP3::RetrieveHeader(int32_t number) {
     if (IssueCommand(u"TOP " + IntToText(number) + u" 0", {}, weAscii) != kOK)
         return std::nullopt;
-    // Read line by line, so a header past the limit costs no memory beyond it.
+    // A line beyond the line length comes in pieces, so that the answer is still read to its
+    // end and the session stays in step; such a header is not used.
+    const TIdMaxLineAction kept = IOHandler()->MaxLineAction();
+    IOHandler()->SetMaxLineAction(maSplit);
+    try {
+        std::string header = ReadHeaderLines();
+        IOHandler()->SetMaxLineAction(kept);
+        return header;
+    } catch (...) {
+        IOHandler()->SetMaxLineAction(kept);
+        throw;
+    }
+}
+
+// Line by line, so a header past the limit costs no memory beyond it.
+std::string TIdPOP3::ReadHeaderLines() {
     std::string header;
+    bool whole = true;
+    bool continued = false; // the piece before was cut at the line length
     for (int32_t lines = 0;; ++lines) {
         std::u16string line = IOHandler()->ReadLine(weRaw8);
         if (IOHandler()->LineTimedOut())
             throw EIdReadTimeout(RSReadTimeout);
-        if (line == u".")
-            return header;
+        if (line == u"." && !continued)
+            return whole ? header : std::string();
         if (maxCapturedLines_ > 0 && lines >= maxCapturedLines_)
             throw EIdMaxCaptureLineExceeded(RSMaximumNumberOfCaptureLineExceeded);
-        const size_t from = line.starts_with(u"..") ? 1 : 0;
+        const bool cut = IOHandler()->LineSplit();
+        whole = whole && !cut;
+        const size_t from = !continued && line.starts_with(u"..") ? 1 : 0;
+        continued = cut;
         for (size_t i = from; i < line.size() && header.size() < HeaderByteLimit; ++i)
             header += static_cast<char>(line[i]);
-        if (header.size() + 2 <= HeaderByteLimit)
+        if (!cut && header.size() + 2 <= HeaderByteLimit)
             header += "\r\n";
     }
 }
@@ -326,7 +348,9 @@ std::optional<std::string> TIdPOP3::RetrieveHeader(int32_t number) {
 std::vector<std::string> TIdPOP3::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
     std::vector<int32_t> newest; // message numbers, newest first
     const int32_t wanted = std::min(arrived, most);
-    if (const auto ids = QueryUniqueIds()) {
+    if (auto ids = QueryUniqueIds()) {
+        // Messages beyond STAT's count came after it: neither counted nor listed, nor seen yet.
+        std::erase_if(*ids, [count](const auto& id) { return id.first > count; });
         for (auto id = ids->rbegin(); id != ids->rend() && static_cast<int32_t>(newest.size()) < wanted; ++id)
             if (!seenUniqueIds_.contains(id->second))
                 newest.push_back(id->first);
@@ -338,11 +362,15 @@ std::vector<std::string> TIdPOP3::RetrieveNewHeaders(int32_t count, int32_t arri
             newest.push_back(number);
     }
     std::vector<std::string> headers;
+    bool anyAnswered = false;
     for (int32_t number : newest) {
         std::optional<std::string> header = RetrieveHeader(number);
-        if (!header)
+        // The first refusal means the server has no TOP; a later one spares that message only.
+        if (!header && !anyAnswered)
             break;
-        headers.push_back(std::move(*header));
+        anyAnswered = true;
+        if (header && !header->empty())
+            headers.push_back(std::move(*header));
     }
     return headers;
 }

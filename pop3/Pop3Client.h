@@ -112,7 +112,8 @@ public:
     // that), the "+ " continuation answered with the initial response; a failure challenge ("+ "
     // and base64 JSON) is answered with an empty line and raises EBearerTokenRejected with the
     // server's "-ERR" text, as does an "-ERR" to the response (but "-ERR [SYS/TEMP]", the server's
-    // own failure, raises EIdReplyPOP3Error). patSASL without a token raises
+    // own failure, and "[LOGIN-DELAY]" and "[IN-USE]", which refuse any sign-in just now, raise
+    // EIdReplyPOP3Error). patSASL without a token raises
     // EIdSASLMechNeeded; a refused AUTH command raises EIdReplyPOP3Error. A refusal raises
     // EIdReplyPOP3Error. The answer to PASS, APOP, AUTH and its response may take up to
     // SignInReplyTimeout. A user name or password with a line break raises
@@ -129,14 +130,17 @@ public:
     // errors and EIdMaxCaptureLineExceeded beyond MaxCapturedLines lines.
     std::optional<std::vector<std::pair<int32_t, std::u16string>>> QueryUniqueIds();
     // "TOP <number> 0": the message's header lines, dot-unstuffed and each ended by CR LF, the
-    // bytes as sent, at most HeaderByteLimit of them; nothing when the server refuses (it has
-    // no TOP). Raises the read errors and EIdMaxCaptureLineExceeded.
+    // bytes as sent, at most HeaderByteLimit of them; empty when a line of it runs beyond the
+    // line length (the answer is still read to its end); nothing when the server refuses.
+    // Raises the read errors and EIdMaxCaptureLineExceeded.
     std::optional<std::string> RetrieveHeader(int32_t number);
     // The headers (as RetrieveHeader gives them) of up to `most` of the `arrived` messages that
-    // came since the previous call, newest first. New are the messages whose "UIDL" id the
-    // previous call did not see (the ids of this call count as seen afterwards), or, from a server without
-    // UIDL, the highest-numbered `arrived` of the `count` messages. Stops at the first "TOP"
-    // the server refuses. Raises what QueryUniqueIds and RetrieveHeader raise.
+    // came since the previous call, newest first, among the `count` that "STAT" gave. New are
+    // the messages whose "UIDL" id the previous call did not see (the ids of this call up to
+    // `count` count as seen afterwards), or, from a server without UIDL, the highest-numbered
+    // `arrived` of the `count` messages. A header that cannot be read is left out; the first
+    // "TOP" refused before any was answered ends the fetch (the server has no TOP), a later one
+    // leaves out that message. Raises what QueryUniqueIds and RetrieveHeader raise.
     virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be
     // answered "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list
@@ -158,6 +162,9 @@ private:
     void SignInWithApop();
     void SignInWithBearerToken();
     void AnnounceUtf8();
+    // The lines of TOP's answer up to its final ".": the header, or empty when it has a line cut
+    // at the line length.
+    std::string ReadHeaderLines();
     // Takes LOGIN-DELAY from the capability list just read.
     void TakeLoginDelay();
     // The mechanisms of CAPA's "SASL" line.

@@ -8,22 +8,57 @@
 #include "base/Text.h"
 #include "signin/SignInErrors.h"
 
-std::optional<OAuthProviderConfig> ProviderPreset(std::u16string_view name) {
-    if (SameTextAscii(name, u"microsoft"))
-        return OAuthProviderConfig{"https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
-                                   "https://login.microsoftonline.com/common/oauth2/v2.0/token",
-                                   "https://outlook.office.com/POP.AccessAsUser.All offline_access",
-                                   "",
-                                   u"outlook.office365.com",
-                                   995};
-    if (SameTextAscii(name, u"google"))
-        return OAuthProviderConfig{"https://accounts.google.com/o/oauth2/v2/auth",
-                                   "https://oauth2.googleapis.com/token",
-                                   "https://mail.google.com/",
-                                   "&access_type=offline&prompt=consent",
-                                   u"pop.gmail.com",
-                                   995};
+namespace {
+
+// What a preset fills in for one protocol.
+struct PresetMailbox {
+    const char16_t* Server;
+    uint16_t Port;
+    const char* Scope;
+};
+
+struct Preset {
+    std::u16string_view Name;
+    const char* AuthorizeUrl;
+    const char* TokenUrl;
+    const char* ExtraAuthorizeQuery;
+    PresetMailbox ByProtocol[2]; // by MailboxProtocol
+};
+
+const Preset Presets[] = {
+    {u"microsoft",
+     "https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
+     "https://login.microsoftonline.com/common/oauth2/v2.0/token",
+     "",
+     {{u"outlook.office365.com", 995, "https://outlook.office.com/POP.AccessAsUser.All offline_access"},
+      {u"outlook.office365.com", 993, "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"}}},
+    {u"google",
+     "https://accounts.google.com/o/oauth2/v2/auth",
+     "https://oauth2.googleapis.com/token",
+     "&access_type=offline&prompt=consent",
+     {{u"pop.gmail.com", 995, "https://mail.google.com/"},
+      {u"imap.gmail.com", 993, "https://mail.google.com/"}}},
+};
+
+} // namespace
+
+std::optional<OAuthProviderConfig> ProviderPreset(std::u16string_view name, MailboxProtocol protocol) {
+    for (const Preset& preset : Presets) {
+        if (!SameTextAscii(name, preset.Name))
+            continue;
+        const PresetMailbox& mailbox = preset.ByProtocol[static_cast<size_t>(protocol)];
+        return OAuthProviderConfig{preset.AuthorizeUrl,        preset.TokenUrl, mailbox.Scope,
+                                   preset.ExtraAuthorizeQuery, mailbox.Server,  mailbox.Port};
+    }
     return std::nullopt;
+}
+
+bool IsPresetServer(std::u16string_view server) {
+    for (const Preset& preset : Presets)
+        for (const PresetMailbox& mailbox : preset.ByProtocol)
+            if (SameTextAscii(server, mailbox.Server))
+                return true;
+    return false;
 }
 
 std::string FormEncode(std::string_view value) {
@@ -61,6 +96,17 @@ std::string PercentDecode(std::string_view text) {
 
 bool HasControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+// b64token: 1*( ALPHA / DIGIT / "-" / "." / "_" / "~" / "+" / "/" ) *"="
+bool IsBearerTokenText(std::string_view token) {
+    const size_t body = token.find_last_not_of('=') + 1; // 0 when all of it is "="
+    if (body == 0)
+        return false;
+    return std::all_of(token.begin(), token.begin() + static_cast<std::ptrdiff_t>(body), [](char c) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u < 0x80 && (std::isalnum(u) || std::string_view("-._~+/").find(c) != std::string_view::npos);
+    });
 }
 
 std::string ClientPart(const OAuthClient& client) {
@@ -118,11 +164,16 @@ std::string RefreshGrantBody(const OAuthClient& client, const std::string& refre
 
 TokenAnswer ReadTokenAnswer(long status, const std::string& body) {
     const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+    const bool serverFault = status >= 500 && status < 600;
     if (answer.is_object() && answer.contains("error") && answer["error"].is_string()) {
         const std::string code = answer["error"];
         std::string text = code;
         if (answer.contains("error_description") && answer["error_description"].is_string())
             text += ": " + answer["error_description"].get<std::string>();
+        // A server's own failure is tried again whatever it says.
+        if (serverFault)
+            throw ETokenEndpointError(
+                Utf8ToText("Token endpoint answered HTTP " + std::to_string(status) + ": " + text));
         throw ETokenRefused(code, Utf8ToText(text));
     }
     if (status != 200 || !answer.is_object())
@@ -134,10 +185,10 @@ TokenAnswer ReadTokenAnswer(long status, const std::string& body) {
     };
     TokenAnswer token;
     token.AccessToken = text("access_token");
+    token.TokenType = text("token_type");
     token.RefreshToken = text("refresh_token");
-    if (token.AccessToken.empty() || HasControlCharacter(token.AccessToken) ||
-        HasControlCharacter(token.RefreshToken))
-        throw ETokenEndpointError(std::string_view("Token endpoint answered without a usable access token."));
+    if (HasControlCharacter(token.RefreshToken))
+        throw ETokenEndpointError(std::string_view("Token endpoint answered an unusable refresh token."));
     const auto expires = answer.find("expires_in");
     if (expires != answer.end() && expires->is_number_unsigned())
         token.ExpiresIn =
@@ -148,4 +199,15 @@ TokenAnswer ReadTokenAnswer(long status, const std::string& body) {
         token.ExpiresIn = std::strtoll(expires->get<std::string>().c_str(), nullptr, 10); // saturates
     token.ExpiresIn = std::clamp<int64_t>(token.ExpiresIn, 0, MaxTokenLifetimeSeconds);
     return token;
+}
+
+void RequireBearerToken(const TokenAnswer& answer) {
+    if (answer.AccessToken.empty())
+        throw ETokenEndpointError(std::string_view("Token endpoint answered without an access token."));
+    if (!answer.TokenType.empty() && AsciiLowerCase(answer.TokenType) != "bearer")
+        throw ETokenEndpointError(u"Token endpoint answered a token of type \"" +
+                                  Utf8ToText(answer.TokenType.substr(0, 40)) + u"\", not Bearer.");
+    if (!IsBearerTokenText(answer.AccessToken))
+        throw ETokenEndpointError(std::string_view(
+            "Token endpoint answered an access token with characters a bearer token cannot hold."));
 }

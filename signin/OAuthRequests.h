@@ -15,12 +15,18 @@ struct OAuthProviderConfig {
     std::string Scope;
     // Extra authorize parameters, already encoded ("&access_type=offline&prompt=consent").
     std::string ExtraAuthorizeQuery;
-    std::u16string Server; // the POP3 server and port the preset fills in, empty for custom
+    std::u16string Server; // the mail server and port the preset fills in, empty for custom
     uint16_t Port = 0;
 };
 
-// The preset of "microsoft" or "google" (any letter case); nothing for any other name.
-std::optional<OAuthProviderConfig> ProviderPreset(std::u16string_view name);
+// The mail protocol a preset serves: each has its own server, and some providers their own scope.
+enum class MailboxProtocol : uint8_t { Pop3, Imap };
+
+// The preset of "microsoft" or "google" (any letter case) for the protocol; nothing for any other
+// name.
+std::optional<OAuthProviderConfig> ProviderPreset(std::u16string_view name, MailboxProtocol protocol);
+// Whether the server (any letter case) is one that some preset fills in, for either protocol.
+bool IsPresetServer(std::u16string_view server);
 
 struct OAuthClient {
     OAuthProviderConfig Provider;
@@ -50,11 +56,18 @@ inline constexpr int64_t MaxTokenLifetimeSeconds = int64_t{365} * 24 * 3600;
 
 struct TokenAnswer {
     std::string AccessToken;
+    std::string TokenType;    // as answered; empty when the answer named none
     int64_t ExpiresIn = 3600; // seconds, 0 to MaxTokenLifetimeSeconds
     std::string RefreshToken; // empty when the endpoint kept the old one
 };
 
-// Reads the token endpoint's answer. A 200 with an access token gives the answer; an OAuth error
-// ({"error": ...}) raises ETokenRefused with its code and description; anything else (another
-// status, no JSON, no access token, a token with control characters) raises ETokenEndpointError.
+// Reads the token endpoint's answer. A 200 with a JSON object gives the answer, whether or not its
+// access token is usable (RequireBearerToken says so; a rotated refresh token must be kept
+// first). An OAuth error ({"error": ...}) raises ETokenRefused with its code and description,
+// except with a 5xx status; anything else (another status, no JSON, a refresh token with control
+// characters) raises ETokenEndpointError.
 TokenAnswer ReadTokenAnswer(long status, const std::string& body);
+// Raises ETokenEndpointError, saying why, unless the answer holds an access token that can be sent
+// as a bearer token: token_type Bearer in any letter case (or none named), and only the token
+// characters of RFC 6750 (letters, digits, "-._~+/", then "=" at the end).
+void RequireBearerToken(const TokenAnswer& answer);

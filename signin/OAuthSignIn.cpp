@@ -16,7 +16,10 @@ void OAuthSignIn::Start(const std::string& loginHint, RedirectPages pages) {
     verifier_ = pair.Verifier;
     deadline_ = std::chrono::steady_clock::now() + WaitLimit;
     state_ = State::Waiting;
-    opener_(AuthorizeUrl(client_, listener_->RedirectUri(), pair.State, pair.Challenge, loginHint));
+    errorCode_.clear();
+    reason_.clear();
+    if (!opener_(AuthorizeUrl(client_, listener_->RedirectUri(), pair.State, pair.Challenge, loginHint)))
+        Fail("no-browser", u"no browser could be started");
 }
 
 OAuthSignIn::State OAuthSignIn::Poll() {

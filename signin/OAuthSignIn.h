@@ -20,12 +20,14 @@ public:
     enum class State { Idle, Waiting, Exchanging, SignedIn, Failed };
     static constexpr std::chrono::minutes WaitLimit{5};
 
-    using Opener = std::function<void(const std::string& url)>;
+    // Hands the address to a browser; false when none could be started.
+    using Opener = std::function<bool(const std::string& url)>;
     OAuthSignIn(OAuthClient client, Opener opener);
     ~OAuthSignIn();
 
     // A new proof key, state and listener, then the authorize address with login_hint is opened.
-    // A sign-in still waiting is given up first. Raises what RedirectListener raises and
+    // A sign-in still waiting is given up first. When the opener starts no browser the sign-in has
+    // Failed at once ("no browser could be started"). Raises what RedirectListener raises and
     // EIdException when the random source fails; the opener's failures pass through.
     void Start(const std::string& loginHint, RedirectPages pages);
     // Serves the listener while Waiting: Exchanging once the redirect brought the code (Grant
@@ -45,7 +47,8 @@ public:
     // Why a sign-in Failed, in English (the provider's error and description, or the exchange's
     // failure); the window puts its own words before it.
     const std::u16string& Reason() const { return reason_; }
-    // The redirect's error code ("access_denied", ...), or "timeout"; empty otherwise.
+    // The redirect's error code ("access_denied", ...), "timeout", "no-browser" or "exchange";
+    // empty otherwise.
     const std::string& ErrorCode() const { return errorCode_; }
 
 private:

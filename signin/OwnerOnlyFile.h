@@ -17,7 +17,10 @@ inline constexpr char16_t PathSeparator = u'/';
 // Files larger than this are not ours and are read as missing.
 inline constexpr size_t OwnerOnlyFileLimit = 1024 * 1024;
 
-// The file's bytes; nothing when it is not there, cannot be read or is larger than the limit.
+// The file's bytes; nothing when it is not there, is larger than the limit or a read fails. It is opened
+// without following a link at its place and made readable by the current user alone before it is
+// read. Raises ESecretStoreError, saying why, when it is a link or no plain file, belongs to
+// another user (POSIX), cannot be made owner-only, or cannot be opened.
 std::optional<std::string> ReadOwnerOnlyFile(const std::u16string& path);
 // Replaces the file at path by one holding bytes that the current user alone may read or write: a new
 // file beside it, renamed over it. Raises ESecretStoreError.

@@ -1,8 +1,15 @@
 #include "transport/SocketHandle.h"
 
+#include "transport/ErrorTexts.h"
 #include "transport/Messages.h"
 #include "transport/SocketStack.h"
 #include "transport/TransportErrors.h"
+
+namespace {
+
+constexpr int32_t ConnectionRefused = 10061;
+
+} // namespace
 
 TIdSocketHandle::TIdSocketHandle() : readSocketSet_(TIdSocketList::CreateSocketList()) {
     AcquireStack();
@@ -47,7 +54,7 @@ bool TIdSocketHandle::TryBind(uint16_t port) {
 
 void TIdSocketHandle::Connect() {
     GStack()->ConnectSocket(handle_, peerIP_, ipVersion_, peerPort_);
-    ReadAddressesBack();
+    ReadConnectedAddressesBack();
 }
 
 void TIdSocketHandle::Listen(int32_t backlog) {
@@ -71,13 +78,29 @@ bool TIdSocketHandle::Accept(TIdSocketHandle& client) {
 bool TIdSocketHandle::BeginConnect() {
     if (!GStack()->BeginConnect(handle_, peerIP_, ipVersion_, peerPort_))
         return false;
-    ReadAddressesBack();
+    ReadConnectedAddressesBack();
     return true;
 }
 
 void TIdSocketHandle::CompleteConnect(const WakeSignal& cancel) {
     GStack()->EndConnect(handle_, cancel);
+    ReadConnectedAddressesBack();
+}
+
+// A connect to a port of this machine on which nobody listens can meet itself: when the system
+// picks that very port as the source, the two ends are one socket and the connect "succeeds".
+// Nobody listens there, so it is a refusal.
+void TIdSocketHandle::ReadConnectedAddressesBack() {
     ReadAddressesBack();
+    if (!ConnectedToItself())
+        return;
+    CloseSocket();
+    ThrowSocketError(ConnectionRefused);
+}
+
+bool TIdSocketHandle::ConnectedToItself() const {
+    std::lock_guard guard(connectionLock_);
+    return open_ && port_ == peerPort_ && ip_ == peerIP_;
 }
 
 void TIdSocketHandle::ReadAddressesBack() {

@@ -30,8 +30,9 @@ public:
     // the chosen address back. Raises EIdCouldNotBindSocket whatever the cause.
     void Bind();
 
-    // Blocking connect() to PeerIP()/PeerPort(), then the addresses are read back.
-    // Raises EIdSocketError.
+    // Blocking connect() to PeerIP()/PeerPort(), then the addresses are read back. A connection
+    // to itself (local address and port equal to the peer's) is closed and raises
+    // EIdSocketError 10061, as do the two calls below. Raises EIdSocketError.
     void Connect();
 
     // Starts the connect without blocking: true when it is already made (addresses read back),
@@ -95,6 +96,9 @@ private:
     void SetHandle(TIdStackSocketHandle handle);
     bool TryBind(uint16_t port);
     void ReadAddressesBack();
+    // ReadAddressesBack after a connect, refusing a connection to itself.
+    void ReadConnectedAddressesBack();
+    bool ConnectedToItself() const;
 
     TIdStackSocketHandle handle_ = Id_INVALID_SOCKET;
     bool open_ = false;

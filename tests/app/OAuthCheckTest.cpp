@@ -160,3 +160,31 @@ TEST_F(OAuthCheckTest, TlsIsRequiredAndARejectedTokenIsRetriedOnceThenSignInAgai
     EXPECT_EQ(window->SignInInProgress(), nullptr);
     window->TimerSignIn.Tick();
 }
+
+// Without a browser the sign-in fails at once; a token stored for another scope is not sent, and
+// the tip says why the user has to sign in again.
+TEST_F(OAuthCheckTest, NoBrowserFailsAtOnceAndAnotherScopeMeansSignInAgain) {
+    CreateOAuthWindow(995);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (folder_.Path() / "empty").c_str(), 1);
+    window->btnSave.Click();
+    Settle(); // the sign-in starts once the keyring has said that no token is kept
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_TRUE(window->SignInInProgress());
+    EXPECT_EQ(window->SignInInProgress()->Current(), OAuthSignIn::State::Failed);
+    EXPECT_EQ(window->lblSignInState.Caption(), u"Sign-in failed: no browser could be started");
+    EXPECT_NE(Hint().find(u"Sign-in failed: no browser could be started"), std::u16string::npos)
+        << TextToUtf8(Hint());
+
+    OAuthClient pop3 = window->CurrentOAuthClient();
+    OpenSecretFile(Utf8ToText(TokenFile().parent_path().string()))
+        ->Write(TokenEntryName(u"127.0.0.1", u"u"), StoredTokenRecord(pop3, "refresh"));
+    window->txtOAuthScope.SetText(u"imap");
+    CheckNow();
+    EXPECT_NE(Hint().find(
+                  u"Check failed: Sign in again (Settings, Sign in\u2026): signed in for another permission "
+                  u"(scope)."),
+              std::u16string::npos)
+        << TextToUtf8(Hint());
+    EXPECT_EQ(server_->Grants("refresh_token"), 0);
+}

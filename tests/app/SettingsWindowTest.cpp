@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "shell/Dialogs.h"
@@ -433,6 +434,57 @@ TEST_F(SettingsWindowTest, ProtocolPickMovesTheDefaultPortsBesideTheTlsBox) {
     EXPECT_EQ(window->txtPort.Text(), u"993");
     window->cmbProtocol.SetItemIndex(mpPOP3);
     EXPECT_EQ(window->txtPort.Text(), u"993");
+}
+
+// Ticking OAuth, the provider and the protocol, in any order, move the server and port where they
+// hold a preset's default (or nothing), and the scope asked for follows; the user's own stay.
+TEST_F(SettingsWindowTest, ProviderPresetsFollowTheProtocolAndTheProvider) {
+    CreateWindow();
+    window->txtPOP3Server.SetText(u"");
+    window->txtPort.SetText(u"110");
+    window->cbTLS.SetChecked(false);
+    auto* protocols = ShownWidgetOf<QComboBox>(window->cmbProtocol);
+    auto* providers = ShownWidgetOf<QComboBox>(window->cmbOAuthProvider);
+    ASSERT_TRUE(protocols && providers);
+    const auto ownServer = [&] {
+        window->txtPOP3Server.SetText(u"mail.example.org");
+        window->txtPort.SetText(u"2995");
+    };
+    const struct {
+        const char* action;
+        std::function<void()> act;
+        std::u16string server;
+        std::u16string port;
+        std::string scope;
+    } steps[] = {
+        {"IMAP, no OAuth", [&] { protocols->setCurrentIndex(mpIMAP); }, u"", u"143", ""},
+        {"tick OAuth", [&] { window->cbOAuth.SetChecked(true); }, u"outlook.office365.com", u"993",
+         "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"},
+        {"Google", [&] { providers->setCurrentIndex(opGoogle); }, u"imap.gmail.com", u"993",
+         "https://mail.google.com/"},
+        {"POP3", [&] { protocols->setCurrentIndex(mpPOP3); }, u"pop.gmail.com", u"995",
+         "https://mail.google.com/"},
+        {"Microsoft", [&] { providers->setCurrentIndex(opMicrosoft); }, u"outlook.office365.com", u"995",
+         "https://outlook.office.com/POP.AccessAsUser.All offline_access"},
+        {"own server, IMAP",
+         [&] {
+             ownServer();
+             protocols->setCurrentIndex(mpIMAP);
+         },
+         u"mail.example.org", u"2995", "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"},
+        {"own server, Google", [&] { providers->setCurrentIndex(opGoogle); }, u"mail.example.org", u"2995",
+         "https://mail.google.com/"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.action);
+        step.act();
+        EXPECT_EQ(window->txtPOP3Server.Text(), step.server);
+        EXPECT_EQ(window->txtPort.Text(), step.port);
+        if (!step.scope.empty()) {
+            EXPECT_EQ(window->CurrentOAuthClient().Provider.Scope, step.scope);
+            EXPECT_TRUE(window->cbTLS.Checked());
+        }
+    }
 }
 
 TEST_F(SettingsWindowTest, ProtocolIsLoadedAndStoredOnlyWhenTheFileNeedsIt) {

@@ -137,14 +137,15 @@ TEST_F(TokenWorkTest, AStalledTokenEndpointLeavesTheTrayAnsweringThenTheCheckSho
     window->txtOAuthTokenUrl.SetText(u"https://127.0.0.1:" + IntToText(port) + u"/token");
     window->txtOAuthScope.SetText(u"pop3");
     OpenSecretFile(SettingsFolder().u16string())
-        ->Write(TokenEntryName(u"127.0.0.1", u"anna"), "refresh-token");
+        ->Write(TokenEntryName(u"127.0.0.1", u"anna"),
+                StoredTokenRecord(window->CurrentOAuthClient(), "refresh-token"));
     pop3->count = 4;
 
     ResponsivenessProbe probe;
     window->TimerMain.Tick(); // the refresh before the check
     const int answeredBefore = probe.Answered();
     PumpUntil([] { return false; }, std::chrono::seconds(2));
-    EXPECT_TRUE(window->TokenWorkRunning());
+    EXPECT_TRUE(window->TokenWorkRunning()) << TextToUtf8(Hint());
     EXPECT_EQ(pop3->connects, 0);
     CloseTestSocket(endpoint); // the endpoint gives up
     PumpUntil([&] { return !window->TokenWorkRunning(); });

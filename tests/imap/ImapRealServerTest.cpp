@@ -112,6 +112,22 @@ TEST_P(ImapRealServer, WrongPasswordCarriesServerText) {
     EXPECT_FALSE(outcome.openAtEnd);
 }
 
+// The notice's fetch, bounded in size, as each server answers it: the newest unseen first.
+TEST_P(ImapRealServer, FetchesTheHeadersOfTheNewestUnseen) {
+    if (GetParam().mailutils)
+        GTEST_SKIP() << "imap4d answers every header fetch of these messages with an empty header";
+    ImapClient client;
+    Aim(client, server_->UserName(), server_->Password());
+    client.ConnectAndLogIn();
+    client.ExamineInbox();
+    const std::vector<std::string> headers = client.RetrieveNewHeaders(3, 2, 3);
+    ASSERT_EQ(headers.size(), 2u);
+    for (const std::string& header : headers)
+        EXPECT_EQ(header.substr(0, 39), "From: sender@bg.test\r\nSubject: Message ")
+            << testing::PrintToString(header);
+    client.CloseSession();
+}
+
 // Dovecot pushes a delivery to a session in IDLE; imap4d accepts IDLE but pushes nothing.
 TEST_P(ImapRealServer, IdleSeesDelivery) {
     if (GetParam().mailutils)

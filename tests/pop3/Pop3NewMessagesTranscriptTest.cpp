@@ -101,6 +101,37 @@ TEST(Pop3NewMessages, SuccessiveChecksFetchOnlyTheHeadersOfNewMessages) {
                  cut += longLine + "\r\n";
              return cut.substr(0, TIdPOP3::HeaderByteLimit);
          }()}},
+        {"mail after STAT is neither listed nor taken as seen",
+         3,
+         1,
+         3,
+         Uidl({"1 a", "2 x", "3 y", "4 z"}),
+         {}},
+        {"and is new once counted",
+         4,
+         1,
+         3,
+         [] {
+             Script s = Uidl({"1 a", "2 x", "3 y", "4 z"});
+             const Script top = Top(4, {"Subject: z"});
+             s.insert(s.end(), top.begin(), top.end());
+             return s;
+         }(),
+         {"Subject: z\r\n"}},
+        {"a header that cannot be read, or whose TOP is refused, is left out; the others stay",
+         7,
+         3,
+         3,
+         [&] {
+             Script s = Uidl({"1 a", "2 x", "3 y", "4 z", "5 p", "6 q", "7 r"});
+             // A line beyond the line length, whose cut-off rest is a lone dot.
+             for (const Script& top :
+                  {Top(7, {"Subject: r", std::string(16384, 'x') + "."}),
+                   Script{ClientSends("TOP 6 0"), ServerSays("-ERR gone")}, Top(5, {"Subject: p"})})
+                 s.insert(s.end(), top.begin(), top.end());
+             return s;
+         }(),
+         {"Subject: p\r\n"}},
     };
     TIdPOP3 client; // one client: it remembers the ids of its previous check
     for (const NewMailCheck& check : checks) {

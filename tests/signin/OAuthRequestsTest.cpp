@@ -6,29 +6,40 @@
 #include "signin/Pkce.h"
 #include "signin/SignInErrors.h"
 
+// Read, then checked as a bearer token (after a rotated refresh token would have been kept).
 TEST(OAuthRequests, ReadsTokenAnswersAndRefusals) {
     enum Outcome { kToken, kRefused, kEndpointFault };
     const struct {
         long status;
         std::string body;
         Outcome outcome;
-        std::string detail; // the access token, or the refusal's code
+        std::string detail; // the access token, the refusal's code, or the fault's message
     } cases[] = {
         {200, R"({"access_token":"A","expires_in":30,"refresh_token":"R","token_type":"Bearer"})", kToken,
          "A"},
-        {200, R"({"access_token":"A","expires_in":"30"})", kToken, "A"},
+        {200, R"({"access_token":"aZ09-._~+/==","expires_in":"30","token_type":"bEaReR"})", kToken,
+         "aZ09-._~+/=="},
+        {200, R"({"access_token":"A","expires_in":30})", kToken, "A"},
         {400, R"({"error":"invalid_grant","error_description":"grant request is invalid"})", kRefused,
          "invalid_grant"},
-        {500, "<html>Internal Server Error</html>", kEndpointFault, ""},
-        {200, "not json at all", kEndpointFault, ""},
-        {200, R"({"token_type":"Bearer"})", kEndpointFault, ""},
-        {200, R"({"access_token":"A\r\nQUIT"})", kEndpointFault, ""},
-        {200, R"([1,2,3])", kEndpointFault, ""},
+        {503, R"({"error":"invalid_client","error_description":"busy"})", kEndpointFault,
+         "Token endpoint answered HTTP 503: invalid_client: busy"},
+        {500, "<html>Internal Server Error</html>", kEndpointFault,
+         "Token endpoint answered HTTP 500 without a token answer."},
+        {200, "not json at all", kEndpointFault, "Token endpoint answered HTTP 200 without a token answer."},
+        {200, R"([1,2,3])", kEndpointFault, "Token endpoint answered HTTP 200 without a token answer."},
+        {200, R"({"token_type":"Bearer"})", kEndpointFault,
+         "Token endpoint answered without an access token."},
+        {200, R"({"access_token":"A","token_type":"mac"})", kEndpointFault,
+         "Token endpoint answered a token of type \"mac\", not Bearer."},
+        {200, R"({"access_token":"A","refresh_token":"R\u0000"})", kEndpointFault,
+         "Token endpoint answered an unusable refresh token."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.body);
         try {
             const TokenAnswer answer = ReadTokenAnswer(c.status, c.body);
+            RequireBearerToken(answer);
             EXPECT_EQ(c.outcome, kToken);
             EXPECT_EQ(answer.AccessToken, c.detail);
             EXPECT_EQ(answer.ExpiresIn, 30);
@@ -36,9 +47,16 @@ TEST(OAuthRequests, ReadsTokenAnswersAndRefusals) {
             EXPECT_EQ(c.outcome, kRefused);
             EXPECT_EQ(refused.ErrorCode(), c.detail);
             EXPECT_EQ(refused.Message(), u"invalid_grant: grant request is invalid");
-        } catch (const ETokenEndpointError&) {
+        } catch (const ETokenEndpointError& fault) {
             EXPECT_EQ(c.outcome, kEndpointFault);
+            EXPECT_EQ(fault.what(), c.detail);
         }
+    }
+    // Outside RFC 6750's token characters: refused at once rather than sent to fail every check.
+    for (const char* token : {"A\r\nQUIT", "a b", "a=b", "===", "\u00e5", "a,b", "a\"b"}) {
+        TokenAnswer answer;
+        answer.AccessToken = token;
+        EXPECT_THROW(RequireBearerToken(answer), ETokenEndpointError) << token;
     }
 }
 
@@ -65,7 +83,7 @@ TEST(OAuthRequests, TakesTokenLifetimesWithinBounds) {
 }
 
 TEST(OAuthRequests, BuildsTheAuthorizeAddressAndGrantBodies) {
-    OAuthClient client{*ProviderPreset(u"Google"), "id 1", ""};
+    OAuthClient client{*ProviderPreset(u"Google", MailboxProtocol::Pop3), "id 1", ""};
     const std::string url = AuthorizeUrl(client, "http://127.0.0.1:5/", "st", "ch", "a+b@ex.se");
     EXPECT_EQ(url,
               "https://accounts.google.com/o/oauth2/v2/auth?response_type=code&client_id=id%201"
@@ -79,7 +97,6 @@ TEST(OAuthRequests, BuildsTheAuthorizeAddressAndGrantBodies) {
     EXPECT_EQ(RefreshGrantBody(client, "r/+"),
               "grant_type=refresh_token&refresh_token=r%2F%2B&client_id=id%201"
               "&client_secret=s%26%3D");
-    EXPECT_FALSE(ProviderPreset(u"custom"));
     EXPECT_NO_THROW(RequireHttpsAddress("HTTPS://idp.test/auth"));
     for (const char* opened : {"http://idp.test/auth", "file:///bin/sh", "/usr/bin/xterm", ""})
         EXPECT_THROW(RequireHttpsAddress(opened), EIdException) << opened;

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include "tests/support/TemporaryFolder.h"
@@ -94,4 +97,61 @@ TEST(SecretStore, TheKeyringWhereItAnswersTheFileWhereThereIsNoneOrItStaysLocked
     again.Erase(Entry);
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_EQ(again.Read(Entry), std::nullopt);
+}
+
+// The token file is the user's own plain file, narrowed to owner-only before it is read; a link
+// at its place is not followed and nothing planted there is read or left waiting on.
+TEST(SecretFile, ReadsOnlyTheUsersOwnPlainFileNarrowedFirst) {
+    TemporaryFolder folder("bg-secret-file-planted");
+    const std::filesystem::path file = folder.Path() / "brevgluggen.token";
+    const std::filesystem::path elsewhere = folder.Path() / "elsewhere";
+    const std::string line = "ZQ== c2VjcmV0\n"; // "e" -> "secret"
+    const struct {
+        const char* name;
+        std::function<bool()> plant; // false: cannot be planted here
+        bool refused;
+    } cases[] = {
+        {"wide rights",
+         [&] {
+             std::ofstream(file) << line;
+             return chmod(file.c_str(), 0644) == 0;
+         },
+         false},
+        {"link",
+         [&] {
+             std::ofstream(elsewhere) << line;
+             std::filesystem::create_symlink(elsewhere, file);
+             return true;
+         },
+         true},
+        {"pipe", [&] { return mkfifo(file.c_str(), 0600) == 0; }, true},
+        {"another user's",
+         [&] {
+             std::ofstream(file) << line;
+             return chown(file.c_str(), 65534, 65534) == 0;
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(file);
+        std::filesystem::remove_all(elsewhere);
+        if (!c.plant())
+            continue;
+        auto store = OpenSecretFile(folder.Path().u16string());
+        if (!c.refused) {
+            EXPECT_EQ(store->Read(u"e"), "secret");
+            struct stat status {};
+            ASSERT_EQ(lstat(file.c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 0777, 0600u);
+            continue;
+        }
+        try {
+            store->Read(u"e");
+            ADD_FAILURE() << "read";
+        } catch (const ESecretStoreError& refused) {
+            EXPECT_EQ(refused.Message().rfind(u"Refused " + file.u16string() + u": it ", 0), 0u)
+                << refused.what();
+        }
+    }
 }

@@ -26,8 +26,10 @@ struct Rig {
 };
 
 OAuthSignIn::State SignIn(Rig& rig, TokenStore& tokens, bool cancel = false) {
-    OAuthSignIn signIn(tokens.Client(),
-                       [&](const std::string& url) { OpenInTestBrowser(url, rig.browserResult, cancel); });
+    OAuthSignIn signIn(tokens.Client(), [&](const std::string& url) {
+        OpenInTestBrowser(url, rig.browserResult, cancel);
+        return true;
+    });
     signIn.Start("u", kPages);
     for (int i = 0; i < 600 && signIn.Poll() == OAuthSignIn::State::Waiting; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -73,12 +75,33 @@ TEST_F(SignInRealServer, SignsInThenRefreshesWithRotationUntilTheGrantIsGone) {
     EXPECT_EQ(rig.server.Grants("refresh_token"), 2);
 
     // The consumed token presented again: the provider revokes the grant; no further request.
-    OpenSecretFile(rig.folder.Path().u16string())->Write(kEntry, second);
+    OpenSecretFile(rig.folder.Path().u16string())
+        ->Write(kEntry, StoredTokenRecord(rig.server.Client(), second));
     auto stale = rig.Tokens();
     EXPECT_THROW(stale->AccessToken(), ETokenRefused);
-    EXPECT_TRUE(stale->SignInNeeded());
+    EXPECT_EQ(stale->Cause(), SignInCause::Refused);
+    EXPECT_EQ(stale->Refusal().rfind(u"invalid_grant: ", 0), 0u);
     EXPECT_THROW(stale->AccessToken(), ESignInNeeded);
     EXPECT_EQ(rig.server.Grants("refresh_token", "invalid_grant"), 1);
+}
+
+// A client the provider does not know: refused once, then nothing is asked until a new sign-in.
+TEST_F(SignInRealServer, AnUnknownClientIsRefusedOnceThenSignInAgain) {
+    Rig rig;
+    OAuthClient unknown = rig.server.Client();
+    unknown.ClientId = "nobody";
+    auto secrets = OpenSecretFile(rig.folder.Path().u16string());
+    secrets->Write(kEntry, StoredTokenRecord(unknown, "whatever"));
+    TokenStore tokens(unknown, std::move(secrets), kEntry);
+    try {
+        tokens.AccessToken();
+        ADD_FAILURE() << "an unknown client was answered";
+    } catch (const ETokenRefused& refused) {
+        EXPECT_EQ(refused.ErrorCode(), "invalid_client");
+    }
+    EXPECT_EQ(tokens.Cause(), SignInCause::Refused);
+    EXPECT_THROW(tokens.AccessToken(), ESignInNeeded);
+    EXPECT_EQ(rig.server.Grants("refresh_token", "invalid_client"), 1);
 }
 
 TEST_F(SignInRealServer, RefusedRedirectsAndReplayedCodes) {

@@ -112,7 +112,10 @@ TEST(SignInFromWindows, SignsInInTheBrowserChecksAndRefreshesFromTheCredentialMa
     OpenSystemSecretStore()->Erase(entry);
     {
         TokenStore tokens(servers.Client(), OpenSystemSecretStore(), entry);
-        OAuthSignIn signIn(tokens.Client(), [&](const std::string& url) { servers.Browse(url); });
+        OAuthSignIn signIn(tokens.Client(), [&](const std::string& url) {
+            servers.Browse(url);
+            return true;
+        });
         signIn.Start("u", {"<p>signed in</p>", "<p>failed: "});
         for (int i = 0; i < 600 && signIn.Poll() == OAuthSignIn::State::Waiting; ++i)
             std::this_thread::sleep_for(50ms);
@@ -264,6 +267,22 @@ TEST(OwnerOnlyFile, ReplacesTheFileWithOneForTheUserAlone) {
                  ESecretStoreError);
     RemoveOwnerOnlyFile(file.u16string());
     EXPECT_EQ(ReadOwnerOnlyFile(file.u16string()), std::nullopt);
+}
+
+// A file left with the folder's wide rights is narrowed to the user before it is read; a link at
+// its place is refused, not followed.
+TEST(OwnerOnlyFile, NarrowsAWideFileAndRefusesALinkBeforeReading) {
+    const TemporaryFolder folder("bg-owner-only-read");
+    const std::filesystem::path file = folder.Path() / "brevgluggen.token";
+    std::ofstream(file) << "secret";
+    EXPECT_EQ(ReadOwnerOnlyFile(file.u16string()), "secret");
+    EXPECT_TRUE(GrantsTheUserAlone(file));
+    // Wine reports a link made here as made, but none is there to open.
+    const std::filesystem::path link = folder.Path() / "link.token";
+    if (CreateSymbolicLinkW(link.c_str(), file.c_str(), 0) &&
+        GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        EXPECT_THROW(ReadOwnerOnlyFile(link.u16string()), ESecretStoreError);
+    }
 }
 
 TEST(CredentialManager, KeepsReplacesAndErasesTheToken) {

@@ -12,9 +12,12 @@
 
 #include <chrono>
 #include <fstream>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <stdexcept>
 #include <thread>
 
+#include "base/Base64.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3RawSession.h"
 #include "tests/support/TestCertificates.h"
@@ -198,6 +201,7 @@ void RealPop3Server::WriteMessage() {
 // ---- DovecotServer ----
 
 DovecotServer::DovecotServer(Options options) : RealPop3Server("dovecot"), options_(options) {
+    options_.tls = options_.tls || options_.signedTokens;
     Start();
 }
 
@@ -238,22 +242,54 @@ std::vector<std::string> DovecotServer::Configure() {
 }
 
 // Passwords from the passwd file, and with an introspection address bearer tokens that the
-// authorization server vouches for.
+// authorization server vouches for, or with signed tokens those that Dovecot validates itself.
 std::string DovecotServer::PassDb() const {
     const std::string folder = Folder().string();
-    if (oauth2IntrospectionUrl_.empty())
+    if (oauth2IntrospectionUrl_.empty() && !options_.signedTokens)
         return "passdb {\n  driver = passwd-file\n  args = " + folder + "/passwd\n}\n";
-    WriteFile(Folder() / "oauth2.conf.ext",
-              "introspection_mode = post\nintrospection_url = " + oauth2IntrospectionUrl_ +
-                  "\nusername_attribute = sub\nactive_attribute = active\nactive_value = true\n"
-                  "tls_ca_cert_file = " +
-                  TestCertificates::Get().authority.string() + "\ntimeout_msecs = 5000\n");
+    WriteFile(Folder() / "oauth2.conf.ext", TokenValidation());
     // The password still works for USER and PASS, so that both sign-ins can be compared here.
     return "auth_mechanisms = plain login xoauth2 oauthbearer\nauth_verbose = yes\n"
            "passdb {\n  driver = passwd-file\n  mechanisms = plain login\n  args = " +
            folder +
            "/passwd\n}\npassdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + folder +
            "/oauth2.conf.ext\n}\n";
+}
+
+namespace {
+
+constexpr std::string_view kTokenKey = "bench and test key of the signed bearer tokens";
+constexpr const char* kTokenKeyId = "bg";
+
+} // namespace
+
+// Signed tokens: the key under <azp>/<alg>/<key id> of the key folder (base64), "sub" the user.
+std::string DovecotServer::TokenValidation() const {
+    if (!options_.signedTokens)
+        return "introspection_mode = post\nintrospection_url = " + oauth2IntrospectionUrl_ +
+               "\nusername_attribute = sub\nactive_attribute = active\nactive_value = true\n"
+               "tls_ca_cert_file = " +
+               TestCertificates::Get().authority.string() + "\ntimeout_msecs = 5000\n";
+    const fs::path keys = Folder() / "token-keys";
+    fs::create_directories(keys / "default" / "HS256");
+    WriteFile(keys / "default" / "HS256" / kTokenKeyId, Base64Encode(kTokenKey));
+    return "introspection_mode = local\nlocal_validation_key_dict = fs:posix:prefix=" + keys.string() +
+           "/\nusername_attribute = sub\n";
+}
+
+std::string DovecotServer::SignedToken(const std::string& user, int lifetimeSeconds) {
+    const auto now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    const std::string signedPart =
+        Base64UrlEncode(std::string(R"({"alg":"HS256","typ":"JWT","kid":")") + kTokenKeyId + "\"}") + "." +
+        Base64UrlEncode(R"({"sub":")" + user + R"(","iat":)" + std::to_string(now) + R"(,"exp":)" +
+                        std::to_string(now + lifetimeSeconds) + "}");
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int macSize = 0;
+    HMAC(EVP_sha256(), kTokenKey.data(), static_cast<int>(kTokenKey.size()),
+         reinterpret_cast<const unsigned char*>(signedPart.data()), signedPart.size(), mac, &macSize);
+    return signedPart + "." + Base64UrlEncode(std::string_view(reinterpret_cast<char*>(mac), macSize));
 }
 
 // Certificates by the address the client connected to, or by the name it asked for.

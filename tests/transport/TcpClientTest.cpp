@@ -80,16 +80,36 @@ TEST(TCPClient, QuickServerIsConnectedWithoutWaitingOutAPollSlice) {
     EXPECT_LT(MillisecondsSince(start), 1500);
 }
 
-// The same over IPv6: an IPv6 literal is connected to over IPv6, not looked up as an IPv4 name.
+// Nobody listens on the port: refused at once, over IPv4 and IPv6 (an IPv6 literal is connected
+// to over IPv6, not looked up as an IPv4 name). A connect from that very port meets itself (the
+// socket's two ends are one) and must be refused all the same, not taken for a server; the
+// system may choose the source port so on its own, here the test binds it.
 TEST(TCPClient, RefusedConnectRaisesSocketErrorAtOnce) {
-    for (const std::u16string host : {u"127.0.0.1", u"::1"}) {
-        SCOPED_TRACE(TextToUtf8(host));
+    struct Case {
+        std::u16string host;
+        bool fromTheSamePort;
+        int32_t connectTimeout;
+    };
+    const Case cases[] = {{u"127.0.0.1", false, 5000},
+                          {u"::1", false, 5000},
+                          {u"127.0.0.1", true, 5000},
+                          {u"::1", true, 5000},
+                          {u"127.0.0.1", true, 0}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(TextToUtf8(test.host) + (test.fromTheSamePort ? " from the same port" : "") +
+                     (test.connectTimeout == 0 ? " blocking" : ""));
+        const uint16_t port = FreeLoopbackPort();
+        const int descriptors = TransportOpenDescriptorCount();
         TIdTCPClientCustom client;
-        Aim(client, host, FreeLoopbackPort());
+        Aim(client, test.host, port, test.connectTimeout);
+        if (test.fromTheSamePort) {
+            client.SetBoundIP(test.host);
+            client.SetBoundPort(port);
+        }
         const auto start = Clock::now();
         try {
             client.OpenTcpConnection();
-            FAIL();
+            ADD_FAILURE() << "connected";
         } catch (const EIdSocketError& error) {
             EXPECT_EQ(error.ErrorCode(), 10061);
             EXPECT_EQ(error.Message(), u"Socket Error # 10061\r\nConnection refused.");
@@ -97,6 +117,7 @@ TEST(TCPClient, RefusedConnectRaisesSocketErrorAtOnce) {
         EXPECT_LT(MillisecondsSince(start), 2000);
         EXPECT_EQ(client.IOHandler(), nullptr);
         EXPECT_FALSE(client.TcpConnectionIsOpen());
+        EXPECT_EQ(TransportOpenDescriptorCount(), descriptors);
     }
 }
 

@@ -190,8 +190,14 @@ std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
     }
 }
 
-std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
+int32_t TfrmMain::NoticeHeadersWanted(int32_t count) const {
     if (count <= LastMessageCount || !cbNotify.Checked())
+        return 0;
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{count} - LastMessageCount, NoticeNamesMost));
+}
+
+std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
+    if (NoticeHeadersWanted(count) == 0)
         return {};
     try {
         if (examineFirst)
@@ -248,8 +254,8 @@ void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
     ShowCount(outcome.count.value_or(LastMessageCount), outcome.newHeaders);
 }
 
-void TfrmMain::WatchCounted(int32_t count) {
-    ShowCheckOutcome({count, {}, NewImapHeaders(count, false)});
+void TfrmMain::WatchCounted(int32_t count, const std::vector<std::string>& newHeaders) {
+    ShowCheckOutcome({count, {}, newHeaders});
 }
 
 void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeaders) {

@@ -234,8 +234,11 @@ private:
     void ConfigureImapClient();
     // The end of every check: the count, or the previous one with the failure line.
     void ShowCheckOutcome(const CheckOutcome& outcome);
-    // The watch counted on its connection.
-    void WatchCounted(int32_t count);
+    // The watch counted on its connection, and fetched the headers it was asked for.
+    void WatchCounted(int32_t count, const std::vector<std::string>& newHeaders);
+    // For how many of the newest messages the notice wants headers after this count: those that
+    // arrived since the last count, at most NoticeNamesMost (0: none).
+    int32_t NoticeHeadersWanted(int32_t count) const;
     // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
     // messages whose headers are given) when it grew, LastMessageCount.
     void ShowCount(int32_t count, const std::vector<std::string>& newHeaders = {});

@@ -25,7 +25,9 @@ void TfrmMain::CreateComponents() {
     POP3Main->SetAutoLogin(true);
     IMAPMain = std::make_unique<ImapClient>();
     WatchMain = std::make_unique<MailboxWatch>(
-        *IMAPMain, [this](int32_t count) { WatchCounted(count); }, [this] { CheckMailbox(); });
+        *IMAPMain,
+        [this](int32_t count, const std::vector<std::string>& headers) { WatchCounted(count, headers); },
+        [this](int32_t count) { return NoticeHeadersWanted(count); }, [this] { CheckMailbox(); });
     TimerMain.SetInterval(60000);
     TimerMain.SetEnabled(true);
     BindEvents();

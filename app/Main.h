@@ -98,6 +98,8 @@ public:
     TTimer TimerSignIn;
     // Once: the check put off until the POP3 server's least time between sign-ins has passed.
     TTimer TimerLoginDelay;
+    // Shows and sets whether the program starts with the desktop session (not kept in the file).
+    TCheckBox cbStartWithDesktop{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -127,6 +129,9 @@ public:
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
     void TimerLoginDelayTimer(TObject* sender);
+    // Writes or removes the entry that starts the program with the desktop session; the box then
+    // shows what is in place, and a failure is shown in a box.
+    void cbStartWithDesktopClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
@@ -181,8 +186,16 @@ private:
     void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
-    void PlaceSignInGroup();
-    void ApplySignInTexts();
+    // The column right of the controls above: captions, lists and tab order once, then the rows
+    // the current choices use, top to bottom, the others hidden.
+    void PlaceSettingsColumn();
+    void ArrangeSettingsColumn();
+    // The server label names the protocol chosen.
+    void ShowServerCaption();
+    // Ticks the box as the desktop session stands, without writing anything.
+    void ShowStartWithDesktop();
+    // "Sign in…" acts only with OAuth chosen and a client to sign in with.
+    void EnableSignIn();
     void LoadSignInSettings();
     void StoreSignInSettings();
     // Enables the group's fields that the way of signing in and the provider use.
@@ -248,6 +261,8 @@ private:
     int32_t hotKeyId_ = 0;
     // Set while the settings are loaded: the TLS box is then set, not clicked.
     bool loadingSettings_ = false;
+    // Set while the start box shows the state found: it is then set, not clicked.
+    bool showingStartState_ = false;
     // The file's UseTLS, kept as it stands while the box and the port are as they were loaded.
     std::optional<TIdUseTLS> keptUseTLS_;
     std::u16string keptUseTLSPort_;

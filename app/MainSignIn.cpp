@@ -212,19 +212,21 @@ void TfrmMain::SignInOrCheck() {
 }
 
 void TfrmMain::ApplySignInMode() {
-    const bool oauth = cbOAuth.Checked();
-    const bool custom = OAuthProvider() == opCustom;
-    for (TControl* control : std::initializer_list<TControl*>{&cmbOAuthProvider, &txtOAuthClientId,
-                                                              &txtOAuthClientSecret, &btnSignIn, &btnSignOut})
-        control->SetEnabled(oauth);
-    for (TEdit* edit : {&txtOAuthAuthorizeUrl, &txtOAuthTokenUrl, &txtOAuthScope})
-        edit->SetEnabled(oauth && custom);
-    txtPassword.SetEnabled(!oauth);
+    ArrangeSettingsColumn();
+    txtPassword.SetEnabled(!cbOAuth.Checked());
     ShowSignInState();
+}
+
+void TfrmMain::EnableSignIn() {
+    const OAuthClient client = CurrentOAuthClient();
+    btnSignIn.SetEnabled(cbOAuth.Checked() && !client.ClientId.empty() &&
+                         !client.Provider.AuthorizeUrl.empty() && !client.Provider.TokenUrl.empty());
 }
 
 void TfrmMain::ShowSignInState() {
     const TUiLanguage language = CurrentUiLanguage();
+    EnableSignIn();
+    btnSignOut.SetEnabled(false);
     if (!cbOAuth.Checked()) {
         lblSignInState.SetCaption(u"");
         lblTokenPlace.SetCaption(u"");
@@ -247,6 +249,8 @@ void TfrmMain::ShowSignInState() {
     const bool known = last.stored || state != ssSignedOut;
     const std::u16string detail =
         state == ssSignInAgain ? SignInAgainReason(language, last.cause, last.refusal) : signInError_;
+    // Sign out erases the stored token: with none there is nothing to sign out of.
+    btnSignOut.SetEnabled(last.stored.value_or(false) && !last.signInNeeded);
     lblSignInState.SetCaption(known ? SignInStateText(language, state, detail) : u"");
     using Keyring = KeyringOrFile::Keyring;
     std::u16string place;

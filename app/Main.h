@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AnnouncedMessages.h"
 #include "app/MailboxWatch.h"
 #include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
@@ -97,6 +98,8 @@ public:
     TTimer TimerSignIn;
     // Once: the check put off until the POP3 server's least time between sign-ins has passed.
     TTimer TimerLoginDelay;
+    // Shows and sets whether the program starts with the desktop session (not kept in the file).
+    TCheckBox cbStartWithDesktop{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -126,6 +129,9 @@ public:
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
     void TimerLoginDelayTimer(TObject* sender);
+    // Writes or removes the entry that starts the program with the desktop session; the box then
+    // shows what is in place, and a failure is shown in a box.
+    void cbStartWithDesktopClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
@@ -174,8 +180,16 @@ private:
     void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
-    void PlaceSignInGroup();
-    void ApplySignInTexts();
+    // The column right of the controls above: captions, lists and tab order once, then the rows
+    // the current choices use, top to bottom, the others hidden.
+    void PlaceSettingsColumn();
+    void ArrangeSettingsColumn();
+    // The server label names the protocol chosen.
+    void ShowServerCaption();
+    // Ticks the box as the desktop session stands, without writing anything.
+    void ShowStartWithDesktop();
+    // "Sign in…" acts only with OAuth chosen and a client to sign in with.
+    void EnableSignIn();
     void LoadSignInSettings();
     void StoreSignInSettings();
     // Enables the group's fields that the way of signing in and the provider use.
@@ -210,24 +224,33 @@ private:
     // The headers of the newest new messages, fetched in the check's session when the count
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
-    std::vector<std::string> NewPop3Headers(int32_t count);
+    std::vector<NewMessageHeader> NewPop3Headers(int32_t count);
     // The same from INBOX (opened read-only first when the session has not selected it).
-    std::vector<std::string> NewImapHeaders(int32_t count, bool examineFirst);
+    std::vector<NewMessageHeader> NewImapHeaders(int32_t count, bool examineFirst);
     CheckOutcome CheckWithImap();
     void ConfigureImapClient();
     // The end of every check: the count, or the previous one with the failure line.
     void ShowCheckOutcome(const CheckOutcome& outcome);
-    // The watch counted on its connection.
-    void WatchCounted(int32_t count);
+    // The watch counted on its connection, and fetched the headers it was asked for.
+    void WatchCounted(int32_t count, const std::vector<NewMessageHeader>& newHeaders);
+    // For how many of the newest messages the notice wants headers after this count: those that
+    // arrived since the last count, at most NoticeNamesMost (0: none).
+    int32_t NoticeHeadersWanted(int32_t count) const;
     // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
     // messages whose headers are given) when it grew, LastMessageCount.
-    void ShowCount(int32_t count, const std::vector<std::string>& newHeaders = {});
-    void ShowNewMailNotice(int64_t arrived, const std::vector<std::string>& newHeaders);
+    void ShowCount(int32_t count, const std::vector<NewMessageHeader>& newHeaders = {});
+    // The notice of `arrived` new messages, naming those of `newest` that no notice named before;
+    // none when all of them were named before.
+    void ShowNewMailNotice(int64_t arrived, const std::vector<NewMessageHeader>& newest);
+    // The mailbox the boxes name, as the announced messages are kept by.
+    std::string AnnouncedMailboxKey() const;
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;
     // Set while the settings are loaded: the TLS box is then set, not clicked.
     bool loadingSettings_ = false;
+    // Set while the start box shows the state found: it is then set, not clicked.
+    bool showingStartState_ = false;
     // The file's UseTLS, kept as it stands while the box and the port are as they were loaded.
     std::optional<TIdUseTLS> keptUseTLS_;
     std::u16string keptUseTLSPort_;
@@ -243,6 +266,7 @@ private:
     std::u16string signInError_;
     // The way of signing in the settings file holds.
     TSignInKind storedSignInKind_ = siPassword;
+    AnnouncedMessages announced_{AnnouncedMessages::DefaultFile()};
     // The last POP3 sign-in to a server that announced a least time between sign-ins.
     struct Pop3SignIn {
         std::chrono::steady_clock::time_point at;

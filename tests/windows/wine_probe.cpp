@@ -192,10 +192,18 @@ int RecordStart() {
 }
 
 // A process started from outside runs on the default desktop; the windows to look at are on
-// another one.
+// another one. A failure says which call failed and why, for the test that asked.
 bool JoinDesktop(const wchar_t* name) {
     HDESK desktop = OpenDesktopW(name, 0, FALSE, GENERIC_ALL);
-    return desktop && SetThreadDesktop(desktop);
+    if (!desktop) {
+        std::printf("OpenDesktopW failed: error %lu\n", GetLastError());
+        return false;
+    }
+    if (!SetThreadDesktop(desktop)) {
+        std::printf("SetThreadDesktop failed: error %lu\n", GetLastError());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -212,8 +220,12 @@ int wmain(int argc, wchar_t** argv) {
         return PrintTrayToolTips(false);
     if (command == L"balloons")
         return PrintTrayToolTips(true);
-    if (command == L"windows")
-        return EnumWindows(PrintWindow, 0) ? 0 : 1;
+    if (command == L"windows") {
+        if (EnumWindows(PrintWindow, 0))
+            return 0;
+        std::printf("EnumWindows failed: error %lu\n", GetLastError());
+        return 1;
+    }
     if (command == L"write-profile" && argc >= 6)
         return WriteProfile(argc, argv);
     if (command == L"read-profile" && argc == 5)

@@ -21,6 +21,8 @@ namespace {
 
 constexpr int32_t CheckTimeoutMs = 5000;
 constexpr int32_t DefaultPOP3Port = 110;
+// Beyond the server's least time between sign-ins: its clock may count in whole seconds.
+constexpr std::chrono::seconds LoginDelayMargin{1};
 
 std::u16string MessageCountTip(int32_t count, TUiLanguage language) {
     if (count == 0)
@@ -65,12 +67,26 @@ std::u16string CurrentErrorMessageOnOneLine() {
     return folded.empty() ? whenEmpty : folded;
 }
 
+// The exception being handled is the server's refusal of a sign-in too soon after the last one
+// (which this program may not have seen: it started since), from a server that said how long
+// it wants between them.
+bool RefusedAsTooSoon(TIdPOP3& client) {
+    try {
+        throw;
+    } catch (const EIdReplyPOP3Error&) {
+        return client.LoginDelay() && SameTextAscii(client.LastReply().EnhancedCode(), u"[LOGIN-DELAY]");
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 struct TfrmMain::CheckOutcome {
     std::optional<int32_t> count;        // none when the check failed before the count arrived
     std::u16string failure;              // the error that ended it then, on one line
     std::vector<std::string> newHeaders; // of the newest new messages, for the notice
+    bool tooSoon = false;                // refused as too soon after the last sign-in
 };
 
 void TfrmMain::CheckMailbox() {
@@ -80,7 +96,44 @@ void TfrmMain::CheckMailbox() {
         WatchMain->CountNow();
         return;
     }
-    ShowCheckOutcome(Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3());
+    if (Protocol() == mpPOP3 && PutOffForLoginDelay())
+        return;
+    const CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
+    if (outcome.tooSoon && PutOffForLoginDelay())
+        return;
+    ShowCheckOutcome(outcome);
+}
+
+std::u16string TfrmMain::Pop3SignInKey() const {
+    return txtPOP3Server.Text() + u"\n" + txtPort.Text() + u"\n" + txtUserName.Text();
+}
+
+void TfrmMain::NotePop3SignIn() {
+    const std::optional<std::chrono::seconds> delay = POP3Main->LoginDelay();
+    if (delay && delay->count() > 0)
+        lastPop3SignIn_ = Pop3SignIn{std::chrono::steady_clock::now(), *delay, Pop3SignInKey()};
+    else
+        lastPop3SignIn_.reset();
+}
+
+// The tray keeps the last count meanwhile: the check has not failed, it waits its turn.
+bool TfrmMain::PutOffForLoginDelay() {
+    if (!lastPop3SignIn_ || lastPop3SignIn_->key != Pop3SignInKey())
+        return false;
+    const auto due = lastPop3SignIn_->at + lastPop3SignIn_->delay + LoginDelayMargin;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return false;
+    TimerLoginDelay.SetEnabled(false);
+    TimerLoginDelay.SetOnTimer(MethodEvent(this, &TfrmMain::TimerLoginDelayTimer));
+    TimerLoginDelay.SetInterval(static_cast<uint32_t>(left.count()));
+    TimerLoginDelay.SetEnabled(true);
+    return true;
+}
+
+void TfrmMain::TimerLoginDelayTimer(TObject*) {
+    TimerLoginDelay.SetEnabled(false);
+    CheckMailbox();
 }
 
 // "CloseSession" after the count; after a failure, only while the connection is still open. An
@@ -103,11 +156,16 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
             POP3Main->SetAuthType(token.empty() ? patUserPass : patSASL);
             POP3Main->SetBearerToken(token);
             POP3Main->ConnectAndLogIn();
+            NotePop3SignIn();
         });
         outcome.count = POP3Main->QueryMessageCount();
         outcome.newHeaders = NewPop3Headers(*outcome.count);
         POP3Main->CloseSession(true);
     } catch (...) {
+        if (!outcome.count && RefusedAsTooSoon(*POP3Main)) {
+            NotePop3SignIn();
+            outcome.tooSoon = true;
+        }
         if (!outcome.count)
             outcome.failure = CurrentErrorMessageOnOneLine();
         if (POP3Main->TcpConnectionIsOpen()) {
@@ -137,8 +195,14 @@ std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
     }
 }
 
-std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
+int32_t TfrmMain::NoticeHeadersWanted(int32_t count) const {
     if (count <= LastMessageCount || !cbNotify.Checked())
+        return 0;
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{count} - LastMessageCount, NoticeNamesMost));
+}
+
+std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
+    if (NoticeHeadersWanted(count) == 0)
         return {};
     try {
         if (examineFirst)
@@ -195,8 +259,8 @@ void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
     ShowCount(outcome.count.value_or(LastMessageCount), outcome.newHeaders);
 }
 
-void TfrmMain::WatchCounted(int32_t count) {
-    ShowCheckOutcome({count, {}, NewImapHeaders(count, false)});
+void TfrmMain::WatchCounted(int32_t count, const std::vector<std::string>& newHeaders) {
+    ShowCheckOutcome({count, {}, newHeaders});
 }
 
 void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeaders) {

@@ -7,6 +7,7 @@
 #include "toolz/FormToolz.h"
 #include "toolz/INIToolz.h"
 #include "toolz/ShellToolz.h"
+#include "toolz/StartWithDesktop.h"
 #include "toolz/Toolz.h"
 
 TfrmMain* frmMain = nullptr;
@@ -56,6 +57,7 @@ void TfrmMain::FormCreate(TObject*) {
     if (CurrentUiLanguage() != ulSwedish)
         ApplyEnglishTexts();
     LoadSettings();
+    ShowStartWithDesktop();
     ApplyWWWMode();
     ProcessPendingMessages();
     // The first check runs before the hot key exists and before the message loop starts.
@@ -90,8 +92,10 @@ void TfrmMain::mnuMainFileQuitClick(TObject*) {
 }
 
 void TfrmMain::mnuSettingsClick(TObject*) {
-    if (!Visible())
+    if (!Visible()) {
+        ShowStartWithDesktop(); // the entry may have changed since the window was last open
         Show();
+    }
     if (WindowState() == wsMinimized)
         SetWindowState(wsNormal);
     Application->BringToFront();
@@ -151,6 +155,28 @@ void TfrmMain::cmbProtocolChange(TObject*) {
     // A provider's server and scope differ by protocol.
     if (cbOAuth.Checked())
         FillInPreset();
+    ShowServerCaption();
+}
+
+void TfrmMain::ShowServerCaption() {
+    lblPOP3Server.SetCaption(ServerCaption(CurrentUiLanguage(), Protocol() == mpIMAP));
+}
+
+void TfrmMain::cbStartWithDesktopClick(TObject*) {
+    if (showingStartState_)
+        return;
+    try {
+        SetStartsWithDesktop(cbStartWithDesktop.Checked());
+    } catch (const Exception& failure) {
+        ShowInformationBox(this, failure.Message(), Application->Title());
+    }
+    ShowStartWithDesktop();
+}
+
+void TfrmMain::ShowStartWithDesktop() {
+    showingStartState_ = true;
+    cbStartWithDesktop.SetChecked(StartsWithDesktop());
+    showingStartState_ = false;
 }
 
 TMailProtocol TfrmMain::Protocol() const {
@@ -236,6 +262,7 @@ void TfrmMain::LoadProtocol() {
     const int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"Protocol", u""), mpPOP3);
     shownProtocol_ = stored == mpIMAP ? mpIMAP : mpPOP3;
     cmbProtocol.SetItemIndex(shownProtocol_);
+    ShowServerCaption();
 }
 
 void TfrmMain::LoadUseTLS() {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: settings window, owner of the tray icon, the timer and the POP3 client.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -94,6 +95,10 @@ public:
     TLabel lblTokenPlace{this};
     // Polls the redirect listener while a sign-in waits for the browser.
     TTimer TimerSignIn;
+    // Once: the check put off until the POP3 server's least time between sign-ins has passed.
+    TTimer TimerLoginDelay;
+    // Shows and sets whether the program starts with the desktop session (not kept in the file).
+    TCheckBox cbStartWithDesktop{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -122,6 +127,10 @@ public:
     void btnSignInClick(TObject* sender);
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
+    void TimerLoginDelayTimer(TObject* sender);
+    // Writes or removes the entry that starts the program with the desktop session; the box then
+    // shows what is in place, and a failure is shown in a box.
+    void cbStartWithDesktopClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
@@ -170,8 +179,16 @@ private:
     void LoadProtocol();
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
-    void PlaceSignInGroup();
-    void ApplySignInTexts();
+    // The column right of the controls above: captions, lists and tab order once, then the rows
+    // the current choices use, top to bottom, the others hidden.
+    void PlaceSettingsColumn();
+    void ArrangeSettingsColumn();
+    // The server label names the protocol chosen.
+    void ShowServerCaption();
+    // Ticks the box as the desktop session stands, without writing anything.
+    void ShowStartWithDesktop();
+    // "Sign in…" acts only with OAuth chosen and a client to sign in with.
+    void EnableSignIn();
     void LoadSignInSettings();
     void StoreSignInSettings();
     // Enables the group's fields that the way of signing in and the provider use.
@@ -196,6 +213,13 @@ private:
     void CheckMailbox();
     struct CheckOutcome;
     CheckOutcome CheckWithPop3();
+    // The server, port and user of the POP3 sign-ins, as the boxes hold them.
+    std::u16string Pop3SignInKey() const;
+    // Notes a POP3 sign-in now, with the least time its server wants before the next one.
+    void NotePop3SignIn();
+    // While that time has not passed since the last sign-in to the same server and user, puts
+    // the check off on TimerLoginDelay until it has, and says so.
+    bool PutOffForLoginDelay();
     // The headers of the newest new messages, fetched in the check's session when the count
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
@@ -206,8 +230,11 @@ private:
     void ConfigureImapClient();
     // The end of every check: the count, or the previous one with the failure line.
     void ShowCheckOutcome(const CheckOutcome& outcome);
-    // The watch counted on its connection.
-    void WatchCounted(int32_t count);
+    // The watch counted on its connection, and fetched the headers it was asked for.
+    void WatchCounted(int32_t count, const std::vector<std::string>& newHeaders);
+    // For how many of the newest messages the notice wants headers after this count: those that
+    // arrived since the last count, at most NoticeNamesMost (0: none).
+    int32_t NoticeHeadersWanted(int32_t count) const;
     // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
     // messages whose headers are given) when it grew, LastMessageCount.
     void ShowCount(int32_t count, const std::vector<std::string>& newHeaders = {});
@@ -217,6 +244,8 @@ private:
     int32_t hotKeyId_ = 0;
     // Set while the settings are loaded: the TLS box is then set, not clicked.
     bool loadingSettings_ = false;
+    // Set while the start box shows the state found: it is then set, not clicked.
+    bool showingStartState_ = false;
     // The file's UseTLS, kept as it stands while the box and the port are as they were loaded.
     std::optional<TIdUseTLS> keptUseTLS_;
     std::u16string keptUseTLSPort_;
@@ -232,6 +261,13 @@ private:
     std::u16string signInError_;
     // The way of signing in the settings file holds.
     TSignInKind storedSignInKind_ = siPassword;
+    // The last POP3 sign-in to a server that announced a least time between sign-ins.
+    struct Pop3SignIn {
+        std::chrono::steady_clock::time_point at;
+        std::chrono::seconds delay;
+        std::u16string key;
+    };
+    std::optional<Pop3SignIn> lastPop3SignIn_;
 };
 
 extern TfrmMain* frmMain;

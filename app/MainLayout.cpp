@@ -6,7 +6,7 @@
 
 void TfrmMain::CreateComponents() {
     SetCaption(Application->Title());
-    SetClientSize(505, 489);
+    SetClientSize(557, 441);
     SetBorderStyle(bsSingle);
     SetCenteredOnScreen(true);
     SetFont(u"Verdana", 11);
@@ -25,7 +25,9 @@ void TfrmMain::CreateComponents() {
     POP3Main->SetAutoLogin(true);
     IMAPMain = std::make_unique<ImapClient>();
     WatchMain = std::make_unique<MailboxWatch>(
-        *IMAPMain, [this](int32_t count) { WatchCounted(count); }, [this] { CheckMailbox(); });
+        *IMAPMain,
+        [this](int32_t count, const std::vector<std::string>& headers) { WatchCounted(count, headers); },
+        [this](int32_t count) { return NoticeHeadersWanted(count); }, [this] { CheckMailbox(); });
     TimerMain.SetInterval(60000);
     TimerMain.SetEnabled(true);
     BindEvents();
@@ -70,34 +72,36 @@ void TfrmMain::PlaceControls() {
     placeButton(btnBrowsePathToSound, 336, 8, u"Bläddra...", OpenFolderGlyph());
     placeButton(btnSave, 384, 9, u"&Spara!", FloppyDiskGlyph());
     btnSave.SetDefault(true);
-    // Left of Save, as the WWW box is left of its Browse button; after Save in the tab order.
-    cbTLS.SetBounds(24, 392, 113, 17);
-    cbTLS.SetTabOrder(10);
-    cbTLS.SetCaption(u"Använd TLS");
-    placeLabel(lblProtocol, 24, 436, 57, u"Protokoll:");
-    cmbProtocol.SetBounds(88, 432, 153, 23);
-    cmbProtocol.SetTabOrder(11);
-    cmbProtocol.SetItems({u"POP3", u"IMAP"});
-    cmbProtocol.SetItemIndex(mpPOP3);
-    cbNotify.SetBounds(24, 464, 217, 17);
-    cbNotify.SetTabOrder(12);
-    cbNotify.SetCaption(u"Visa notis om ny e-post");
-    cbNotify.SetChecked(true);
-    PlaceSignInGroup();
+    PlaceSettingsColumn();
 }
 
-// The right-hand column: how the check signs in, and the OAuth sign-in with its provider.
-void TfrmMain::PlaceSignInGroup() {
-    constexpr int left = 264;
-    constexpr int width = 217;
-    int tabOrder = 13;
-    cbOAuth.SetBounds(left, 24, width, 17);
-    cbOAuth.SetTabOrder(tabOrder++);
+namespace {
+
+// The column right of the controls above: labels left, their boxes and lists right of them.
+constexpr int ColumnLeft = 264;
+constexpr int ColumnWidth = 269;
+constexpr int FieldLeft = 380;
+constexpr int FieldWidth = 153;
+constexpr int RowPitch = 28;      // a box or list of 23 pixels and the room below it
+constexpr int CheckBoxPitch = 24; // a check box of 17 pixels and the room below it
+constexpr int GroupGap = 12;      // between the groups: connect, sign in, show
+
+} // namespace
+
+void TfrmMain::PlaceSettingsColumn() {
+    int tabOrder = 10; // after Save
+    auto take = [&tabOrder](TControl& control) { control.SetTabOrder(tabOrder++); };
+    lblProtocol.SetCaption(u"Protokoll:");
+    take(cmbProtocol);
+    cmbProtocol.SetItems({u"POP3", u"IMAP"});
+    cmbProtocol.SetItemIndex(mpPOP3);
+    take(cbTLS);
+    cbTLS.SetCaption(u"Anv\u00e4nd TLS");
+
+    take(cbOAuth);
     cbOAuth.SetCaption(u"Logga in med OAuth 2.0");
-    lblOAuthProvider.SetBounds(left, 56, width, 13);
     lblOAuthProvider.SetCaption(u"Leverant\u00f6r:");
-    cmbOAuthProvider.SetBounds(left, 72, width, 23);
-    cmbOAuthProvider.SetTabOrder(tabOrder++);
+    take(cmbOAuthProvider);
     cmbOAuthProvider.SetItems({u"Microsoft", u"Google", u"Egen"});
     cmbOAuthProvider.SetItemIndex(opMicrosoft);
     const struct {
@@ -106,46 +110,97 @@ void TfrmMain::PlaceSignInGroup() {
         std::u16string_view caption;
     } fields[] = {
         {lblOAuthClientId, txtOAuthClientId, u"Klient-ID:"},
-        {lblOAuthClientSecret, txtOAuthClientSecret, u"Klienthemlighet (valfri):"},
+        {lblOAuthClientSecret, txtOAuthClientSecret, u"Klienthemlighet:"},
         {lblOAuthAuthorizeUrl, txtOAuthAuthorizeUrl, u"Inloggningsadress:"},
         {lblOAuthTokenUrl, txtOAuthTokenUrl, u"Tokenadress:"},
         {lblOAuthScope, txtOAuthScope, u"Beh\u00f6righet (scope):"},
     };
-    int top = 104;
     for (const auto& field : fields) {
-        field.label.SetBounds(left, top, width, 13);
         field.label.SetCaption(field.caption);
-        field.edit.SetBounds(left, top + 16, width, 23);
-        field.edit.SetTabOrder(tabOrder++);
-        top += 48;
+        take(field.edit);
+        field.edit.SetOnChange([this](TObject*) { EnableSignIn(); });
     }
     txtOAuthClientSecret.SetPasswordChar(u'*');
-    btnSignIn.SetBounds(left, 352, 105, 33);
-    btnSignIn.SetTabOrder(tabOrder++);
+    take(btnSignIn);
     btnSignIn.SetCaption(u"Logga in\u2026");
-    btnSignOut.SetBounds(left + 112, 352, 105, 33);
-    btnSignOut.SetTabOrder(tabOrder++);
+    take(btnSignOut);
     btnSignOut.SetCaption(u"Logga ut");
-    lblSignInState.SetBounds(left, 396, width, 13);
-    lblTokenPlace.SetBounds(left, 416, width, 13);
+    lblSignInState.SetElidedInMiddle(true);
+    lblTokenPlace.SetElidedInMiddle(true);
     TimerSignIn.SetInterval(100);
     TimerSignIn.SetEnabled(false);
+
+    take(cbNotify);
+    cbNotify.SetCaption(u"Visa notis om ny e-post");
+    cbNotify.SetChecked(true);
+    take(cbStartWithDesktop);
+    cbStartWithDesktop.SetCaption(u"Starta med skrivbordet");
+    ArrangeSettingsColumn();
 }
 
-// Both choosers start in the root folder ("C:\" on Windows). Programs on a Linux desktop have no
-// ".EXE": there the program chooser offers every file as well.
+// Rows the choices do not use are hidden, and the rows below them move up.
+void TfrmMain::ArrangeSettingsColumn() {
+    const bool oauth = cbOAuth.Checked();
+    const bool custom = oauth && OAuthProvider() == opCustom;
+    int top = 24;
+    auto field = [&top](TLabel& label, TControl& control, bool shown) {
+        label.SetVisible(shown);
+        control.SetVisible(shown);
+        if (!shown)
+            return;
+        label.SetBounds(ColumnLeft, top + 5, FieldLeft - ColumnLeft - 4, 13);
+        control.SetBounds(FieldLeft, top, FieldWidth, 23);
+        top += RowPitch;
+    };
+    auto checkBox = [&top](TCheckBox& box) {
+        box.SetBounds(ColumnLeft, top, ColumnWidth, 17);
+        top += CheckBoxPitch;
+    };
+
+    field(lblProtocol, cmbProtocol, true);
+    checkBox(cbTLS);
+    top += GroupGap;
+
+    checkBox(cbOAuth);
+    field(lblOAuthProvider, cmbOAuthProvider, oauth);
+    field(lblOAuthClientId, txtOAuthClientId, oauth);
+    field(lblOAuthClientSecret, txtOAuthClientSecret, oauth);
+    field(lblOAuthAuthorizeUrl, txtOAuthAuthorizeUrl, custom);
+    field(lblOAuthTokenUrl, txtOAuthTokenUrl, custom);
+    field(lblOAuthScope, txtOAuthScope, custom);
+    for (TControl* control :
+         std::initializer_list<TControl*>{&btnSignIn, &btnSignOut, &lblSignInState, &lblTokenPlace})
+        control->SetVisible(oauth);
+    if (oauth) {
+        const int buttonWidth = (ColumnWidth - 7) / 2;
+        btnSignIn.SetBounds(ColumnLeft, top + 2, buttonWidth, 27);
+        btnSignOut.SetBounds(ColumnLeft + ColumnWidth - buttonWidth, top + 2, buttonWidth, 27);
+        lblSignInState.SetBounds(ColumnLeft, top + 35, ColumnWidth, 13);
+        lblTokenPlace.SetBounds(ColumnLeft, top + 53, ColumnWidth, 13);
+        top += 71;
+    }
+    top += GroupGap;
+
+    checkBox(cbNotify);
+    checkBox(cbStartWithDesktop);
+}
+
+// On Windows both choosers start in "C:\" and the program chooser lists ".EXE" files. Programs on a
+// Linux desktop have no name pattern: there the choosers start in the home folder and the program
+// chooser lists the files the user may run.
 void TfrmMain::PlaceFileChoosers() {
 #ifdef _WIN32
-    constexpr std::u16string_view Root = u"C:\\";
+    constexpr std::u16string_view StartFolder = u"C:\\";
     OpenDialogEXE.SetFilter(u"EXE-filer (*.EXE)|*.EXE");
 #else
-    constexpr std::u16string_view Root = u"/";
-    OpenDialogEXE.SetFilter(u"EXE-filer (*.EXE)|*.EXE|Alla filer (*)|*");
+    constexpr std::u16string_view StartFolder = u"~";
+    OpenDialogEXE.SetFilter(u"Program (*)|*");
+    OpenDialogEXE.SetExecutablesOnly(true);
 #endif
-    OpenDialogEXE.SetInitialDir(Root);
+    OpenDialogEXE.SetInitialDir(StartFolder);
     OpenDialogEXE.SetTitle(u"Bläddra...");
     OpenDialogWAV.SetFilter(u"WAV-filer (*.WAV)|*.WAV");
-    OpenDialogWAV.SetInitialDir(Root);
+    OpenDialogWAV.SetInitialDir(StartFolder);
     OpenDialogWAV.SetTitle(u"Bläddra...");
 }
 
@@ -185,6 +240,7 @@ void TfrmMain::BindEvents() {
     btnSignIn.SetOnClick(MethodEvent(this, &TfrmMain::btnSignInClick));
     btnSignOut.SetOnClick(MethodEvent(this, &TfrmMain::btnSignOutClick));
     TimerSignIn.SetOnTimer(MethodEvent(this, &TfrmMain::TimerSignInTimer));
+    cbStartWithDesktop.SetOnClick(MethodEvent(this, &TfrmMain::cbStartWithDesktopClick));
     // A click on the notice takes the user to the mail as a double click on the icon does.
     TrayIconMain.SetOnNoticeClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
 }

@@ -184,41 +184,44 @@ bool TfrmMain::TokenStored() {
 }
 
 void TfrmMain::ApplySignInMode() {
-    const bool oauth = cbOAuth.Checked();
-    const bool custom = OAuthProvider() == opCustom;
-    for (TControl* control : std::initializer_list<TControl*>{&cmbOAuthProvider, &txtOAuthClientId,
-                                                              &txtOAuthClientSecret, &btnSignIn, &btnSignOut})
-        control->SetEnabled(oauth);
-    for (TEdit* edit : {&txtOAuthAuthorizeUrl, &txtOAuthTokenUrl, &txtOAuthScope})
-        edit->SetEnabled(oauth && custom);
-    txtPassword.SetEnabled(!oauth);
+    ArrangeSettingsColumn();
+    txtPassword.SetEnabled(!cbOAuth.Checked());
     ShowSignInState();
+}
+
+void TfrmMain::EnableSignIn() {
+    const OAuthClient client = CurrentOAuthClient();
+    btnSignIn.SetEnabled(cbOAuth.Checked() && !client.ClientId.empty() &&
+                         !client.Provider.AuthorizeUrl.empty() && !client.Provider.TokenUrl.empty());
 }
 
 void TfrmMain::ShowSignInState() {
     const TUiLanguage language = CurrentUiLanguage();
+    EnableSignIn();
+    btnSignOut.SetEnabled(false);
     if (!cbOAuth.Checked()) {
         lblSignInState.SetCaption(u"");
         lblTokenPlace.SetCaption(u"");
         return;
     }
-    TSignInState state = ssSignedOut;
+    // The read may find the token stored for another client or scope: sign in again then.
+    bool stored = false;
+    try {
+        stored = tokens_ && !tokens_->SignInNeeded() && tokens_->HasRefreshToken();
+    } catch (const Exception&) {
+    }
+    TSignInState state = stored ? ssSignedIn : ssSignedOut;
     if (signIn_ && signIn_->Current() == OAuthSignIn::State::Waiting)
         state = ssWaiting;
     else if (!signInError_.empty())
         state = ssFailed;
-    else if (tokens_ && !tokens_->SignInNeeded()) {
-        try {
-            state = tokens_->HasRefreshToken() ? ssSignedIn : ssSignedOut;
-        } catch (const Exception&) {
-        }
-    }
-    // After the read, which may have found the token stored for another client or scope.
     std::u16string detail = signInError_;
     if (state == ssSignedOut && tokens_ && tokens_->SignInNeeded()) {
         state = ssSignInAgain;
         detail = SignInAgainReason(language, tokens_->Cause(), tokens_->Refusal());
     }
+    // Sign out erases the stored token: with none there is nothing to sign out of.
+    btnSignOut.SetEnabled(stored);
     lblSignInState.SetCaption(SignInStateText(language, state, detail));
     lblTokenPlace.SetCaption(tokens_ ? TokenPlaceText(language, tokens_->Where()) : u"");
 }

@@ -5,6 +5,12 @@
 
 #include "app/Main.h"
 
+std::u16string ServerCaption(TUiLanguage language, bool imap) {
+    if (imap)
+        return PickLanguageText(language, u"IMAP-server:", u"IMAP Server:");
+    return PickLanguageText(language, u"POP3-server:", u"POP3 Server:");
+}
+
 std::u16string PathToClientCaption(TUiLanguage language, bool webMode) {
     if (webMode)
         return PickLanguageText(language, u"Sökväg till e-postplats: (WWW)", u"Path to e-mail place: (WWW)");
@@ -43,8 +49,7 @@ void TfrmMain::ApplyEnglishTexts() {
 #ifdef _WIN32
     OpenDialogEXE.SetFilter(u"EXE Files (*.EXE)|*.EXE");
 #else
-    // Programs on this desktop have no ".EXE": the program chooser offers every file as well.
-    OpenDialogEXE.SetFilter(u"EXE Files (*.EXE)|*.EXE|All Files (*)|*");
+    OpenDialogEXE.SetFilter(u"Programs (*)|*");
 #endif
     OpenDialogEXE.SetTitle(u"Browse...");
     OpenDialogWAV.SetFilter(u"WAV Files (*.WAV)|*.WAV");
@@ -54,12 +59,13 @@ void TfrmMain::ApplyEnglishTexts() {
     lblOAuthProvider.SetCaption(u"Provider:");
     cmbOAuthProvider.SetItems({u"Microsoft", u"Google", u"Custom"});
     lblOAuthClientId.SetCaption(u"Client ID:");
-    lblOAuthClientSecret.SetCaption(u"Client secret (optional):");
+    lblOAuthClientSecret.SetCaption(u"Client secret:");
     lblOAuthAuthorizeUrl.SetCaption(u"Authorize address:");
     lblOAuthTokenUrl.SetCaption(u"Token address:");
     lblOAuthScope.SetCaption(u"Scope:");
     btnSignIn.SetCaption(u"Sign in\u2026");
     btnSignOut.SetCaption(u"Sign out");
+    cbStartWithDesktop.SetCaption(u"Start with the desktop");
 }
 
 std::u16string SignInStateText(TUiLanguage language, TSignInState state, const std::u16string& failure) {

@@ -8,6 +8,8 @@
 #include "signin/TokenStore.h"
 #include "toolz/Toolz.h"
 
+// The server label's caption for the protocol chosen: POP3's, or IMAP's.
+std::u16string ServerCaption(TUiLanguage language, bool imap);
 // The caption of the path label: the web-address text in WWW mode, else the program-path text.
 std::u16string PathToClientCaption(TUiLanguage language, bool webMode);
 // "Om" or "About": the About box caption is this word, a blank and the application title.

@@ -92,7 +92,16 @@ void RunPop3Checks(std::string_view input, bool overTls, milliseconds sessionLim
     RunHostileChecks(input, std::move(client), check);
 }
 
-// The mailbox watch: the count in the opened mailbox, then a few polls in IDLE and its end.
+// Takes in the reply awaited as the watch does, whenever the socket has bytes; the client's
+// reply deadline ends the wait.
+void AwaitWatchedReply(ImapClient& imap) {
+    while (!imap.TakeArrived())
+        if (!imap.MoreArrived())
+            imap.IOHandler()->Binding()->WaitReadable(IdlePollMs);
+}
+
+// The mailbox watch: the count in the opened mailbox, a few polls in IDLE, one exchange as the
+// watch sends it without waiting ("DONE", the count, "IDLE"), and the end.
 void WatchOnce(ImapClient& imap) {
     imap.ConnectAndLogIn();
     ExpectTlsAsRequired(imap);
@@ -101,6 +110,16 @@ void WatchOnce(ImapClient& imap) {
     imap.StartIdle();
     for (int poll = 0; poll < IdlePolls && imap.Idling(); ++poll)
         imap.PollIdle(IdlePollMs);
+    if (imap.SendDone())
+        AwaitWatchedReply(imap);
+    for (int32_t round = 1;; ++round) {
+        imap.SendCommand(imap.UnseenSearchCommand());
+        AwaitWatchedReply(imap);
+        if (imap.UnseenSearchCount(round))
+            break;
+    }
+    imap.SendIdle();
+    AwaitWatchedReply(imap);
     imap.StopIdle();
     imap.CloseSession();
 }
@@ -130,7 +149,7 @@ void RunImapChecks(std::string_view input, bool overTls, milliseconds sessionLim
         };
         // The watch's exchanges after IDLE have a session limit of their own.
         const milliseconds limit =
-            watches ? 2 * sessionLimit + milliseconds(IdlePolls * IdlePollMs) : sessionLimit;
+            watches ? 3 * sessionLimit + milliseconds(IdlePolls * IdlePollMs) : sessionLimit;
         return CheckOutcome{CheckLeftAnErrorToReport(imap, steps, [&imap] { imap.CloseSession(); }),
                             TlsRequired(mode), TextToUtf8(password), limit};
     };

@@ -72,9 +72,14 @@ void ImapClient::ResetSession() {
     loggingOut_ = false;
     idling_ = false;
     idleTag_.clear();
+    awaitedTag_.clear();
+    awaitingContinuation_ = false;
+    replyDeadline_.reset();
     mailboxChanged_ = false;
     statusUnseen_ = -1;
     searchCount_ = -1;
+    searchingUids_ = false;
+    fetchingHeaders_ = false;
 }
 
 void ImapClient::ConnectAndLogIn() {
@@ -225,17 +230,26 @@ void ImapClient::ExamineInbox() {
 }
 
 int32_t ImapClient::CountUnseenInSelected() {
-    const bool extended = HasCapability(u"ESEARCH");
-    for (int round = 1;; ++round) {
-        mailboxChanged_ = false;
-        searchCount_ = -1;
-        RunCommand(extended ? "SEARCH RETURN (COUNT) UNSEEN" : "SEARCH UNSEEN");
-        if (searchCount_ < 0)
-            throw ImapProtocolError(std::string_view("The server's SEARCH reply holds no count."));
-        // A message that arrived while the server searched is not in the count.
-        if (!mailboxChanged_ || round == kCountRounds)
-            return searchCount_;
+    for (int32_t round = 1;; ++round) {
+        RunCommand(UnseenSearchCommand());
+        if (const std::optional<int32_t> count = UnseenSearchCount(round))
+            return *count;
     }
+}
+
+std::string ImapClient::UnseenSearchCommand() {
+    mailboxChanged_ = false;
+    searchCount_ = -1;
+    return HasCapability(u"ESEARCH") ? "SEARCH RETURN (COUNT) UNSEEN" : "SEARCH UNSEEN";
+}
+
+std::optional<int32_t> ImapClient::UnseenSearchCount(int32_t round) {
+    if (searchCount_ < 0)
+        throw ImapProtocolError(std::string_view("The server's SEARCH reply holds no count."));
+    // A message that arrived while the server searched is not in the count.
+    if (mailboxChanged_ && round < kCountRounds)
+        return std::nullopt;
+    return searchCount_;
 }
 
 void ImapClient::StartIdle() {
@@ -265,38 +279,113 @@ void ImapClient::StartIdle() {
 
 bool ImapClient::PollIdle(int32_t waitMs) {
     RequireConnection();
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
-    int32_t handled = 0;
-    bool filled = false;
-    while (idling_ && handled < MaxUntaggedResponses) {
-        // Bytes beyond the longest line without a line end go to the reader, which refuses them.
-        if (!ImapReplyReader::LineQueued(*IOHandler()) && IOHandler()->InputQueue().Size() <= MaxLineLength) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-            // Once the wait is over, what keeps arriving waits for the next poll.
-            if (filled && left <= 0)
-                break;
-            filled = true;
-            if (IOHandler()->FillInputBuffer(true, static_cast<int32_t>(std::max<int64_t>(left, 0)), false) ==
-                -1)
-                break;
-            continue;
-        }
-        const ImapResponse response = ReadBegunResponse();
-        ++handled;
-        untaggedInCommand_ = 0;
-        if (response.kind == ImapResponse::kUntagged) {
-            HandleUntagged(response);
-        } else if (response.kind == ImapResponse::kTagged && response.tag == idleTag_) {
-            // The server ended the IDLE itself: the caller counts again and idles anew.
-            idling_ = false;
-            if (response.Keyword() != "OK")
-                RaiseRefusal(response);
-            mailboxChanged_ = true;
-        } else {
-            CloseAndRaise(ImapProtocolError(u"Unexpected reply during IDLE: " + Utf8ToText(response.text)));
-        }
-    }
+    if (waitMs > 0 && !MoreArrived())
+        IOHandler()->FillInputBuffer(true, waitMs, false);
+    TakeArrived();
     return std::exchange(mailboxChanged_, false);
+}
+
+bool ImapClient::SendDone() {
+    replyDeadline_ = Clock::now() + sessionTimeLimit_;
+    if (!idling_)
+        return false;
+    idling_ = false;
+    untaggedInCommand_ = 0;
+    awaitedTag_ = idleTag_;
+    WriteBytes("DONE\r\n");
+    return true;
+}
+
+void ImapClient::SendCommand(std::string_view command) {
+    RequireConnection();
+    untaggedInCommand_ = 0;
+    awaitedTag_ = NextTag();
+    WriteBytes(awaitedTag_ + " " + std::string(command) + "\r\n");
+}
+
+void ImapClient::SendIdle() {
+    SendCommand("IDLE");
+    idleTag_ = awaitedTag_;
+    awaitingContinuation_ = true;
+}
+
+bool ImapClient::TakeArrived() {
+    RequireConnection();
+    ReadWithoutWaiting();
+    TIdIOHandler& io = *IOHandler();
+    for (int32_t handled = 0; handled < MaxUntaggedResponses; ++handled) {
+        if (!ImapReplyReader::DropLeadingBlankLines(io) || !reader_.ResponseQueued(io))
+            break;
+        if (TakeWatchedResponse(ReadResponse()))
+            return true;
+    }
+    CheckReplyDeadline();
+    if ((io.PeerClosed() || !io.HandlerOpen()) && !reader_.ResponseQueued(io))
+        CloseAndRaise(EIdConnClosedGracefully(RSConnectionClosedGracefully));
+    return false;
+}
+
+bool ImapClient::MoreArrived() {
+    TIdIOHandler& io = *IOHandler();
+    if (reader_.ResponseQueued(io) || io.PeerClosed() || !io.HandlerOpen())
+        return true;
+    return io.FillInputBuffer(false, 0, false) > 0 || io.PeerClosed();
+}
+
+void ImapClient::ReadWithoutWaiting() {
+    TIdIOHandler& io = *IOHandler();
+    const int32_t before = io.InputQueue().Size();
+    while (io.InputQueue().Size() - before < ReadBudget && !io.PeerClosed() &&
+           io.FillInputBuffer(false, 0, false) > 0) {
+    }
+}
+
+bool ImapClient::TakeWatchedResponse(const ImapResponse& response) {
+    if (idling_ || awaitedTag_.empty())
+        untaggedInCommand_ = 0;
+    if (response.kind == ImapResponse::kUntagged) {
+        HandleUntagged(response);
+        return false;
+    }
+    if (response.kind == ImapResponse::kContinuation) {
+        if (!awaitingContinuation_)
+            CloseAndRaise(ImapProtocolError(u"Unexpected continuation request: " + response.HumanText()));
+        awaitingContinuation_ = false;
+        awaitedTag_.clear();
+        idling_ = true;
+        replyDeadline_.reset();
+        return true;
+    }
+    if (idling_ && response.tag == idleTag_) {
+        // The server ended the IDLE itself: the caller counts again and idles anew.
+        idling_ = false;
+        if (response.Keyword() != "OK")
+            RaiseRefusal(response);
+        mailboxChanged_ = true;
+        return false;
+    }
+    if (response.tag != awaitedTag_ || awaitedTag_.empty())
+        CloseAndRaise(
+            ImapProtocolError(u"The server replied with an unknown tag: " + Utf8ToText(response.tag)));
+    const bool wasIdle = std::exchange(awaitingContinuation_, false);
+    awaitedTag_.clear();
+    if (response.Keyword() != "OK")
+        RaiseRefusal(response);
+    if (wasIdle)
+        CloseAndRaise(ImapProtocolError(std::string_view("The server ended IDLE before it began.")));
+    return true;
+}
+
+// During IDLE the limit runs from the first bytes of a response to its end.
+void ImapClient::CheckReplyDeadline() {
+    if (idling_) {
+        if (!ImapReplyReader::DropLeadingBlankLines(*IOHandler()))
+            replyDeadline_.reset();
+        else if (!replyDeadline_)
+            replyDeadline_ = Clock::now() + sessionTimeLimit_;
+    }
+    if (replyDeadline_ && Clock::now() >= *replyDeadline_)
+        CloseAndRaise(EIdReadTimeout(RSReadTimeout));
 }
 
 void ImapClient::StopIdle() {
@@ -348,20 +437,6 @@ ImapResponse ImapClient::ReadResponse() {
         // nothing more can be said on this connection.
         idling_ = false;
         CloseTcpConnection(false);
-        throw;
-    }
-}
-
-// During IDLE no session limit runs; a response that has begun must still end within one, so
-// that a server dripping it cannot hold the watch.
-ImapResponse ImapClient::ReadBegunResponse() {
-    SetDeadline(Clock::now() + sessionTimeLimit_);
-    try {
-        ImapResponse response = ReadResponse();
-        ClearDeadline();
-        return response;
-    } catch (...) {
-        ClearDeadline();
         throw;
     }
 }
@@ -515,44 +590,57 @@ bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
 }
 
 std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
-    searchUids_.clear();
-    searchingUids_ = true;
     try {
-        RunCommand("UID SEARCH UNSEEN");
+        RunCommand(NewHeadersSearchCommand());
+        if (const std::optional<std::string> fetch = NewHeadersFetchCommand(count, arrived, most))
+            RunCommand(*fetch);
     } catch (...) {
-        searchingUids_ = false;
+        FetchedNewHeaders();
         throw;
     }
+    return FetchedNewHeaders();
+}
+
+std::string ImapClient::NewHeadersSearchCommand() {
+    searchUids_.clear();
+    newestUids_.clear();
+    fetchedHeaders_.clear();
+    searchingUids_ = true;
+    return "UID SEARCH UNSEEN";
+}
+
+std::optional<std::string> ImapClient::NewHeadersFetchCommand(int32_t count, int32_t arrived, int32_t most) {
     searchingUids_ = false;
     std::vector<uint32_t> uids = std::move(searchUids_);
+    searchUids_.clear();
     std::sort(uids.begin(), uids.end());
     // UIDs grow with arrival: those beyond the count came after it, and wait for the next count.
     uids.resize(std::min(uids.size(), static_cast<size_t>(std::max(count, 0))));
     const int32_t wanted = std::min(arrived, most);
-    std::vector<uint32_t> newest;
-    for (auto uid = uids.rbegin(); uid != uids.rend() && static_cast<int32_t>(newest.size()) < wanted; ++uid)
+    for (auto uid = uids.rbegin(); uid != uids.rend() && static_cast<int32_t>(newestUids_.size()) < wanted;
+         ++uid)
         if (!seenUnseenUids_.contains(*uid))
-            newest.push_back(*uid);
+            newestUids_.push_back(*uid);
     seenUnseenUids_ = std::set<uint32_t>(uids.begin(), uids.end());
-    if (newest.empty())
-        return {};
+    if (newestUids_.empty())
+        return std::nullopt;
     std::string set;
-    for (uint32_t uid : newest)
+    for (uint32_t uid : newestUids_)
         set += (set.empty() ? "" : ",") + std::to_string(uid);
-    fetchedHeaders_.clear();
     fetchingHeaders_ = true;
-    try {
-        RunCommand("UID FETCH " + set + " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0." +
-                   std::to_string(HeaderByteLimit) + ">)");
-    } catch (...) {
-        fetchingHeaders_ = false;
-        throw;
-    }
+    return "UID FETCH " + set + " (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0." +
+           std::to_string(HeaderByteLimit) + ">)";
+}
+
+std::vector<std::string> ImapClient::FetchedNewHeaders() {
+    searchingUids_ = false;
     fetchingHeaders_ = false;
     std::vector<std::string> headers;
-    for (uint32_t uid : newest)
+    for (uint32_t uid : newestUids_)
         if (auto fetched = fetchedHeaders_.find(uid); fetched != fetchedHeaders_.end())
             headers.push_back(std::move(fetched->second));
+    newestUids_.clear();
+    fetchedHeaders_.clear();
     return headers;
 }
 

@@ -15,13 +15,15 @@
 // the server lists STARTTLS), after which the capabilities are asked for again.
 //
 // Every exchange outside IDLE runs within SessionTimeLimit, counted from ConnectAndLogIn and
-// again from each StopIdle: a server that keeps every single wait short cannot hold the caller.
+// again from each StopIdle or SendDone, and so does every response that begins during IDLE: a
+// server that keeps every single wait short cannot hold the caller.
 // Commands are tagged "A1", "A2"... afresh in every session.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -37,8 +39,10 @@ public:
     static constexpr std::chrono::milliseconds DefaultSessionTimeLimit{40000};
     // The longest line taken from the server: a SEARCH reply lists every unseen message.
     static constexpr int32_t MaxLineLength = 1 << 20;
-    // The most untagged responses one command may bring, and one PollIdle handles.
+    // The most untagged responses one command may bring, and one TakeArrived handles.
     static constexpr int32_t MaxUntaggedResponses = 10000;
+    // The most bytes one TakeArrived reads, so that a server that floods cannot hold its caller.
+    static constexpr int32_t ReadBudget = 1 << 20;
     // The most header bytes kept of one message.
     static constexpr size_t HeaderByteLimit = 16384;
 
@@ -87,14 +91,6 @@ public:
     // Raises ImapReplyError when refused, ImapProtocolError when the server answers OK at once,
     // and the read errors (a server that never continues runs into the read time-out).
     void StartIdle();
-    // During IDLE: handles what the server has sent, waiting at most waitMs (0: only what is
-    // there) for it, and at most SessionTimeLimit more for the end of a response that has begun;
-    // true when an untagged EXISTS, EXPUNGE or FETCH came (also one that came while IDLE
-    // started). Raises ImapReplyError on "BYE" (the connection is closed),
-    // EIdConnClosedGracefully when the server closed the connection, EIdReadTimeout for a
-    // response not ended in time and EIdReadLnMaxLineLengthExceeded for a line beyond
-    // MaxLineLength (both close the connection), and the read errors.
-    bool PollIdle(int32_t waitMs);
     // "DONE", then the IDLE's tagged OK, within a fresh SessionTimeLimit. Nothing when the server
     // already ended the IDLE. Raises ImapReplyError when refused and the read errors.
     void StopIdle();
@@ -108,6 +104,49 @@ public:
     // bounds what the server sends; a message whose FETCH lacks its UID or header is left out.
     // Raises as CountUnseenInSelected does.
     virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
+    // The pieces of CountUnseenInSelected, for a caller that sends and awaits by itself: the
+    // command of the next round, then, once its reply came, the count (none: the mailbox changed
+    // meanwhile and the count is taken again). Raises ImapProtocolError when no count came.
+    std::string UnseenSearchCommand();
+    std::optional<int32_t> UnseenSearchCount(int32_t round);
+    // The pieces of RetrieveNewHeaders: "UID SEARCH UNSEEN"; once its reply came, the fetch of
+    // the newest new messages (none when nothing is new); once that came, their headers. The
+    // last also ends the exchange after a refusal, giving what came.
+    std::string NewHeadersSearchCommand();
+    std::optional<std::string> NewHeadersFetchCommand(int32_t count, int32_t arrived, int32_t most);
+    std::vector<std::string> FetchedNewHeaders();
+
+    // ---- The watched connection, driven by its socket: nothing here waits for the server ----
+
+    // During IDLE: waits at most waitMs (0: not at all) for bytes, then takes in what has
+    // arrived as TakeArrived does; true when an untagged EXISTS, EXPUNGE or FETCH came (also one
+    // that came while IDLE started), or the server ended the IDLE itself. Raises as TakeArrived.
+    bool PollIdle(int32_t waitMs);
+    // Sends "DONE" and returns: TakeArrived sees the IDLE's tagged OK. The exchange it begins
+    // must end within SessionTimeLimit (ReplyDeadline). False, and nothing sent, when the
+    // server has ended the IDLE already.
+    bool SendDone();
+    // Sends the command, tagged, and returns: TakeArrived sees its tagged reply.
+    void SendCommand(std::string_view command);
+    // Sends "IDLE" and returns: TakeArrived sees the continuation, which ends the exchange.
+    void SendIdle();
+    // Takes in what the connection holds (the socket's bytes and those TLS has decrypted
+    // already) without waiting, and handles every whole response among them: true once the
+    // reply awaited has come (the tagged OK of the command sent last, or IDLE's continuation);
+    // what follows it stays queued for the next call. The rest of a response that has begun
+    // is taken at a later call. Raises ImapReplyError when the command is refused (the
+    // connection stays open) or on a "BYE", ImapProtocolError for a reply out of turn or IDLE
+    // ended before it began, EIdConnClosedGracefully when the server has closed,
+    // EIdReadTimeout "Read timed out." once ReplyDeadline has passed, and the reader's errors;
+    // all but a refusal close the connection.
+    bool TakeArrived();
+    // When the exchange under way, or a response begun during IDLE, must have ended: its start
+    // plus SessionTimeLimit. None while idling with nothing begun.
+    std::optional<std::chrono::steady_clock::time_point> ReplyDeadline() const { return replyDeadline_; }
+    // Whether TakeArrived has more to do that the socket will not signal: a whole response
+    // queued, bytes beyond what one call reads, or a connection closed meanwhile.
+    bool MoreArrived();
+
     // Leaves IDLE when idling, sends "LOGOUT" (its "* BYE" expected) and closes the connection
     // in any case; a failure of the goodbye is raised after the close. Nothing is sent when
     // the connection is closed already.
@@ -135,8 +174,6 @@ protected:
     // The next tag, "A1" first.
     std::string NextTag();
     ImapResponse ReadResponse();
-    // ReadResponse within SessionTimeLimit, for a response that comes during IDLE.
-    ImapResponse ReadBegunResponse();
     // The user name or password as IMAP's astring: a quoted string when its bytes allow, else
     // a literal.
     static CommandPart AString(std::string_view bytes);
@@ -160,6 +197,13 @@ private:
     // A FETCH with a message's UID and header bytes, while RetrieveNewHeaders waits for them.
     bool TakeFetchedHeader(const std::vector<ImapToken>& tokens);
     void CloseAfterBye(const ImapResponse& response);
+    // Moves the bytes the connection holds into the input queue, at most ReadBudget at a time.
+    void ReadWithoutWaiting();
+    // One response taken while the watch's exchange runs or the session idles: true when it is
+    // the reply awaited.
+    bool TakeWatchedResponse(const ImapResponse& response);
+    // Notes when a response has begun during IDLE; raises once its time is up.
+    void CheckReplyDeadline();
     // For replies that leave the stream out of step: closes the connection, then raises.
     template <class Error> [[noreturn]] void CloseAndRaise(const Error& error);
     void WriteBytes(const std::string& bytes);
@@ -178,6 +222,9 @@ private:
     bool loggingOut_ = false;
     bool idling_ = false;
     std::string idleTag_;
+    std::string awaitedTag_;            // of the command sent without waiting
+    bool awaitingContinuation_ = false; // of "IDLE" sent without waiting
+    std::optional<std::chrono::steady_clock::time_point> replyDeadline_;
     bool mailboxChanged_ = false;
     int32_t statusUnseen_ = -1;
     int32_t searchCount_ = -1;
@@ -186,5 +233,6 @@ private:
     int32_t untaggedInCommand_ = 0;
     bool fetchingHeaders_ = false;
     std::map<uint32_t, std::string> fetchedHeaders_; // by UID
+    std::vector<uint32_t> newestUids_;               // asked for by the fetch, newest first
     std::set<uint32_t> seenUnseenUids_;              // of the last RetrieveNewHeaders, kept across sessions
 };

@@ -1,5 +1,6 @@
 #include "imap/ImapReply.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "base/Integers.h"
@@ -234,6 +235,53 @@ ImapResponse ImapReplyReader::Read(TIdIOHandler& io) const {
     return SplitTag(bytes);
 }
 
-bool ImapReplyReader::LineQueued(TIdIOHandler& io) {
-    return io.InputQueue().IndexOf(TIdBytes{'\n'}) >= 0;
+// Walks the queue as Read would take it: line by line, each literal's bytes after its line. A
+// response that Read would refuse at once (a line or literal beyond the limits, too many lines)
+// counts as whole, so that the refusal comes now rather than after more bytes.
+bool ImapReplyReader::ResponseQueued(TIdIOHandler& io) const {
+    const TIdBuffer& queue = io.InputQueue();
+    const std::string_view queued(reinterpret_cast<const char*>(queue.UnreadBytes()),
+                                  static_cast<size_t>(queue.Size()));
+    size_t at = 0;
+    uint64_t literalBytes = 0;
+    int32_t blankLines = 0; // before the response, skipped as Read skips them
+    for (int32_t lines = 1; lines <= DefaultMaxLinesPerResponse; ++lines) {
+        const size_t lineFeed = queued.find('\n', at);
+        if (lineFeed == std::string_view::npos)
+            return queued.size() - at > static_cast<size_t>(std::max(io.MaxLineLength(), 0));
+        std::string_view line = queued.substr(at, lineFeed - at);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        at = lineFeed + 1;
+        if (literalBytes == 0 && lines == blankLines + 1 && IsBlank(line)) {
+            ++blankLines;
+            continue;
+        }
+        const std::optional<uint64_t> literal = LiteralEndingLine(line);
+        if (!literal)
+            return true;
+        const auto limit = static_cast<uint64_t>(maxLiteralSize_);
+        if (*literal > limit - literalBytes)
+            return true;
+        literalBytes += *literal;
+        if (queued.size() - at < *literal)
+            return false;
+        at += static_cast<size_t>(*literal);
+    }
+    return true;
+}
+
+bool ImapReplyReader::DropLeadingBlankLines(TIdIOHandler& io) {
+    TIdBuffer& queue = io.InputQueue();
+    for (;;) {
+        const std::string_view queued(reinterpret_cast<const char*>(queue.UnreadBytes()),
+                                      static_cast<size_t>(queue.Size()));
+        const size_t lineFeed = queued.find('\n');
+        std::string_view line = queued.substr(0, lineFeed == std::string_view::npos ? 0 : lineFeed);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (lineFeed == std::string_view::npos || !IsBlank(line))
+            return !queued.empty();
+        queue.Remove(static_cast<int32_t>(lineFeed + 1));
+    }
 }

@@ -64,9 +64,12 @@ public:
     // (nothing of it is read or allocated), EIdMaxCaptureLineExceeded beyond
     // DefaultMaxLinesPerResponse lines, and the handler's close and line-length errors.
     ImapResponse Read(TIdIOHandler& io) const;
-    // Whether the handler holds the first line of a response already, so that Read starts
-    // without waiting.
-    static bool LineQueued(TIdIOHandler& io);
+    // Whether the handler's queue holds a whole response, literals included, so that Read
+    // returns (or raises) without waiting for the connection.
+    bool ResponseQueued(TIdIOHandler& io) const;
+    // Drops the blank lines at the front of the handler's queue, which Read would skip; true
+    // when bytes of a response remain.
+    static bool DropLeadingBlankLines(TIdIOHandler& io);
 
 private:
     int32_t maxLiteralSize_ = DefaultMaxLiteralSize;

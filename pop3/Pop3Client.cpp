@@ -246,8 +246,10 @@ void TIdPOP3::SignInWithBearerToken() {
     const std::u16string code = IssueCommand(response, {}, weAscii);
     if (code == kOK)
         return;
-    // The server could not check the token just now: no verdict on the token itself.
-    if (LastReply().EnhancedCode() == u"[SYS/TEMP]")
+    // The server could not check the token just now, or would not sign in anyone just now (too
+    // soon after the last sign-in, the mailbox in use): no verdict on the token itself.
+    const std::u16string& enhanced = LastReply().EnhancedCode();
+    if (enhanced == u"[SYS/TEMP]" || enhanced == u"[LOGIN-DELAY]" || enhanced == u"[IN-USE]")
         LastReply().RaiseReplyFailure();
     std::u16string challenge;
     if (code == u"+") {

@@ -112,7 +112,8 @@ public:
     // that), the "+ " continuation answered with the initial response; a failure challenge ("+ "
     // and base64 JSON) is answered with an empty line and raises EBearerTokenRejected with the
     // server's "-ERR" text, as does an "-ERR" to the response (but "-ERR [SYS/TEMP]", the server's
-    // own failure, raises EIdReplyPOP3Error). patSASL without a token raises
+    // own failure, and "[LOGIN-DELAY]" and "[IN-USE]", which refuse any sign-in just now, raise
+    // EIdReplyPOP3Error). patSASL without a token raises
     // EIdSASLMechNeeded; a refused AUTH command raises EIdReplyPOP3Error. A refusal raises
     // EIdReplyPOP3Error. The answer to PASS, APOP, AUTH and its response may take up to
     // SignInReplyTimeout. A user name or password with a line break raises

@@ -19,6 +19,14 @@ void TControl::SetFont(std::u16string_view family, int pixelHeight) {
         ApplyCommonProperties();
 }
 
+void TEdit::TextShown(std::u16string text) {
+    if (text == text_)
+        return; // the program's own SetText, echoed by the widget
+    text_ = std::move(text);
+    if (onChange_)
+        Application->Guarded([this] { onChange_(this); });
+}
+
 void TBitBtn::Click() {
     if (onClick_)
         Application->Guarded([this] { onClick_(this); });

@@ -27,6 +27,9 @@ public:
     int Height() const { return height_; }
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
+    // A hidden control takes no room on screen and no part in tabbing.
+    bool Visible() const { return visible_; }
+    void SetVisible(bool visible);
     // -1 for controls that the Tab key passes over.
     int TabOrder() const { return tabOrder_; }
     void SetTabOrder(int order);
@@ -55,6 +58,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     bool enabled_ = true;
+    bool visible_ = true;
     int tabOrder_ = -1;
     std::u16string fontFamily_; // empty: the window's font
     int fontPixelHeight_ = 0;
@@ -65,12 +69,17 @@ public:
     explicit TLabel(TForm* owner) : TControl(owner) {}
     const std::u16string& Caption() const { return caption_; }
     void SetCaption(std::u16string_view caption);
+    // A caption wider than the label is shortened in its middle with "…", and the whole caption
+    // shows as a tip while the pointer rests on the label.
+    bool ElidedInMiddle() const { return elidedInMiddle_; }
+    void SetElidedInMiddle(bool elided);
 
 protected:
     void CreateWidget() override;
 
 private:
     std::u16string caption_;
+    bool elidedInMiddle_ = false;
 };
 
 // A one-line edit box. Enter in it presses the window's default button, whatever it holds.
@@ -83,12 +92,18 @@ public:
     void SetNumbersOnly(bool numbersOnly);
     // Shows every character as this one; 0 shows the text.
     void SetPasswordChar(char16_t passwordChar);
+    // Runs when the user changes the text, not when the program sets it.
+    void SetOnChange(TNotifyEvent handler) { onChange_ = std::move(handler); }
 
 protected:
     void CreateWidget() override;
 
 private:
+    // The widget shows this text now: kept, and reported when the user changed it.
+    void TextShown(std::u16string text);
+
     std::u16string text_; // follows the user's typing
+    TNotifyEvent onChange_;
     bool numbersOnly_ = false;
     char16_t passwordChar_ = 0;
 };

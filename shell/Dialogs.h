@@ -19,8 +19,13 @@ public:
 
     const std::u16string& Filter() const { return filter_; }
     void SetFilter(std::u16string_view filter) { filter_ = filter; }
+    // The folder the chooser starts in; "~" at its start stands for the user's home folder.
     const std::u16string& InitialDir() const { return initialDir_; }
     void SetInitialDir(std::u16string_view folder) { initialDir_ = folder; }
+    // Lists only the files the user may run (and the folders to reach them), whatever their name;
+    // for desktops whose programs carry no name pattern of their own.
+    bool ExecutablesOnly() const { return executablesOnly_; }
+    void SetExecutablesOnly(bool executablesOnly) { executablesOnly_ = executablesOnly; }
     const std::u16string& Title() const { return title_; }
     void SetTitle(std::u16string_view title) { title_ = title; }
     // The full path of the file chosen by the last Execute that was confirmed.
@@ -47,6 +52,7 @@ private:
     std::u16string initialDir_;
     std::u16string title_;
     std::u16string fileName_;
+    bool executablesOnly_ = false;
 };
 
 // Shows a modal box with the information icon, the message and one OK button over the owner

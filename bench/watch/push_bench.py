@@ -3,10 +3,12 @@
 new count, with the program watching a private Dovecot's INBOX in IDLE. Beside it, in the same run,
 a raw socket client idling on the same mailbox gives the floor (the server's own delay before it
 tells an idling session), and the POP3 timer's average wait (half its 60 s period) the peer. It
-also prints what the watch costs while nothing happens: CPU time and wake-ups over an idle period.
-It asserts nothing.
+also prints what the watch costs while nothing happens: CPU time and wake-ups (context switches of
+all the program's threads) over a quiet period, watching, and beside it the same program checking
+the same mailbox on a Dovecot that offers no IDLE (a fresh connection at each timer tick, no
+watch). It asserts nothing.
 
-    push_bench.py --program PATH [--rounds 20] [--idle-seconds 20]
+    push_bench.py --program PATH [--rounds 20] [--idle-seconds 60]
 """
 
 import argparse
@@ -26,6 +28,8 @@ from dovecot_server import DovecotServer  # noqa: E402
 from idle_bench import cpu_ns_and_switches  # noqa: E402
 
 POP3_TIMER_AVERAGE_WAIT_S = 30.0
+# Dovecot's capabilities without IDLE, so that the program checks without watching.
+WITHOUT_IDLE = "imap_capability = IMAP4rev1 SASL-IR LITERAL+ ESEARCH\n"
 MESSAGE = b"From: sender@bg.test\r\nTo: anna@bg.test\r\nSubject: Pushed\r\n\r\nBody.\r\n"
 
 
@@ -90,7 +94,7 @@ def idle_cost(pid, seconds):
     return (after[0] - before[0]) / 1e6, after[1] - before[1]
 
 
-def report(tray, floor, idle, idle_seconds):
+def report(tray, floor, idle, unwatched, idle_seconds):
     def line(label, values):
         print(f"{label:<44}{statistics.median(values) * 1000:>9.0f}{min(values) * 1000:>9.0f}"
               f"{max(values) * 1000:>9.0f}")
@@ -102,27 +106,40 @@ def report(tray, floor, idle, idle_seconds):
     median = statistics.median(tray)
     print(f"POP3 timer's average wait: {POP3_TIMER_AVERAGE_WAIT_S * 1000:.0f} ms; "
           f"the push is {POP3_TIMER_AVERAGE_WAIT_S / median:.0f}x sooner")
-    cpu_ms, wakeups = idle
-    print(f"watching, nothing happening for {idle_seconds} s: CPU {cpu_ms:.1f} ms, wake-ups {wakeups}")
+    per_minute = 60.0 / idle_seconds
+    print(f"nothing happening for {idle_seconds} s, per minute:{'CPU ms':>12}{'wake-ups':>10}")
+    for label, (cpu_ms, wakeups) in (("watching in IDLE", idle), ("not watching (server without IDLE)", unwatched)):
+        print(f"  {label:<38}{cpu_ms * per_minute:>10.1f}{wakeups * per_minute:>10.0f}")
+    print(f"  the watch's own wake-ups per minute{(idle[1] - unwatched[1]) * per_minute:>23.0f}")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", required=True)
     parser.add_argument("--rounds", type=int, default=20)
-    parser.add_argument("--idle-seconds", type=int, default=20)
+    parser.add_argument("--idle-seconds", type=int, default=60)
     options = parser.parse_args()
 
-    with DovecotServer(message_count=2, protocol="imap") as server, DesktopSession(tray="sni") as desktop:
+    def start(desktop, server):
         settings = {"POP3Server": "127.0.0.1", "Port": server.port, "UserName": server.user,
                     "Password": server.password, "PathToClient": "/usr/bin/true",
                     "PathToSound": "/nonexistent.wav", "WWW": 0, "Protocol": 1}
         run = desktop.start_program(options.program, ["/ENGLISH"], settings=settings)
         icon = run.wait_tray_icon(timeout=30)
         wait_for(lambda: icon.tip() == tip_for(2), 15, "the first check")
-        idle = idle_cost(run.pid, options.idle_seconds)
-        tray, floor = measure(icon, server, options.rounds, 2)
-        report(tray, floor, idle, options.idle_seconds)
+        return run, icon
+
+    with DesktopSession(tray="sni") as desktop:
+        with DovecotServer(message_count=2, protocol="imap") as server:
+            run, icon = start(desktop, server)
+            idle = idle_cost(run.pid, options.idle_seconds)
+            tray, floor = measure(icon, server, options.rounds, 2)
+            run.stop()
+        with DovecotServer(message_count=2, protocol="imap", extra_settings=WITHOUT_IDLE) as server:
+            run, _ = start(desktop, server)
+            unwatched = idle_cost(run.pid, options.idle_seconds)
+            run.stop()
+    report(tray, floor, idle, unwatched, options.idle_seconds)
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 
 #include "shell/qt/QtBridge.h"
@@ -50,6 +51,40 @@ public:
 
 protected:
     bool hitButton(const QPoint& position) const override { return rect().contains(position); }
+};
+
+// A label that may shorten its caption in the middle to fit, with the whole caption as its tip.
+class CaptionLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    void ShowCaption(const QString& caption, bool elided) {
+        caption_ = caption;
+        elided_ = elided;
+        Fit();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        Fit();
+    }
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            Fit();
+    }
+
+private:
+    void Fit() {
+        const QString shown =
+            elided_ ? fontMetrics().elidedText(caption_, Qt::ElideMiddle, contentsRect().width()) : caption_;
+        setText(shown);
+        setToolTip(shown == caption_ ? QString() : caption_);
+    }
+
+    QString caption_;
+    bool elided_ = false;
 };
 
 // The toolkit masks with the style's own character; a style sheet puts ours in its place.
@@ -95,6 +130,7 @@ void TControl::ApplyCommonProperties() {
     QWidget* widget = impl_->widget.get();
     widget->setGeometry(left_, top_, width_, height_);
     widget->setEnabled(enabled_);
+    widget->setHidden(!visible_);
     widget->setFocusPolicy(tabOrder_ >= 0 ? Qt::StrongFocus : Qt::NoFocus);
     if (!fontFamily_.empty()) {
         QFont font(ToQString(fontFamily_));
@@ -119,6 +155,12 @@ void TControl::SetEnabled(bool enabled) {
         widget->setEnabled(enabled);
 }
 
+void TControl::SetVisible(bool visible) {
+    visible_ = visible;
+    if (QWidget* widget = impl_->widget.get())
+        widget->setHidden(!visible);
+}
+
 void TControl::SetTabOrder(int order) {
     tabOrder_ = order;
     if (QWidget* widget = impl_->widget.get()) {
@@ -130,13 +172,19 @@ void TControl::SetTabOrder(int order) {
 // ---- TLabel ---------------------------------------------------------------------------------
 
 void TLabel::CreateWidget() {
-    MakeWidget<QLabel>(this, Owner())->setText(ToQString(caption_));
+    MakeWidget<CaptionLabel>(this, Owner())->ShowCaption(ToQString(caption_), elidedInMiddle_);
 }
 
 void TLabel::SetCaption(std::u16string_view caption) {
     caption_ = caption;
-    if (QLabel* label = WidgetOf<QLabel>(this))
-        label->setText(ToQString(caption));
+    if (auto* label = WidgetOf<CaptionLabel>(this))
+        label->ShowCaption(ToQString(caption_), elidedInMiddle_);
+}
+
+void TLabel::SetElidedInMiddle(bool elided) {
+    elidedInMiddle_ = elided;
+    if (auto* label = WidgetOf<CaptionLabel>(this))
+        label->ShowCaption(ToQString(caption_), elidedInMiddle_);
 }
 
 // ---- TEdit ----------------------------------------------------------------------------------
@@ -147,7 +195,7 @@ void TEdit::CreateWidget() {
     ApplyPasswordChar(edit, passwordChar_);
     ApplyValidator(edit, numbersOnly_);
     QObject::connect(edit, &QLineEdit::textChanged,
-                     [this](const QString& text) { text_ = FromQString(text); });
+                     [this](const QString& text) { TextShown(FromQString(text)); });
 }
 
 void TEdit::SetText(std::u16string_view text) {

@@ -1,5 +1,6 @@
 #include "shell/Dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -22,6 +23,13 @@ QString FilterEntry(const QString& description, const QString& patterns) {
     return QStringLiteral("%1 (%2)").arg(description, spaced);
 }
 
+QString StartFolder(const std::u16string& folder) {
+    QString start = ToQString(folder);
+    if (start == QStringLiteral("~") || start.startsWith(QStringLiteral("~/")))
+        start.replace(0, 1, QDir::homePath());
+    return start;
+}
+
 } // namespace
 
 std::u16string TOpenDialog::ToolkitFilter(std::u16string_view filter) {
@@ -35,12 +43,13 @@ std::u16string TOpenDialog::ToolkitFilter(std::u16string_view filter) {
 std::optional<std::u16string> TOpenDialog::RunSystemChooser() const {
     // The toolkit's own chooser: the same on every desktop, and it matches the patterns
     // without regard to letter case.
-    QFileDialog dialog(WindowOf(owner_), ToQString(title_), ToQString(initialDir_));
+    QFileDialog dialog(WindowOf(owner_), ToQString(title_), StartFolder(initialDir_));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(ToQString(ToolkitFilter(filter_)).split(QStringLiteral(";;")));
-    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    dialog.setFilter((dialog.filter() & ~QDir::CaseSensitive) |
+                     (executablesOnly_ ? QDir::Executable : QDir::Filters()));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return FromQString(dialog.selectedFiles().first());

@@ -11,6 +11,7 @@ namespace {
 
 constexpr wchar_t ControlProperty[] = L"BrevgluggenControl";
 constexpr int GlyphSize = 16;
+constexpr int GlyphGap = 4; // pixels around a button's glyph: from the border, to the caption
 
 template <class Control> HWND WindowOf(const Control* control) {
     return control->Handle()->window;
@@ -39,13 +40,62 @@ void ShowPasswordChar(HWND edit, char16_t passwordChar) {
     InvalidateRect(edit, nullptr, TRUE);
 }
 
-// Button glyphs are drawn on a transparent background left of the caption.
+// Button glyphs are drawn on a transparent background left of the caption, a few pixels apart
+// from it.
 void ShowGlyph(TControl::Impl& impl, const std::vector<uint32_t>& argbPixels) {
     HICON previous = impl.glyph;
+    HIMAGELIST previousList = impl.glyphList;
     impl.glyph = IconFromPixels(argbPixels, GlyphSize, GlyphSize);
-    SendMessageW(impl.window, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(impl.glyph));
+    impl.glyphList = ImageList_Create(GlyphSize, GlyphSize, ILC_COLOR32, 1, 0);
+    ImageList_AddIcon(impl.glyphList, impl.glyph);
+    BUTTON_IMAGELIST list{impl.glyphList, {GlyphGap, 0, GlyphGap, 0}, BUTTON_IMAGELIST_ALIGN_LEFT};
+    SendMessageW(impl.window, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&list));
     if (previous)
         DestroyIcon(previous);
+    if (previousList)
+        ImageList_Destroy(previousList);
+}
+
+// An elided label's tip: the whole caption while the pointer rests on the label.
+void ShowLabelTip(TControl::Impl& impl, std::u16string_view caption, bool elided) {
+    if (!elided) {
+        if (impl.tip)
+            DestroyWindow(impl.tip);
+        impl.tip = nullptr;
+        return;
+    }
+    const std::wstring text = ToWide(caption);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = GetParent(impl.window);
+    tool.uId = reinterpret_cast<UINT_PTR>(impl.window);
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    if (!impl.tip) {
+        impl.tip =
+            CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, tool.hwnd, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(impl.tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    } else {
+        SendMessageW(impl.tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+// The system sizes a closed drop-down list by its font: its selection field is made as high as
+// the layout asks the closed box to be. The field need not take the height asked for one for one
+// (its border may be added): the box is measured again after each step.
+void FitClosedHeight(HWND box, int height) {
+    int asked = static_cast<int>(SendMessageW(box, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+    for (int step = 0; step < 4 && asked > 0; ++step) {
+        RECT closed;
+        GetWindowRect(box, &closed);
+        const int missing = height - static_cast<int>(closed.bottom - closed.top);
+        if (missing == 0 || asked + missing <= 0)
+            return;
+        asked += missing;
+        SendMessageW(box, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), asked);
+    }
 }
 
 } // namespace
@@ -63,6 +113,10 @@ TControl::Impl::~Impl() {
         DeleteObject(ownFont);
     if (glyph)
         DestroyIcon(glyph);
+    if (glyphList)
+        ImageList_Destroy(glyphList);
+    if (tip)
+        DestroyWindow(tip);
 }
 
 // ---- TControl -------------------------------------------------------------------------------
@@ -86,6 +140,7 @@ void TControl::ApplyCommonProperties() {
     MoveWindow(window, form.Scale(left_), form.Scale(top_), form.Scale(width_), form.Scale(droppedHeight),
                TRUE);
     EnableWindow(window, enabled_);
+    ShowWindow(window, visible_ ? SW_SHOWNA : SW_HIDE);
     SetStyleBit(window, WS_TABSTOP, tabOrder_ >= 0);
     if (impl_->ownFont)
         DeleteObject(impl_->ownFont);
@@ -93,6 +148,8 @@ void TControl::ApplyCommonProperties() {
         fontFamily_.empty() ? nullptr : CreateFontForDpi(fontFamily_, fontPixelHeight_, form.dpi, true);
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(impl_->ownFont ? impl_->ownFont : form.Font()),
                  TRUE);
+    if (impl_->dropDownRows > 0)
+        FitClosedHeight(window, form.Scale(height_));
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -110,6 +167,12 @@ void TControl::SetEnabled(bool enabled) {
         EnableWindow(impl_->window, enabled);
 }
 
+void TControl::SetVisible(bool visible) {
+    visible_ = visible;
+    if (HandleAllocated())
+        ShowWindow(impl_->window, visible ? SW_SHOWNA : SW_HIDE);
+}
+
 void TControl::SetTabOrder(int order) {
     tabOrder_ = order;
     if (HandleAllocated()) {
@@ -120,14 +183,28 @@ void TControl::SetTabOrder(int order) {
 
 // ---- TLabel ---------------------------------------------------------------------------------
 
+// SS_NOTIFY lets the pointer reach the label, and with it the tip.
 void TLabel::CreateWidget() {
-    MakeWindow(this, Owner(), WC_STATICW, SS_LEFT, caption_);
+    MakeWindow(this, Owner(), WC_STATICW, SS_LEFT | SS_NOTIFY | (elidedInMiddle_ ? SS_PATHELLIPSIS : 0),
+               caption_);
+    ShowLabelTip(*Handle(), caption_, elidedInMiddle_);
 }
 
 void TLabel::SetCaption(std::u16string_view caption) {
     caption_ = caption;
-    if (HandleAllocated())
-        SetWindowTextW(WindowOf(this), ToWide(caption).c_str());
+    if (!HandleAllocated())
+        return;
+    SetWindowTextW(WindowOf(this), ToWide(caption).c_str());
+    ShowLabelTip(*Handle(), caption_, elidedInMiddle_);
+}
+
+void TLabel::SetElidedInMiddle(bool elided) {
+    elidedInMiddle_ = elided;
+    if (!HandleAllocated())
+        return;
+    SetStyleBit(WindowOf(this), SS_PATHELLIPSIS, elided);
+    InvalidateRect(WindowOf(this), nullptr, TRUE);
+    ShowLabelTip(*Handle(), caption_, elided);
 }
 
 // ---- TEdit ----------------------------------------------------------------------------------
@@ -138,7 +215,7 @@ void TEdit::CreateWidget() {
     ShowPasswordChar(edit, passwordChar_);
     Handle()->onCommand = [this](WORD code) {
         if (code == EN_CHANGE)
-            text_ = WindowText(WindowOf(this));
+            TextShown(WindowText(WindowOf(this)));
     };
 }
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,7 +70,9 @@ struct TControl::Impl {
     HWND window = nullptr;
     HFONT ownFont = nullptr; // null: the window's font
     HICON glyph = nullptr;
-    int dropDownRows = 0; // a drop-down list: the room below the box for its open list
+    HIMAGELIST glyphList = nullptr; // the glyph as the button draws it, with room before its caption
+    HWND tip = nullptr;             // a label's tip showing its whole caption
+    int dropDownRows = 0;           // a drop-down list: the room below the box for its open list
     // Runs for a notification of the control (EN_CHANGE, BN_CLICKED...), sent to its window.
     std::function<void(WORD code)> onCommand;
 

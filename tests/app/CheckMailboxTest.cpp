@@ -1,6 +1,11 @@
 // The mail check: tray state table, sound on growth, failures and the conditions that skip it.
 
+#include <chrono>
+#include <thread>
+
+#include "base/Integers.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/ScriptedServer.h"
 
 using CheckMailboxTest = MainWindowTest;
 
@@ -270,4 +275,56 @@ TEST_F(CheckMailboxTest, SkippedWhenAnyOfTheSixFieldsIsEmpty) {
     EXPECT_EQ(pop3->connects, 0);
     CheckFinding(7);
     EXPECT_EQ(pop3->connects, 1);
+}
+
+// A POP3 server that wants a least time between sign-ins: a check asked for sooner (the hot key,
+// a timer tick) waits for it on a one-shot timer, without a failure in the tip, and so does one
+// the server refuses as too soon (the program may have started since the last sign-in).
+TEST_F(CheckMailboxTest, ChecksSoonerThanTheServersLoginDelayWaitForIt) {
+    const Script signIn = {ServerSays("+OK ready"),     ClientSends("CAPA"),       ServerSays("+OK"),
+                           ServerSays("LOGIN-DELAY 1"), ServerSays("."),           ClientSends("USER anna"),
+                           ServerSays("+OK"),           ClientSends("PASS secret")};
+    auto counting = [&](const std::string& count) {
+        Script script = signIn;
+        for (ScriptStep step : {ServerSays("+OK"), ClientSends("STAT"), ServerSays("+OK " + count + " 9"),
+                                ClientSends("QUIT"), ServerSays("+OK")})
+            script.push_back(step);
+        return script;
+    };
+    Script refused = signIn;
+    refused.push_back(ServerSays("-ERR [LOGIN-DELAY] wait a while"));
+    ScriptedServer server(std::vector<Script>{refused, counting("3"), counting("4")});
+    CreateResidentWindow();
+    window->ReplacePOP3ClientForTesting(std::make_unique<TIdPOP3>());
+    window->txtPort.SetText(IntToText(server.Port()));
+    window->cbNotify.SetChecked(false);
+    TTimer& wait = window->TimerLoginDelay;
+    const auto runTimersUntilConnections = [&](size_t connections) {
+        for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+             wait.Enabled() && std::chrono::steady_clock::now() < until;) {
+            Application->ProcessMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(server.AcceptedConnections(), connections);
+    };
+
+    const std::u16string before = Hint();
+    window->TimerMain.Tick();
+    EXPECT_EQ(Hint(), before);
+    EXPECT_TRUE(wait.Enabled());
+    EXPECT_GT(wait.Interval(), 1000u);
+    runTimersUntilConnections(2);
+    EXPECT_EQ(Hint(), u"You have 3 new e-mail messages.");
+
+    // Sooner than a second after that sign-in: the tray keeps the count, one check waits.
+    window->TimerMain.Tick();
+    window->TimerMain.Tick();
+    EXPECT_EQ(server.AcceptedConnections(), 2u);
+    EXPECT_EQ(Hint(), u"You have 3 new e-mail messages.");
+    EXPECT_TRUE(wait.Enabled());
+    runTimersUntilConnections(3);
+    EXPECT_EQ(Hint(), u"You have 4 new e-mail messages.");
+    EXPECT_FALSE(wait.Enabled());
+    EXPECT_TRUE(server.WaitUntilDone());
+    EXPECT_TRUE(errors.empty());
 }

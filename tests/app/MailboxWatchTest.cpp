@@ -1,7 +1,8 @@
 // The IMAP check and its watch, driven through the window against a scripted IMAP server: the
 // push counted on the watched connection, the timer that opens no other, the renewal, the
-// reconnect pauses after a drop, and the goodbye at quit. The watch's timers are ticked by the
-// test, so nothing waits for a real pause.
+// reconnect pauses after a drop, the goodbye at quit, and a tray that answers whatever the
+// server drips. The event loop runs as in the program (the socket wakes the watch); the
+// reconnect timer is ticked by the test or runs on a shorter time scale.
 
 #include <chrono>
 #include <thread>
@@ -71,21 +72,24 @@ protected:
         window->txtPort.SetText(IntToText(port));
     }
     MailboxWatch& Watch() { return *window->WatchMain; }
-    // Ticks the poll timer until the tip changes, for up to 5 s.
-    void PollUntilTheTipChanges() {
-        const std::u16string before = Hint();
-        for (const auto until = Clock::now() + 5s; Hint() == before && Clock::now() < until;) {
-            Watch().PollTimer.Tick();
-            std::this_thread::sleep_for(20ms);
+    // Runs the event loop until the condition holds, for up to `limit`; the longest time one
+    // turn of the loop took, which is how long the tray could not answer.
+    template <class Condition> Clock::duration RunEventsUntil(Condition done, Clock::duration limit = 5s) {
+        Clock::duration longest{};
+        for (const auto until = Clock::now() + limit; !done() && Clock::now() < until;) {
+            const auto start = Clock::now();
+            ProcessPendingMessages();
+            longest = std::max(longest, Clock::now() - start);
+            std::this_thread::sleep_for(2ms);
         }
+        return longest;
     }
-    // Ticks the poll timer until the watch has dropped its connection, for up to 5 s.
-    void PollUntilDropped() {
-        for (const auto until = Clock::now() + 5s;
-             Watch().State() == MailboxWatch::wsIdling && Clock::now() < until;) {
-            Watch().PollTimer.Tick();
-            std::this_thread::sleep_for(20ms);
-        }
+    void RunEventsUntilTheTipChanges() {
+        const std::u16string before = Hint();
+        RunEventsUntil([&] { return Hint() != before; });
+    }
+    void RunEventsUntilIdle() {
+        RunEventsUntil([&] { return !Watch().Busy(); });
     }
     // Quits, and how long the goodbye took.
     Clock::duration Quit() {
@@ -108,14 +112,18 @@ TEST_F(MailboxWatchTest, PushIsCountedOnTheWatchedConnectionWhichTheTimerRenewal
     window->TimerMain.Tick();
     EXPECT_EQ(Hint(), u"You have 2 new e-mail messages.");
     EXPECT_EQ(Watch().State(), MailboxWatch::wsIdling);
-    PollUntilTheTipChanges();
+    RunEventsUntilTheTipChanges();
     EXPECT_EQ(Hint(), u"You have 3 new e-mail messages.");
     EXPECT_EQ(sounds.size(), 2u) << "the push plays the sound on growth as a check does";
+    RunEventsUntilIdle();
     window->TimerMain.Tick();
+    RunEventsUntilTheTipChanges();
     EXPECT_EQ(Hint(), u"You have 1 new e-mail message.");
     EXPECT_EQ(sounds.size(), 2u);
-    Watch().SetRenewIdleAfterForTesting(0ms);
-    Watch().PollTimer.Tick();
+    RunEventsUntilIdle();
+    Watch().RenewTimer.Tick();
+    RunEventsUntil([&] { return Watch().Busy(); }, 100ms);
+    RunEventsUntilIdle();
     EXPECT_LT(Quit(), 1s);
     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
     EXPECT_EQ(server.AcceptedConnections(), 1u);
@@ -127,7 +135,7 @@ TEST_F(MailboxWatchTest, DropReconnectsAfterDoublingPausesAndOnlyAFailedReconnec
     ScriptedServer server(scripts);
     CreateImapWindow(server.Port());
     window->TimerMain.Tick();
-    PollUntilDropped();
+    RunEventsUntil([&] { return Watch().State() != MailboxWatch::wsIdling; });
     ASSERT_EQ(Watch().State(), MailboxWatch::wsReconnecting);
     EXPECT_EQ(Watch().ReconnectTimer.Interval(), 1000u);
     EXPECT_EQ(Hint(), u"You have 2 new e-mail messages.") << "the drop alone is not shown";
@@ -184,12 +192,65 @@ TEST_F(MailboxWatchTest, ServerWithoutIdleIsLoggedOutAfterEachCheck) {
     EXPECT_EQ(server.ReceivedBytes(1), ClientBytes(script));
 }
 
-// The watch's poll timer waits its 200 ms between ticks in the event loop, instead of a rounding
-// to whole seconds turning it into a loop without pause.
+// Whatever the server drips, during IDLE or into the notice's header literal, the tray answers
+// at once, and the watch ends the connection at the session limit.
+TEST_F(MailboxWatchTest, TrayAnswersWhileTheServerDripsAndTheLimitEndsTheConnection) {
+    const std::string header = "From: Bo <bo@bg.test>\r\nSubject: Hej\r\n\r\n";
+    const struct {
+        const char* name;
+        Script afterIdle;
+    } cases[] = {
+        {"ResponseDuringIdle", {ServerDripFeeds("* 3 EXISTS\r\n", 1s)}},
+        {"HeaderLiteral",
+         {ServerSays("* 1 EXISTS"), ClientSends("DONE"), ServerSays("A4 OK"), ClientSends("A5 SEARCH UNSEEN"),
+          ServerSays("* SEARCH 1"), ServerSays("A5 OK"), ClientSends("A6 UID SEARCH UNSEEN"),
+          ServerSays("* SEARCH 7"), ServerSays("A6 OK"),
+          ClientSends("A7 UID FETCH 7 (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0.16384>)"),
+          ServerSays("* 1 FETCH (UID 7 BODY[HEADER.FIELDS (FROM SUBJECT)] {" + std::to_string(header.size()) +
+                     "}"),
+          ServerDripFeeds(header + ")\r\nA7 OK\r\n", 1s)}},
+    };
+    constexpr auto limit = 2500ms;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(std::vector<Script>{Join({CheckThenIdle(0), c.afterIdle})});
+        CreateImapWindow(server.Port());
+        window->cbNotify.SetChecked(true);
+        window->IMAPMain->SetSessionTimeLimit(limit);
+        window->TimerMain.Tick();
+        ASSERT_EQ(Watch().State(), MailboxWatch::wsIdling);
+        const auto start = Clock::now();
+        const Clock::duration longestTurn =
+            RunEventsUntil([&] { return Watch().State() != MailboxWatch::wsIdling; }, 10s);
+        EXPECT_LT(longestTurn, 500ms);
+        EXPECT_EQ(Watch().State(), MailboxWatch::wsReconnecting);
+        EXPECT_GE(Clock::now() - start, limit - 100ms);
+        EXPECT_LT(Clock::now() - start, limit + 1500ms);
+        EXPECT_EQ(Hint(), u"You have no new e-mail messages.");
+        window.reset();
+    }
+}
+
+// A server that takes every login and drops every IDLE: the pauses between logins grow all
+// the same (a minute of them passes in a second here).
+TEST_F(MailboxWatchTest, ReconnectPausesGrowWhenEveryWatchDropsSoonAfterTheLogin) {
+    constexpr uint32_t divisor = 60;
+    ScriptedServer server(Join({CheckThenIdle(1), {CloseConnection()}}));
+    CreateImapWindow(server.Port());
+    Watch().SetTimeDivisorForTesting(divisor);
+    window->TimerMain.Tick();
+    RunEventsUntil([] { return false; }, std::chrono::milliseconds(2min) / divisor);
+    // Logins at 0, 1, 3, 7, 15, 31 and 63 s; resetting the pause after each login gave dozens.
+    EXPECT_GE(server.AcceptedConnections(), 6u);
+    EXPECT_LE(server.AcceptedConnections(), 8u);
+}
+
+// Short timers wait their interval between ticks in the event loop, instead of a rounding to
+// whole seconds turning them into a loop without pause.
 TEST(ShortTimer, TicksAtItsIntervalInTheEventLoop) {
     TTimer timer;
     int ticks = 0;
-    timer.SetInterval(MailboxWatch::PollIntervalMs);
+    timer.SetInterval(200);
     timer.SetOnTimer([&ticks](TObject*) { ++ticks; });
     for (const auto until = Clock::now() + 1s; Clock::now() < until;) {
         ProcessPendingMessages();

@@ -94,6 +94,7 @@ TEST_F(OAuthCheckTest, SaveSignsInThroughTheBrowserAndTheCheckUsesTheToken) {
     dovecot.FillMailbox(3);
     CreateOAuthWindow(dovecot.Port()); // STLS required
     SaveAndSignIn();
+    EXPECT_TRUE(window->btnSignOut.Enabled()) << "a token is kept: Sign out can act";
     EXPECT_EQ(Hint(), u"You have 3 new e-mail messages.");
     EXPECT_EQ(ReadIniString(u"Main", u"SignIn", u""), u"1");
     EXPECT_EQ(ReadIniString(u"Main", u"Password", u"none"), u"");

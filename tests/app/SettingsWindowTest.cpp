@@ -5,9 +5,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -15,7 +17,9 @@
 
 #include "shell/Dialogs.h"
 #include "tests/app/MainWindowFixture.h"
+#include "tests/support/TemporaryFolder.h"
 #include "toolz/FormToolz.h"
+#include "toolz/StartWithDesktop.h"
 
 namespace {
 
@@ -131,7 +135,7 @@ TEST_F(SettingsWindowTest, SwedishWindowKeepsTheLayoutCaptions) {
     EXPECT_EQ(w.btnBrowsePathToClient.Caption(), u"Bläddra...");
     EXPECT_EQ(w.btnBrowsePathToSound.Caption(), u"Bläddra...");
     EXPECT_EQ(w.btnSave.Caption(), u"&Spara!");
-    EXPECT_EQ(w.OpenDialogEXE.Filter(), u"EXE-filer (*.EXE)|*.EXE|Alla filer (*)|*");
+    EXPECT_EQ(w.OpenDialogEXE.Filter(), u"Program (*)|*");
     EXPECT_EQ(w.OpenDialogEXE.Title(), u"Bläddra...");
     EXPECT_EQ(w.OpenDialogWAV.Filter(), u"WAV-filer (*.WAV)|*.WAV");
     EXPECT_EQ(w.OpenDialogWAV.Title(), u"Bläddra...");
@@ -139,6 +143,7 @@ TEST_F(SettingsWindowTest, SwedishWindowKeepsTheLayoutCaptions) {
     EXPECT_EQ(w.cbWWW.Caption(), u"WWW");
     EXPECT_EQ(w.lblProtocol.Caption(), u"Protokoll:");
     EXPECT_EQ(w.cbNotify.Caption(), u"Visa notis om ny e-post");
+    EXPECT_EQ(w.cbStartWithDesktop.Caption(), u"Starta med skrivbordet");
 }
 
 TEST_F(SettingsWindowTest, EnglishWindowGetsEveryEnglishText) {
@@ -161,12 +166,13 @@ TEST_F(SettingsWindowTest, EnglishWindowGetsEveryEnglishText) {
     EXPECT_EQ(w.btnBrowsePathToClient.Caption(), u"Browse...");
     EXPECT_EQ(w.btnBrowsePathToSound.Caption(), u"Browse...");
     EXPECT_EQ(w.btnSave.Caption(), u"&Save!");
-    EXPECT_EQ(w.OpenDialogEXE.Filter(), u"EXE Files (*.EXE)|*.EXE|All Files (*)|*");
+    EXPECT_EQ(w.OpenDialogEXE.Filter(), u"Programs (*)|*");
     EXPECT_EQ(w.OpenDialogEXE.Title(), u"Browse...");
     EXPECT_EQ(w.OpenDialogWAV.Filter(), u"WAV Files (*.WAV)|*.WAV");
     EXPECT_EQ(w.OpenDialogWAV.Title(), u"Browse...");
     EXPECT_EQ(w.mnuSettings.Caption(), u"&Settings...");
     EXPECT_EQ(w.cbWWW.Caption(), u"WWW");
+    EXPECT_EQ(w.cbStartWithDesktop.Caption(), u"Start with the desktop");
     EXPECT_EQ(Hint(), u"Brevgluggen 1.10") << "the tip changes only with the first check";
 }
 
@@ -424,6 +430,7 @@ TEST_F(SettingsWindowTest, ProtocolPickMovesTheDefaultPortsBesideTheTlsBox) {
         window->txtPort.SetText(step.portBefore);
         list->setCurrentIndex(step.pick);
         EXPECT_EQ(window->Protocol(), step.pick);
+        EXPECT_EQ(window->lblPOP3Server.Caption(), step.pick == mpIMAP ? u"IMAP Server:" : u"POP3 Server:");
         EXPECT_EQ(window->txtPort.Text(), step.portAfter);
         EXPECT_EQ(window->UseTLSSetting(), step.setting);
     }
@@ -444,8 +451,13 @@ TEST_F(SettingsWindowTest, ProviderPresetsFollowTheProtocolAndTheProvider) {
     window->txtPort.SetText(u"110");
     window->cbTLS.SetChecked(false);
     auto* protocols = ShownWidgetOf<QComboBox>(window->cmbProtocol);
-    auto* providers = ShownWidgetOf<QComboBox>(window->cmbOAuthProvider);
-    ASSERT_TRUE(protocols && providers);
+    ASSERT_NE(protocols, nullptr);
+    // The provider list shows only once OAuth is ticked.
+    auto pickProvider = [&](TOAuthProvider provider) {
+        auto* providers = ShownWidgetOf<QComboBox>(window->cmbOAuthProvider);
+        ASSERT_NE(providers, nullptr);
+        providers->setCurrentIndex(provider);
+    };
     const auto ownServer = [&] {
         window->txtPOP3Server.SetText(u"mail.example.org");
         window->txtPort.SetText(u"2995");
@@ -460,11 +472,10 @@ TEST_F(SettingsWindowTest, ProviderPresetsFollowTheProtocolAndTheProvider) {
         {"IMAP, no OAuth", [&] { protocols->setCurrentIndex(mpIMAP); }, u"", u"143", ""},
         {"tick OAuth", [&] { window->cbOAuth.SetChecked(true); }, u"outlook.office365.com", u"993",
          "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"},
-        {"Google", [&] { providers->setCurrentIndex(opGoogle); }, u"imap.gmail.com", u"993",
-         "https://mail.google.com/"},
+        {"Google", [&] { pickProvider(opGoogle); }, u"imap.gmail.com", u"993", "https://mail.google.com/"},
         {"POP3", [&] { protocols->setCurrentIndex(mpPOP3); }, u"pop.gmail.com", u"995",
          "https://mail.google.com/"},
-        {"Microsoft", [&] { providers->setCurrentIndex(opMicrosoft); }, u"outlook.office365.com", u"995",
+        {"Microsoft", [&] { pickProvider(opMicrosoft); }, u"outlook.office365.com", u"995",
          "https://outlook.office.com/POP.AccessAsUser.All offline_access"},
         {"own server, IMAP",
          [&] {
@@ -472,7 +483,7 @@ TEST_F(SettingsWindowTest, ProviderPresetsFollowTheProtocolAndTheProvider) {
              protocols->setCurrentIndex(mpIMAP);
          },
          u"mail.example.org", u"2995", "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"},
-        {"own server, Google", [&] { providers->setCurrentIndex(opGoogle); }, u"mail.example.org", u"2995",
+        {"own server, Google", [&] { pickProvider(opGoogle); }, u"mail.example.org", u"2995",
          "https://mail.google.com/"},
     };
     for (const auto& step : steps) {
@@ -505,6 +516,7 @@ TEST_F(SettingsWindowTest, ProtocolIsLoadedAndStoredOnlyWhenTheFileNeedsIt) {
             WriteIniString(u"Main", u"Protocol", c.stored);
         CreateWindow();
         EXPECT_EQ(window->Protocol(), c.loaded);
+        EXPECT_EQ(window->lblPOP3Server.Caption(), c.loaded == mpIMAP ? u"IMAP Server:" : u"POP3 Server:");
         // Without UseTLS, the protocol's own TLS port means TLS from the first byte.
         EXPECT_EQ(window->UseTLSSetting(), c.loaded == mpIMAP ? utUseImplicitTLS : utNoTLSSupport);
         window.reset();
@@ -532,6 +544,171 @@ TEST_F(SettingsWindowTest, NotifyIsOnWithoutTheKeyAndStoredOnlyWhenTheFileNeedsI
     }
 }
 
+// ---- The column of the newer settings -------------------------------------------------------
+
+namespace {
+
+// The visible controls of the column, top to bottom and left to right within a row.
+std::vector<const TControl*> ShownInReadingOrder(const std::vector<const TControl*>& column) {
+    std::vector<const TControl*> shown;
+    std::copy_if(column.begin(), column.end(), std::back_inserter(shown),
+                 [](const TControl* control) { return control->Visible(); });
+    // Twice the middle row, so that a label and its box, centred on one line, share a row.
+    auto middle = [](const TControl* c) { return 2 * c->Top() + c->Height(); };
+    std::sort(shown.begin(), shown.end(), [&](const TControl* a, const TControl* b) {
+        return middle(a) != middle(b) ? middle(a) < middle(b) : a->Left() < b->Left();
+    });
+    return shown;
+}
+
+} // namespace
+
+TEST_F(SettingsWindowTest, ColumnShowsTheRowsOfTheChoicesInReadingOrderWithinTheWindow) {
+    CreateWindow();
+    TfrmMain& w = *window;
+    const std::vector<const TControl*> connect = {&w.lblProtocol, &w.cmbProtocol, &w.cbTLS, &w.cbOAuth};
+    const std::vector<const TControl*> client = {&w.lblOAuthProvider,     &w.cmbOAuthProvider,
+                                                 &w.lblOAuthClientId,     &w.txtOAuthClientId,
+                                                 &w.lblOAuthClientSecret, &w.txtOAuthClientSecret};
+    const std::vector<const TControl*> custom = {&w.lblOAuthAuthorizeUrl, &w.txtOAuthAuthorizeUrl,
+                                                 &w.lblOAuthTokenUrl,     &w.txtOAuthTokenUrl,
+                                                 &w.lblOAuthScope,        &w.txtOAuthScope};
+    const std::vector<const TControl*> signIn = {&w.btnSignIn, &w.btnSignOut, &w.lblSignInState,
+                                                 &w.lblTokenPlace};
+    const std::vector<const TControl*> show = {&w.cbNotify, &w.cbStartWithDesktop};
+    auto joined = [](std::initializer_list<std::vector<const TControl*>> parts) {
+        std::vector<const TControl*> all;
+        for (const auto& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const std::vector<const TControl*> column = joined({connect, client, custom, signIn, show});
+    const struct {
+        const char* name;
+        bool oauth;
+        TOAuthProvider provider;
+        std::vector<const TControl*> expected;
+    } cases[] = {
+        {"password", false, opCustom, joined({connect, show})},
+        {"Microsoft", true, opMicrosoft, joined({connect, client, signIn, show})},
+        {"custom", true, opCustom, joined({connect, client, custom, signIn, show})},
+        {"password again", false, opMicrosoft, joined({connect, show})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        w.cbOAuth.SetChecked(c.oauth);
+        if (auto* list = ShownWidgetOf<QComboBox>(w.cmbOAuthProvider))
+            list->setCurrentIndex(c.provider); // as the user picks it
+        EXPECT_EQ(ShownInReadingOrder(column), c.expected);
+        int previousBottom = 0;
+        for (const TControl* control : c.expected) {
+            EXPECT_GE(control->Left(), 264) << "right of the controls above, " << control->Top();
+            EXPECT_LE(control->Left() + control->Width(), w.ClientWidth() - 24) << control->Top();
+            EXPECT_LE(control->Top() + control->Height(), w.ClientHeight() - 24) << control->Top();
+            if (control->Left() == 264) { // a new row: below the one before
+                EXPECT_GT(control->Top(), previousBottom) << control->Top();
+                previousBottom = control->Top() + control->Height();
+            }
+        }
+    }
+    EXPECT_TRUE(w.txtPassword.Enabled());
+    w.cbOAuth.SetChecked(true);
+    EXPECT_FALSE(w.txtPassword.Enabled()) << "no password with OAuth";
+}
+
+TEST_F(SettingsWindowTest, SignInAndSignOutAreEnabledOnlyWhenTheyCanAct) {
+    CreateWindow();
+    TfrmMain& w = *window;
+    const struct {
+        bool oauth;
+        TOAuthProvider provider;
+        std::u16string clientId;
+        std::u16string authorizeUrl;
+        std::u16string tokenUrl;
+        bool signIn;
+    } cases[] = {
+        {false, opMicrosoft, u"id", u"", u"", false},
+        {true, opGoogle, u"id", u"", u"", true},
+        {true, opCustom, u"id", u"https://a.example/auth", u"", false},
+        {true, opCustom, u"id", u"https://a.example/auth", u"https://a.example/token", true},
+        {true, opCustom, u"", u"https://a.example/auth", u"https://a.example/token", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(TextToUtf8(c.clientId + u" " + c.authorizeUrl + u" " + c.tokenUrl));
+        w.cbOAuth.SetChecked(false);
+        w.txtOAuthAuthorizeUrl.SetText(c.authorizeUrl);
+        w.txtOAuthTokenUrl.SetText(c.tokenUrl);
+        w.txtOAuthClientId.SetText(c.clientId);
+        w.cmbOAuthProvider.SetItemIndex(c.provider);
+        w.cbOAuth.SetChecked(c.oauth);
+        EXPECT_EQ(w.btnSignIn.Enabled(), c.signIn);
+        EXPECT_FALSE(w.btnSignOut.Enabled()) << "no token stored";
+    }
+    // Typed by the user: the button follows each change of the text.
+    w.txtOAuthClientId.SetText(u"id");
+    QLineEdit* tokenUrl = ShownWidgetOf<QLineEdit>(w.txtOAuthTokenUrl);
+    ASSERT_NE(tokenUrl, nullptr);
+    tokenUrl->setText(QString());
+    EXPECT_FALSE(w.btnSignIn.Enabled());
+    tokenUrl->setText(QStringLiteral("https://a.example/t"));
+    EXPECT_TRUE(w.btnSignIn.Enabled());
+}
+
+TEST_F(SettingsWindowTest, LongStateTextsAreShortenedInTheMiddleWithTheWholeTextAsTip) {
+    CreateWindow();
+    window->cbOAuth.SetChecked(true);
+    QLabel* label = ShownWidgetOf<QLabel>(window->lblTokenPlace);
+    ASSERT_NE(label, nullptr);
+    const std::u16string whole =
+        u"Token kept in: /home/someone-with-a-long-name/.config/brevgluggen/and/deeper/brevgluggen.token";
+    window->lblTokenPlace.SetCaption(whole);
+    const std::u16string shown = label->text().toStdU16String();
+    EXPECT_NE(shown.find(u"\u2026"), std::u16string::npos) << TextToUtf8(shown);
+    EXPECT_EQ(shown.substr(0, 8), whole.substr(0, 8));
+    EXPECT_EQ(shown.substr(shown.size() - 8), whole.substr(whole.size() - 8));
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), window->lblTokenPlace.Width());
+    EXPECT_EQ(label->toolTip().toStdU16String(), whole);
+
+    window->lblTokenPlace.SetCaption(u"Token kept in: keyring");
+    EXPECT_EQ(label->text(), QStringLiteral("Token kept in: keyring"));
+    EXPECT_TRUE(label->toolTip().isEmpty());
+}
+
+// ---- Start with the desktop -----------------------------------------------------------------
+
+TEST_F(SettingsWindowTest, StartBoxShowsAndSetsTheAutostartEntryOutsideTheSettingsFile) {
+    ASSERT_TRUE(SettingsFileWorks());
+    TemporaryFolder config("bg_app_autostart");
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedValue = saved ? saved : "";
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    const std::filesystem::path entry = config.Path() / "autostart" / "brevgluggen.desktop";
+
+    SetStartsWithDesktop(true);
+    CreateWindow();
+    EXPECT_TRUE(window->cbStartWithDesktop.Checked()) << "the entry found at the start";
+    window->cbStartWithDesktop.SetChecked(false);
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    window.reset();
+    EXPECT_EQ(ReadWholeFile(SettingsFilePath()).find("Start"), std::string::npos);
+
+    // An autostart folder that cannot be made: the box shows what is in place, the box says why.
+    std::filesystem::remove_all(entry.parent_path());
+    std::ofstream(entry.parent_path()) << "a file";
+    CreateWindow();
+    EXPECT_FALSE(window->cbStartWithDesktop.Checked());
+    window->cbStartWithDesktop.SetChecked(true);
+    EXPECT_FALSE(window->cbStartWithDesktop.Checked());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].message.find(u"autostart"), std::u16string::npos) << TextToUtf8(boxes[0].message);
+    window.reset();
+
+    if (saved)
+        setenv("XDG_CONFIG_HOME", savedValue.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
 // ---- File choosers --------------------------------------------------------------------------
 
 TEST_F(SettingsWindowTest, BrowseButtonsFillTheirOwnBoxAndACancelKeepsTheOldPath) {
@@ -555,8 +732,10 @@ TEST_F(SettingsWindowTest, BrowseButtonsFillTheirOwnBoxAndACancelKeepsTheOldPath
     ASSERT_EQ(chooserCalls.size(), 4u);
     EXPECT_EQ(chooserCalls[0].filter, window->OpenDialogEXE.Filter());
     EXPECT_EQ(chooserCalls[1].filter, window->OpenDialogWAV.Filter());
+    EXPECT_TRUE(window->OpenDialogEXE.ExecutablesOnly());
+    EXPECT_FALSE(window->OpenDialogWAV.ExecutablesOnly());
     for (const ChooserCall& call : chooserCalls) {
-        EXPECT_EQ(call.initialDir, u"/");
+        EXPECT_EQ(call.initialDir, u"~") << "the home folder";
         EXPECT_EQ(call.title, u"Browse...");
     }
     EXPECT_NE(ReadIniString(u"Main", u"PathToSound", u"-"), u"/home/anna/ding.wav") << "nothing is saved";
@@ -613,11 +792,11 @@ TEST(EtchedColourTest, ChannelsMoveByTheAmountWithinTheirRange) {
 
 TEST_F(SettingsWindowTest, SeparatorsAreEtchedAtTheirRowsFrom24To239) {
     CreateWindow();
-    ASSERT_EQ(window->ClientWidth(), 505);
-    ASSERT_EQ(window->ClientHeight(), 489);
+    ASSERT_EQ(window->ClientWidth(), 557);
+    ASSERT_EQ(window->ClientHeight(), 441);
     const TPixelImage image = window->ClientImage();
-    ASSERT_EQ(image.Width, 505);
-    ASSERT_EQ(image.Height, 489);
+    ASSERT_EQ(image.Width, 557);
+    ASSERT_EQ(image.Height, 441);
     const TColor dark = DarkerColor(window->Color(), 40);
     const TColor light = LighterColor(window->Color(), 40);
     ASSERT_NE(dark, light);

@@ -111,7 +111,8 @@ def accepts_connections(port, address="127.0.0.1"):
 
 
 class DovecotServer:
-    def __init__(self, message_count=0, user="anna", password="hemligt", tls=False, protocol="pop3"):
+    def __init__(self, message_count=0, user="anna", password="hemligt", tls=False, protocol="pop3",
+                 extra_settings=""):
         if os.geteuid() != 0 or not os.access(DOVECOT, os.X_OK):
             raise unittest.SkipTest(f"a private Dovecot needs root and the dovecot-{protocol}d package")
         self.user, self.password = user, password
@@ -127,6 +128,7 @@ class DovecotServer:
         os.chmod(self.folder, 0o755)
         self.maildir = os.path.join(self.folder, "home", "Maildir")
         self.ca_file = os.path.join(self.folder, "ca.pem")
+        self.extra_settings = extra_settings  # lines added to the configuration
 
     def __enter__(self):
         try:
@@ -187,7 +189,7 @@ class DovecotServer:
         with open(config, "w") as conf:
             settings = TLS_SETTINGS.format(folder=self.folder) if self.tls else PLAIN_SETTINGS
             conf.write(CONFIG.format(folder=self.folder, port=self.port, address=self.address,
-                                     tls_settings=settings, protocol=self.protocol))
+                                     tls_settings=settings, protocol=self.protocol) + self.extra_settings)
         with open(os.path.join(self.folder, "server.out"), "ab") as log:
             self.process = subprocess.Popen(
                 [DOVECOT, "-F", "-c", config], stdin=subprocess.DEVNULL, stdout=log, stderr=log,

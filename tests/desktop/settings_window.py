@@ -1,5 +1,5 @@
 """The program's settings window as the tests see it: where the layout puts each edit box, button and
-separator in the client area, how to type into a box the way a user does, and how to read the client
+separator in the client area, and the column of the newer settings right of them, how to type into a box the way a user does, and how to read the client
 area's pixels back and compare them with the layout.
 
 The client area is the part of the window below its menu bar; without a window manager the window
@@ -7,7 +7,7 @@ has no frame, so the client area is the bottom CLIENT_HEIGHT rows of the window.
 
 from collections import Counter
 
-CLIENT_WIDTH, CLIENT_HEIGHT = 505, 489
+CLIENT_WIDTH, CLIENT_HEIGHT = 557, 441
 
 # (left, top, width, height) in client pixels.
 EDIT_BOXES = {
@@ -24,7 +24,24 @@ BUTTONS = {
     "btnSave": (144, 384, 97, 33),
 }
 WWW_BOX = (24, 240, 113, 17)
-TLS_BOX = (24, 392, 113, 17)
+SERVER_LABEL = (24, 24, 77, 13)
+
+# The column right of them holds the rows the choices use, top to bottom: with password sign-in,
+# and with OAuth 2.0 through a provider of the list (client ID and secret, no addresses).
+COLUMN_LEFT = 264
+PASSWORD_COLUMN = {
+    "boxes": {"cmbProtocol": (380, 24, 153, 23)},
+    "check boxes": {"cbTLS": (264, 52, 269, 17), "cbOAuth": (264, 88, 269, 17),
+                    "cbNotify": (264, 124, 269, 17), "cbStartWithDesktop": (264, 148, 269, 17)},
+}
+OAUTH_COLUMN = {
+    "boxes": {"cmbProtocol": (380, 24, 153, 23), "cmbOAuthProvider": (380, 112, 153, 23),
+              "txtOAuthClientId": (380, 140, 153, 23), "txtOAuthClientSecret": (380, 168, 153, 23),
+              "btnSignIn": (264, 198, 131, 27), "btnSignOut": (402, 198, 131, 27)},
+    "check boxes": {"cbTLS": (264, 52, 269, 17), "cbOAuth": (264, 88, 269, 17),
+                    "cbNotify": (264, 279, 269, 17), "cbStartWithDesktop": (264, 303, 269, 17)},
+}
+TLS_BOX = PASSWORD_COLUMN["check boxes"]["cbTLS"]
 
 # Etched separators: a darker row at y and a lighter one at y + 1, from x = 24 to 239.
 SEPARATOR_ROWS = (72, 128, 184, 280, 376)
@@ -111,11 +128,44 @@ class ClientPixels:
         problems = [f"{name}: its {side} edge is not at the layout's place"
                     for side, points in edges.items()
                     if sum(not self.is_background(x, y) for x, y in points) < len(points) * 3 // 4]
+        return problems + self.ring_mismatches(name, rect)
+
+    def check_box_mismatches(self, name, rect):
+        """A check box inside its rectangle, its square at the rectangle's left end."""
+        left, top, width, height = rect
+        problems = self.ring_mismatches(name, rect)
+        square = [(x, y) for x in range(left, left + height) for y in range(top, top + height)]
+        if sum(not self.is_background(x, y) for x, y in square) < height:
+            problems.append(f"{name}: no square at the left end of its rectangle")
+        return problems
+
+    def ring_mismatches(self, name, rect):
+        """Nothing of the control drawn outside its rectangle (the ring of pixels around it)."""
+        left, top, width, height = rect
+        right, bottom = left + width - 1, top + height - 1
         ring = ([(x, y) for x in range(left - 1, right + 2) for y in (top - 1, bottom + 1)] +
                 [(x, y) for y in range(top, bottom + 1) for x in (left - 1, right + 1)])
         outside = [(x, y) for x, y in ring if not self.is_background(x, y)]
-        if outside:
-            problems.append(f"{name}: drawn outside its rectangle at {outside[:4]}")
+        return [f"{name}: drawn outside its rectangle at {outside[:4]}"] if outside else []
+
+    def region(self, rect):
+        left, top, width, height = rect
+        return tuple(self.pixel(x, y) for y in range(top, top + height) for x in range(left, left + width))
+
+    def column_mismatches(self, column):
+        """The column's boxes, lists and buttons exactly over their rectangles, its check boxes in
+        theirs, and nothing else drawn below its last row."""
+        problems = []
+        for name, rect in column["boxes"].items():
+            problems += self.outline_mismatches(name, rect)
+        for name, rect in column["check boxes"].items():
+            problems += self.check_box_mismatches(name, rect)
+        _left, last_top, _width, last_height = column["check boxes"]["cbStartWithDesktop"]
+        below = [(x, y) for x in range(COLUMN_LEFT - 1, self.width)
+                 for y in range(last_top + last_height + 1, self.height)]
+        drawn = [(x, y) for x, y in below if not self.is_background(x, y)]
+        if drawn:
+            problems.append(f"drawn below the column's last row at {drawn[:4]}")
         return problems
 
     def separator_mismatches(self):

@@ -10,7 +10,8 @@ from desktop_rig import scramble_credential, wait_for
 from desktop_test import DesktopTestCase, main, program_path
 from pop3_stub import Pop3Stub, closed_loopback_port
 from program_steps import ENGLISH_TITLE, TITLE, complete_settings, wait_started
-from settings_window import CLIENT_HEIGHT, CLIENT_WIDTH, ClientPixels, fill_in
+from settings_window import (CLIENT_HEIGHT, CLIENT_WIDTH, OAUTH_COLUMN, PASSWORD_COLUMN, SERVER_LABEL, ClientPixels,
+                             fill_in)
 
 CAPTION = {"/SWEDISH": TITLE, "/ENGLISH": ENGLISH_TITLE}
 ABOUT_CAPTION = {"/SWEDISH": "Om Brevgluggen 1.10", "/ENGLISH": "About Mailhatch 1.10"}
@@ -29,24 +30,44 @@ def read_text(path):
         return file.read()
 
 
-class LayoutTest(DesktopTestCase):
-    def test_window_in_swedish_and_english_matches_the_layout(self):
-        for language in ("/SWEDISH", "/ENGLISH"):
-            with self.subTest(language):
-                desktop = self.desktop(tray="sni")
-                run = desktop.start_program(program_path(), [language])
-                window = run.wait_window()
-                self.assertEqual(window.title(), CAPTION[language])
-                # Painted once the separators show; then every control must be in its place.
-                wait_for(lambda: not ClientPixels(window).separator_mismatches(), 10, "the window's painting")
-                desktop.screenshot(f"settings-window-{language[1:].lower()}", window)
-                self.assertEqual(ClientPixels(window).layout_mismatches(), [])
+# The window as a new user meets it: POP3 with a password, and IMAP with OAuth 2.0 at a provider of
+# the list. Six boxes are not all filled, so the window shows at the start.
+SHOWN_SETTINGS = {
+    "pop3-password": ({"POP3Server": "mail.example.org", "Port": 110, "UserName": "anna", "Password": "hemligt"},
+                      PASSWORD_COLUMN),
+    "imap-oauth": ({"POP3Server": "outlook.office365.com", "Port": 993, "UserName": "anna@example.org",
+                    "UseTLS": 1, "Protocol": 1, "SignIn": 1, "OAuthProvider": "microsoft",
+                    "OAuthClientId": "0b7e2c1d-5a3f-4e8b-9c6d-2f1a0e9b8c7d"}, OAUTH_COLUMN),
+}
 
-                x, y, width, height = window.geometry()
-                self.assertEqual(width, CLIENT_WIDTH)
-                self.assertGreater(height, CLIENT_HEIGHT)
-                self.assertAlmostEqual(x + width / 2, SCREEN_WIDTH / 2, delta=1, msg="not centred")
-                self.assertAlmostEqual(y + height / 2, SCREEN_HEIGHT / 2, delta=1, msg="not centred")
+
+class LayoutTest(DesktopTestCase):
+    def test_window_in_swedish_and_english_keeps_the_layout_and_adds_one_column(self):
+        for language in ("/SWEDISH", "/ENGLISH"):
+            desktop = self.desktop(tray="sni")
+            server_labels = {}
+            for shown, (settings, column) in SHOWN_SETTINGS.items():
+                with self.subTest(language=language, shown=shown):
+                    run = desktop.start_program(program_path(), [language], settings=settings)
+                    window = run.wait_window()
+                    self.assertEqual(window.title(), CAPTION[language])
+                    # Painted once the separators show; then every control must be in its place.
+                    wait_for(lambda: not ClientPixels(window).separator_mismatches(), 10,
+                             "the window's painting")
+                    desktop.screenshot(f"settings-window-{language[1:].lower()}-{shown}", window)
+                    pixels = ClientPixels(window)
+                    self.assertEqual(pixels.layout_mismatches(), [])
+                    self.assertEqual(pixels.column_mismatches(column), [])
+                    server_labels[shown] = pixels.region(SERVER_LABEL)
+
+                    x, y, width, height = window.geometry()
+                    self.assertEqual(width, CLIENT_WIDTH)
+                    self.assertGreater(height, CLIENT_HEIGHT)
+                    self.assertAlmostEqual(x + width / 2, SCREEN_WIDTH / 2, delta=1, msg="not centred")
+                    self.assertAlmostEqual(y + height / 2, SCREEN_HEIGHT / 2, delta=1, msg="not centred")
+                    run.stop()
+            self.assertNotEqual(server_labels["pop3-password"], server_labels["imap-oauth"],
+                                f"{language}: the server label does not name the protocol")
 
 
 class KeysTest(DesktopTestCase):

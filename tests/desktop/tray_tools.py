@@ -159,7 +159,10 @@ class XembedTrayIcon:
         return classify_slot_image(*self.pixels())
 
     def painted(self):
-        """False while the docked window shows only its background (Qt paints it a moment later)."""
+        """False while the docked window is not mapped yet, or shows only its background (Qt paints
+        it a moment later). Reading the pixels of a window that is not viewable is an X error."""
+        if not self.window.viewable():
+            return False
         _width, _height, rgba = self.pixels()
         background = rgba[0:4]
         return any(rgba[i : i + 4] != background for i in range(0, len(rgba), 4))

@@ -10,6 +10,7 @@
 #include "imap/ImapErrors.h"
 #include "imap/ImapReply.h"
 #include "tests/support/ScriptedServer.h"
+#include "transport/StackSocketIO.h"
 #include "transport/TcpClient.h"
 
 namespace {
@@ -112,6 +113,34 @@ TEST_P(ImapReplyReading, ReadsWholeResponses) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ImapReplyReading, testing::ValuesIn(kReaderCases),
                          [](const testing::TestParamInfo<ReaderCase>& info) { return info.param.name; });
+
+// Whether a whole response waits in the queue, so that the watch reads it without waiting: no
+// proper prefix of a response is whole, the response is, and what Read would refuse at once
+// (a literal or line beyond the limits, too many lines) counts as whole too.
+TEST(ImapReplyQueue, WholeOnlyOnceTheLastByteHasComeOrReadWouldRefuseAtOnce) {
+    const std::string wholes[] = {
+        "* 3 EXISTS\r\n",
+        "\r\n \r\n* 3 EXISTS\n",
+        "* 1 FETCH (UID 7 BODY[HEADER.FIELDS (SUBJECT)] {17}\r\n" + kHeader + " FLAGS ~{0}\r\n)\r\n",
+    };
+    TIdIOHandlerStack io;
+    io.SetMaxLineLength(100);
+    const ImapReplyReader reader;
+    const auto queued = [&](const std::string& bytes) {
+        io.InputQueue().Clear();
+        io.InputQueue().Append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        return reader.ResponseQueued(io);
+    };
+    for (const std::string& whole : wholes) {
+        SCOPED_TRACE(whole);
+        for (size_t size = 0; size < whole.size(); ++size)
+            EXPECT_FALSE(queued(whole.substr(0, size))) << size;
+        EXPECT_TRUE(queued(whole));
+    }
+    EXPECT_TRUE(queued("* 1 FETCH (BODY[] {1048577}\r\n"));
+    EXPECT_TRUE(queued(std::string(101, 'x')));
+    EXPECT_TRUE(queued(Repeat("* X {0}\r\n", 1001)));
+}
 
 TEST(ImapResponseParts, KeywordCodeAndText) {
     const struct {

@@ -523,6 +523,43 @@ TEST(Pop3Session, PasswordRefusedAfterSevenSecondsShowsTheRefusal) {
     EXPECT_EQ(run.sent, ClientBytes(script));
 }
 
+// ---- The least time between sign-ins the server announces ----
+
+TEST(Pop3Session, LoginDelayAsAnnouncedBeforeOrAfterTheSignIn) {
+    const auto capa = [](std::vector<std::string> lines) {
+        Script script = {ClientSends("CAPA"), ServerSays("+OK")};
+        for (std::string& line : lines)
+            script.push_back(ServerSays(std::move(line)));
+        script.push_back(ServerSays("."));
+        return script;
+    };
+    const struct {
+        const char* what;
+        Script script;
+        std::optional<int64_t> seconds;
+    } cases[] = {
+        {"before", Join({kGreeting, capa({"USER", "login-delay 60"}), kSignIn}), 60},
+        {"per user: asked again once signed in",
+         Join({kGreeting, capa({"LOGIN-DELAY 900 USER"}), kSignIn, capa({"LOGIN-DELAY 300"})}), 300},
+        {"per user, not said again", Join({kGreeting, capa({"LOGIN-DELAY 900 USER"}), kSignIn, kCapaRefused}),
+         900},
+        {"beyond an hour", Join({kGreeting, capa({"LOGIN-DELAY 86400"}), kSignIn}), 3600},
+        {"none", Join({kGreeting, capa({"USER"}), kSignIn}), std::nullopt},
+        {"no number", Join({kGreeting, capa({"LOGIN-DELAY", "LOGIN-DELAY soon", "LOGIN-DELAY -5"}), kSignIn}),
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(c.script);
+        TIdPOP3 client;
+        AimClient(client, server.Port());
+        client.ConnectAndLogIn();
+        const std::optional<std::chrono::seconds> delay = client.LoginDelay();
+        EXPECT_EQ(delay ? std::optional<int64_t>(delay->count()) : std::nullopt, c.seconds) << c.what;
+        client.CloseSession(false);
+        EXPECT_EQ(server.ReceivedBytes(), ClientBytes(c.script)) << c.what;
+    }
+}
+
 // ---- Other ways to sign in ----
 
 TEST(Pop3Session, ApopSendsTheDigestOfTimeStampAndPassword) {
@@ -589,6 +626,12 @@ TEST(Pop3Session, BearerTokenSignIns) {
                {ClientSends("AUTH XOAUTH2"), ServerSays("+ "), ClientSends(xoauth2),
                 ServerSays("-ERR [SYS/TEMP] Temporary authentication failure.")}}),
          std::nullopt, u"Temporary authentication failure.\r\n", false},
+        {"too soon after the last sign-in: no verdict on the token",
+         Join({kGreeting,
+               saslBoth,
+               {ClientSends("AUTH XOAUTH2"), ServerSays("+ "), ClientSends(xoauth2),
+                ServerSays("-ERR [LOGIN-DELAY] wait")}}),
+         std::nullopt, u"wait\r\n", false},
         {"mechanism refused",
          Join({kGreeting,
                kCapaRefused,

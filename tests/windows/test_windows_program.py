@@ -26,7 +26,7 @@ from desktop_rig import scramble_credential, wait_for
 from dovecot_server import DovecotServer
 from pop3_stub import Pop3Stub, closed_loopback_port
 from program_steps import complete_settings
-from settings_window import CLIENT_HEIGHT, CLIENT_WIDTH, EDIT_BOXES, ClientPixels
+from settings_window import CLIENT_HEIGHT, CLIENT_WIDTH, EDIT_BOXES, PASSWORD_COLUMN, ClientPixels
 
 PATHS = {}  # "program", "probe", "trust" and "work", from the command line
 MENU_ROWS = 20  # rows above the client area taken into its picture: the menu bar's bottom
@@ -158,6 +158,7 @@ class SettingsWindowTest(WineTestCase):
 
         wait_for(lambda: not ClientPixels(ClientPicture()).separator_mismatches(), 10, "the window's painting")
         self.assertEqual(ClientPixels(ClientPicture()).layout_mismatches(), [])
+        self.assertEqual(ClientPixels(ClientPicture()).column_mismatches(PASSWORD_COLUMN), [])
 
 
 class SettingsFileTest(WineTestCase):

@@ -5,6 +5,7 @@
 // Every command but the last takes the name of the desktop to look at first (the one that
 // "explorer /desktop=NAME,..." made):
 //
+//     wine_probe DESKTOP hold                      stays in the desktop until it is killed
 //     wine_probe DESKTOP tips                      the tray's tool tips: left top right bottom<TAB>text
 //     wine_probe DESKTOP balloons                  the texts of the tray's balloons
 //     wine_probe DESKTOP windows                   visible top-level windows: client left top width
@@ -216,6 +217,12 @@ int wmain(int argc, wchar_t** argv) {
     --argc;
     ++argv;
     const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"hold") {
+        // Keeps the desktop open while nothing else runs in it: Wine closes a desktop about a
+        // second after the last program other than its task bar has left it.
+        Sleep(INFINITE);
+        return 0;
+    }
     if (command == L"tips")
         return PrintTrayToolTips(false);
     if (command == L"balloons")
@@ -232,9 +239,9 @@ int wmain(int argc, wchar_t** argv) {
         return ReadProfile(argv);
     if (command == L"erase-credential" && argc == 3)
         return CredDeleteW(argv[2], CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND ? 0 : 1;
-    std::fputs(
-        "usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
-        "read-profile FILE SECTION KEY | erase-credential TARGET\n",
-        stderr);
+    std::fputs("usage: wine_probe DESKTOP hold | tips | balloons | windows | write-profile FILE SECTION KEY "
+               "VALUE... | "
+               "read-profile FILE SECTION KEY | erase-credential TARGET\n",
+               stderr);
     return 2;
 }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/Main.h"
+#include "base/Exceptions.h"
 #include "base/Text.h"
 #include "toolz/Toolz.h"
 
@@ -23,8 +24,18 @@ int main(int argc, char** argv) {
     Application->SetTitle(u"Brevgluggen 1.10");
     try {
         Application->CreateForm(frmMain);
+    } catch (const Exception& error) {
+        // No tray icon could be had (a Windows session without a task bar): the window cannot
+        // exist, and the program ends, saying so in the user's language.
+        const TUiLanguage language = CurrentUiLanguage();
+        Application->SetTitle(PickLanguageText(language, u"Brevgluggen 1.10", u"Mailhatch 1.10"));
+        const bool noTray = error.Message() == u"Cannot create shell notification icon";
+        Application->ShowException(
+            noTray ? Exception(PickLanguageText(language, u"Kan inte skapa ikonen i meddelandefältet",
+                                                error.Message()))
+                   : error);
+        return 1;
     } catch (...) {
-        // No tray icon could be had: the window cannot exist, and the program ends.
         Application->HandleException();
         return 1;
     }

@@ -83,10 +83,10 @@ bool RefusedAsTooSoon(TIdPOP3& client) {
 } // namespace
 
 struct TfrmMain::CheckOutcome {
-    std::optional<int32_t> count;        // none when the check failed before the count arrived
-    std::u16string failure;              // the error that ended it then, on one line
-    std::vector<std::string> newHeaders; // of the newest new messages, for the notice
-    bool tooSoon = false;                // refused as too soon after the last sign-in
+    std::optional<int32_t> count;             // none when the check failed before the count arrived
+    std::u16string failure;                   // the error that ended it then, on one line
+    std::vector<NewMessageHeader> newHeaders; // of the newest new messages, for the notice
+    bool tooSoon = false;                     // refused as too soon after the last sign-in
 };
 
 void TfrmMain::CheckMailbox() {
@@ -178,7 +178,7 @@ TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
     return outcome;
 }
 
-std::vector<std::string> TfrmMain::NewPop3Headers(int32_t count) {
+std::vector<NewMessageHeader> TfrmMain::NewPop3Headers(int32_t count) {
     if (count <= LastMessageCount || !cbNotify.Checked())
         return {};
     const int64_t arrived = int64_t{count} - LastMessageCount;
@@ -201,7 +201,7 @@ int32_t TfrmMain::NoticeHeadersWanted(int32_t count) const {
     return static_cast<int32_t>(std::min<int64_t>(int64_t{count} - LastMessageCount, NoticeNamesMost));
 }
 
-std::vector<std::string> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
+std::vector<NewMessageHeader> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
     if (NoticeHeadersWanted(count) == 0)
         return {};
     try {
@@ -259,11 +259,11 @@ void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
     ShowCount(outcome.count.value_or(LastMessageCount), outcome.newHeaders);
 }
 
-void TfrmMain::WatchCounted(int32_t count, const std::vector<std::string>& newHeaders) {
+void TfrmMain::WatchCounted(int32_t count, const std::vector<NewMessageHeader>& newHeaders) {
     ShowCheckOutcome({count, {}, newHeaders});
 }
 
-void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeaders) {
+void TfrmMain::ShowCount(int32_t count, const std::vector<NewMessageHeader>& newHeaders) {
     ShowTrayState(count);
     if (count > LastMessageCount) {
         PlayWaveFile(txtPathToSound.Text(), true);
@@ -272,11 +272,29 @@ void TfrmMain::ShowCount(int32_t count, const std::vector<std::string>& newHeade
     LastMessageCount = count;
 }
 
-void TfrmMain::ShowNewMailNotice(int64_t arrived, const std::vector<std::string>& newHeaders) {
+// After a restart the count grows from 0 and the newest messages may all have been named by a
+// notice of an earlier run: the notice then names only those ahead of them, or is not shown.
+void TfrmMain::ShowNewMailNotice(int64_t arrived, const std::vector<NewMessageHeader>& newest) {
     if (!cbNotify.Checked())
         return;
-    const NewMailNoticeText notice = ComposeNewMailNotice(arrived, newHeaders, CurrentUiLanguage());
+    const std::string mailbox = AnnouncedMailboxKey();
+    const AnnouncedMessages::Unannounced fresh = announced_.Filter(mailbox, newest);
+    if (fresh.upToAnnounced) {
+        if (fresh.messages.empty())
+            return;
+        arrived = static_cast<int64_t>(fresh.messages.size());
+    }
+    std::vector<std::string> headers;
+    for (const NewMessageHeader& message : fresh.messages)
+        headers.push_back(message.header);
+    const NewMailNoticeText notice = ComposeNewMailNotice(arrived, headers, CurrentUiLanguage());
     TrayIconMain.ShowNotice(notice.summary, notice.body);
+    announced_.Remember(mailbox, fresh.messages);
+}
+
+std::string TfrmMain::AnnouncedMailboxKey() const {
+    return AnnouncedMessages::MailboxKey(Protocol() == mpIMAP ? u"IMAP" : u"POP3", txtUserName.Text(),
+                                         txtPOP3Server.Text(), txtPort.Text());
 }
 
 // Image and tip from the count. A failed check shows the trouble image and says so instead of a

@@ -12,7 +12,7 @@ using Clock = std::chrono::steady_clock;
 } // namespace
 
 MailboxWatch::MailboxWatch(ImapClient& client,
-                           std::function<void(int32_t, const std::vector<std::string>&)> countIs,
+                           std::function<void(int32_t, const std::vector<NewMessageHeader>&)> countIs,
                            std::function<int32_t(int32_t)> headersWanted, std::function<void()> checkAgain)
     : client_(client), countIs_(std::move(countIs)), headersWanted_(std::move(headersWanted)),
       checkAgain_(std::move(checkAgain)) {
@@ -184,7 +184,7 @@ void MailboxWatch::Counted(int32_t count) {
 }
 
 // The connection goes back to IDLE before the tray shows the count.
-void MailboxWatch::Reported(const std::vector<std::string>& headers) {
+void MailboxWatch::Reported(const std::vector<NewMessageHeader>& headers) {
     EnterIdle();
     countIs_(count_, headers);
 }

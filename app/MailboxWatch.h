@@ -41,7 +41,8 @@ public:
     // headersWanted: for how many of the newest new messages a count of this many calls for
     // headers (0: none), at most as many as arrived since the count before.
     // checkAgain: run a check on a fresh connection; a check that finds IDLE calls Start.
-    MailboxWatch(ImapClient& client, std::function<void(int32_t, const std::vector<std::string>&)> countIs,
+    MailboxWatch(ImapClient& client,
+                 std::function<void(int32_t, const std::vector<NewMessageHeader>&)> countIs,
                  std::function<int32_t(int32_t)> headersWanted, std::function<void()> checkAgain);
     ~MailboxWatch();
     MailboxWatch(const MailboxWatch&) = delete;
@@ -87,7 +88,7 @@ private:
     void BeginExchange();
     void Counted(int32_t count);
     void FetchHeadersOrIdle();
-    void Reported(const std::vector<std::string>& headers);
+    void Reported(const std::vector<NewMessageHeader>& headers);
     void EnterIdle();
     // Back in IDLE: sleeps until the socket wakes it, or the renewal is due.
     void Idling();
@@ -102,7 +103,7 @@ private:
     uint32_t Scaled(uint32_t ms) const { return std::max<uint32_t>(ms / timeDivisor_, 1); }
 
     ImapClient& client_;
-    std::function<void(int32_t, const std::vector<std::string>&)> countIs_;
+    std::function<void(int32_t, const std::vector<NewMessageHeader>&)> countIs_;
     std::function<int32_t(int32_t)> headersWanted_;
     std::function<void()> checkAgain_;
     TWatchState state_ = wsOff;

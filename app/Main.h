@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AnnouncedMessages.h"
 #include "app/MailboxWatch.h"
 #include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
@@ -223,22 +224,26 @@ private:
     // The headers of the newest new messages, fetched in the check's session when the count
     // grew and notices are on; none otherwise, or when fetching fails (the session is then
     // closed without "QUIT").
-    std::vector<std::string> NewPop3Headers(int32_t count);
+    std::vector<NewMessageHeader> NewPop3Headers(int32_t count);
     // The same from INBOX (opened read-only first when the session has not selected it).
-    std::vector<std::string> NewImapHeaders(int32_t count, bool examineFirst);
+    std::vector<NewMessageHeader> NewImapHeaders(int32_t count, bool examineFirst);
     CheckOutcome CheckWithImap();
     void ConfigureImapClient();
     // The end of every check: the count, or the previous one with the failure line.
     void ShowCheckOutcome(const CheckOutcome& outcome);
     // The watch counted on its connection, and fetched the headers it was asked for.
-    void WatchCounted(int32_t count, const std::vector<std::string>& newHeaders);
+    void WatchCounted(int32_t count, const std::vector<NewMessageHeader>& newHeaders);
     // For how many of the newest messages the notice wants headers after this count: those that
     // arrived since the last count, at most NoticeNamesMost (0: none).
     int32_t NoticeHeadersWanted(int32_t count) const;
     // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
     // messages whose headers are given) when it grew, LastMessageCount.
-    void ShowCount(int32_t count, const std::vector<std::string>& newHeaders = {});
-    void ShowNewMailNotice(int64_t arrived, const std::vector<std::string>& newHeaders);
+    void ShowCount(int32_t count, const std::vector<NewMessageHeader>& newHeaders = {});
+    // The notice of `arrived` new messages, naming those of `newest` that no notice named before;
+    // none when all of them were named before.
+    void ShowNewMailNotice(int64_t arrived, const std::vector<NewMessageHeader>& newest);
+    // The mailbox the boxes name, as the announced messages are kept by.
+    std::string AnnouncedMailboxKey() const;
     void ShowTrayState(int32_t count);
 
     int32_t hotKeyId_ = 0;
@@ -261,6 +266,7 @@ private:
     std::u16string signInError_;
     // The way of signing in the settings file holds.
     TSignInKind storedSignInKind_ = siPassword;
+    AnnouncedMessages announced_{AnnouncedMessages::DefaultFile()};
     // The last POP3 sign-in to a server that announced a least time between sign-ins.
     struct Pop3SignIn {
         std::chrono::steady_clock::time_point at;

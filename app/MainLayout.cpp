@@ -26,7 +26,7 @@ void TfrmMain::CreateComponents() {
     IMAPMain = std::make_unique<ImapClient>();
     WatchMain = std::make_unique<MailboxWatch>(
         *IMAPMain,
-        [this](int32_t count, const std::vector<std::string>& headers) { WatchCounted(count, headers); },
+        [this](int32_t count, const std::vector<NewMessageHeader>& headers) { WatchCounted(count, headers); },
         [this](int32_t count) { return NoticeHeadersWanted(count); }, [this] { CheckMailbox(); });
     TimerMain.SetInterval(60000);
     TimerMain.SetEnabled(true);
@@ -148,7 +148,7 @@ void TfrmMain::ArrangeSettingsColumn() {
         control.SetVisible(shown);
         if (!shown)
             return;
-        label.SetBounds(ColumnLeft, top + 5, FieldLeft - ColumnLeft - 4, 13);
+        label.SetBounds(ColumnLeft, top + 5, FieldLeft - ColumnLeft - 1, 13);
         control.SetBounds(FieldLeft, top, FieldWidth, 23);
         top += RowPitch;
     };

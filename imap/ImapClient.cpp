@@ -225,6 +225,7 @@ bool ImapClient::HasCapability(std::u16string_view name) const {
 }
 
 void ImapClient::ExamineInbox() {
+    uidValidity_.clear();
     RunCommand("EXAMINE INBOX");
     mailboxChanged_ = false;
 }
@@ -524,6 +525,8 @@ void ImapClient::HandleUntagged(const ImapResponse& response) {
         const std::string code = response.ResponseCode();
         if (StartsWithIgnoringCase(code, "CAPABILITY "))
             TakeCapabilities(std::string_view(code).substr(11));
+        else if (StartsWithIgnoringCase(code, "UIDVALIDITY "))
+            TakeUidValidity(code.substr(12));
     } else if (keyword == "STATUS") {
         TakeStatus(response.Tokens());
     } else if (keyword == "SEARCH" || keyword == "ESEARCH") {
@@ -571,6 +574,13 @@ void ImapClient::TakeSearch(const std::vector<ImapToken>& tokens, bool extended)
     searchCount_ = count;
 }
 
+// Digits only, or it names nothing for good.
+void ImapClient::TakeUidValidity(const std::string& value) {
+    const bool digits = !value.empty() && value.size() <= 10 &&
+                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    uidValidity_ = digits ? value : std::string();
+}
+
 // "<n> FETCH (UID <uid> BODY[HEADER.FIELDS (FROM SUBJECT)] <bytes>)", its items in any order.
 bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
     std::optional<uint32_t> uid;
@@ -589,7 +599,7 @@ bool ImapClient::TakeFetchedHeader(const std::vector<ImapToken>& tokens) {
     return true;
 }
 
-std::vector<std::string> ImapClient::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
+std::vector<NewMessageHeader> ImapClient::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
     try {
         RunCommand(NewHeadersSearchCommand());
         if (const std::optional<std::string> fetch = NewHeadersFetchCommand(count, arrived, most))
@@ -632,13 +642,14 @@ std::optional<std::string> ImapClient::NewHeadersFetchCommand(int32_t count, int
            std::to_string(HeaderByteLimit) + ">)";
 }
 
-std::vector<std::string> ImapClient::FetchedNewHeaders() {
+std::vector<NewMessageHeader> ImapClient::FetchedNewHeaders() {
     searchingUids_ = false;
     fetchingHeaders_ = false;
-    std::vector<std::string> headers;
+    std::vector<NewMessageHeader> headers;
     for (uint32_t uid : newestUids_)
         if (auto fetched = fetchedHeaders_.find(uid); fetched != fetchedHeaders_.end())
-            headers.push_back(std::move(fetched->second));
+            headers.push_back({uidValidity_.empty() ? "" : uidValidity_ + "/" + std::to_string(uid),
+                               std::move(fetched->second)});
     newestUids_.clear();
     fetchedHeaders_.clear();
     return headers;

@@ -31,6 +31,7 @@
 
 #include "imap/ImapReply.h"
 #include "pop3/ExplicitTlsClient.h"
+#include "pop3/NewMessageHeader.h"
 
 class ImapClient : public TIdExplicitTLSClient {
 public:
@@ -97,13 +98,14 @@ public:
     bool Idling() const { return idling_; }
     // In the selected mailbox: the From and Subject header lines (as the server sends them, at
     // most HeaderByteLimit bytes each) of up to `most` of the `arrived` newest unseen messages
-    // that the previous call did not see, newest first, among the `count` unseen ones counted
+    // that the previous call did not see, newest first, each with "<UIDVALIDITY>/<UID>" as its
+    // id (none where the mailbox announced no UIDVALIDITY), among the `count` unseen ones counted
     // before (the lowest UIDs; higher ones came later and count as seen only once counted).
     // "UID SEARCH UNSEEN", then, when any are new, "UID FETCH <uids>
     // (BODY.PEEK[HEADER.FIELDS (FROM SUBJECT)]<0.16384>)", which leaves \Seen as it is and
     // bounds what the server sends; a message whose FETCH lacks its UID or header is left out.
     // Raises as CountUnseenInSelected does.
-    virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
+    virtual std::vector<NewMessageHeader> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // The pieces of CountUnseenInSelected, for a caller that sends and awaits by itself: the
     // command of the next round, then, once its reply came, the count (none: the mailbox changed
     // meanwhile and the count is taken again). Raises ImapProtocolError when no count came.
@@ -114,7 +116,7 @@ public:
     // last also ends the exchange after a refusal, giving what came.
     std::string NewHeadersSearchCommand();
     std::optional<std::string> NewHeadersFetchCommand(int32_t count, int32_t arrived, int32_t most);
-    std::vector<std::string> FetchedNewHeaders();
+    std::vector<NewMessageHeader> FetchedNewHeaders();
 
     // ---- The watched connection, driven by its socket: nothing here waits for the server ----
 
@@ -194,6 +196,7 @@ private:
     void TakeCapabilities(std::string_view list);
     void TakeStatus(const std::vector<ImapToken>& tokens);
     void TakeSearch(const std::vector<ImapToken>& tokens, bool extended);
+    void TakeUidValidity(const std::string& value);
     // A FETCH with a message's UID and header bytes, while RetrieveNewHeaders waits for them.
     bool TakeFetchedHeader(const std::vector<ImapToken>& tokens);
     void CloseAfterBye(const ImapResponse& response);
@@ -235,4 +238,5 @@ private:
     std::map<uint32_t, std::string> fetchedHeaders_; // by UID
     std::vector<uint32_t> newestUids_;               // asked for by the fetch, newest first
     std::set<uint32_t> seenUnseenUids_;              // of the last RetrieveNewHeaders, kept across sessions
+    std::string uidValidity_;                        // of the mailbox examined last, as the server wrote it
 };

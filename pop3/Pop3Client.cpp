@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/Integers.h"
+#include "base/Text.h"
 #include "pop3/Md5.h"
 #include "pop3/Pop3Errors.h"
 #include "transport/BearerSasl.h"
@@ -345,32 +346,32 @@ std::string TIdPOP3::ReadHeaderLines() {
     }
 }
 
-std::vector<std::string> TIdPOP3::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
-    std::vector<int32_t> newest; // message numbers, newest first
+std::vector<NewMessageHeader> TIdPOP3::RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most) {
+    std::vector<std::pair<int32_t, std::u16string>> newest; // message numbers and ids, newest first
     const int32_t wanted = std::min(arrived, most);
     if (auto ids = QueryUniqueIds()) {
         // Messages beyond STAT's count came after it: neither counted nor listed, nor seen yet.
         std::erase_if(*ids, [count](const auto& id) { return id.first > count; });
         for (auto id = ids->rbegin(); id != ids->rend() && static_cast<int32_t>(newest.size()) < wanted; ++id)
             if (!seenUniqueIds_.contains(id->second))
-                newest.push_back(id->first);
+                newest.push_back(*id);
         seenUniqueIds_.clear();
         for (const auto& [number, id] : *ids)
             seenUniqueIds_.insert(id);
     } else {
         for (int32_t number = count; number > 0 && number > count - wanted; --number)
-            newest.push_back(number);
+            newest.emplace_back(number, u"");
     }
-    std::vector<std::string> headers;
+    std::vector<NewMessageHeader> headers;
     bool anyAnswered = false;
-    for (int32_t number : newest) {
+    for (const auto& [number, id] : newest) {
         std::optional<std::string> header = RetrieveHeader(number);
         // The first refusal means the server has no TOP; a later one spares that message only.
         if (!header && !anyAnswered)
             break;
         anyAnswered = true;
         if (header && !header->empty())
-            headers.push_back(std::move(*header));
+            headers.push_back({TextToUtf8(id), std::move(*header)});
     }
     return headers;
 }

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "pop3/ExplicitTlsClient.h"
+#include "pop3/NewMessageHeader.h"
 #include "pop3/Pop3Reply.h"
 
 enum TIdPOP3AuthenticationType : uint8_t { patUserPass = 0, patAPOP = 1, patSASL = 2 };
@@ -135,13 +136,14 @@ public:
     // Raises the read errors and EIdMaxCaptureLineExceeded.
     std::optional<std::string> RetrieveHeader(int32_t number);
     // The headers (as RetrieveHeader gives them) of up to `most` of the `arrived` messages that
-    // came since the previous call, newest first, among the `count` that "STAT" gave. New are
+    // came since the previous call, newest first, each with its "UIDL" id, among the `count`
+    // that "STAT" gave. New are
     // the messages whose "UIDL" id the previous call did not see (the ids of this call up to
     // `count` count as seen afterwards), or, from a server without UIDL, the highest-numbered
     // `arrived` of the `count` messages. A header that cannot be read is left out; the first
     // "TOP" refused before any was answered ends the fetch (the server has no TOP), a later one
     // leaves out that message. Raises what QueryUniqueIds and RetrieveHeader raise.
-    virtual std::vector<std::string> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
+    virtual std::vector<NewMessageHeader> RetrieveNewHeaders(int32_t count, int32_t arrived, int32_t most);
     // With utUseRequireTLS, or utUseExplicitTLS and STLS offered: "STLS", which must be
     // answered "+OK" (else EIdTLSUnavailable "Server does not offer STLS." when it did not list
     // it, or "Server refused STLS: " and the reply's text), the handshake

@@ -23,8 +23,10 @@ public:
     TTrayIcon& operator=(const TTrayIcon&) = delete;
 
     bool Visible() const { return visible_; }
-    // Adds the icon to the notification area, waiting a few seconds for a panel that is still
-    // starting; raises Exception "Cannot create shell notification icon" when none appears.
+    // Adds the icon to the notification area. On Linux, without a tray host, the program goes on
+    // and the icon appears as soon as one does. On Windows it waits a few seconds for a task bar
+    // that is still starting and raises Exception "Cannot create shell notification icon" when
+    // none appears.
     void SetVisible(bool visible);
     // Attaching the image list shows its image ImageIndex().
     void SetIcons(TImageList* icons);

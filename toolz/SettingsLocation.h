@@ -17,5 +17,9 @@ bool FolderWritable(std::u16string_view folder);
 // has none.
 std::u16string UserSettingsFolder();
 
+// The folder "brevgluggen" in the user's own folder for what a program keeps between runs
+// that is neither settings nor documents; empty when the user has none.
+std::u16string UserStateFolder();
+
 // The characters that end a folder name in a path (the last one found before the file name).
 std::u16string_view PathSeparators();

@@ -27,7 +27,9 @@ double TimedCheck(const DovecotServer& server, bool grown) {
     client.ConnectAndLogIn();
     const int32_t count = client.QueryMessageCount();
     if (grown) {
-        const std::vector<std::string> headers = client.RetrieveNewHeaders(count, count, NoticeNamesMost);
+        std::vector<std::string> headers;
+        for (NewMessageHeader& message : client.RetrieveNewHeaders(count, count, NoticeNamesMost))
+            headers.push_back(std::move(message.header));
         if (headers.size() != static_cast<size_t>(NoticeNamesMost))
             Fail("the grown check fetched " + std::to_string(headers.size()) + " headers");
         if (ComposeNewMailNotice(count, headers, ulEnglish).body.empty())

@@ -4,21 +4,20 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
-#include <QThread>
+#include <QTimer>
 #include <xcb/xcb.h>
 
-#include "base/Exceptions.h"
 #include "shell/qt/DesktopNotifications.h"
 #include "shell/qt/QtBridge.h"
 
 namespace {
 
-// A desktop session may start the program a moment before its panel.
-constexpr int NotificationAreaWaitMs = 5000;
-constexpr int NotificationAreaPollMs = 250;
+// How often the program looks for a tray host while it has none.
+constexpr int TrayHostPollMs = 1000;
+// A watcher that does not answer is taken for none until the next look.
+constexpr int WatcherCallTimeoutMs = 500;
 
 // Platforms that draw nothing on a screen (the tests' offscreen platform) have no tray at all.
 bool PlatformHasNoScreen() {
@@ -33,6 +32,7 @@ bool StatusNotifierHostPresent() {
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher))
         return false;
     QDBusInterface properties(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+    properties.setTimeout(WatcherCallTimeoutMs);
     return properties.property("IsStatusNotifierHostRegistered").toBool();
 }
 
@@ -56,37 +56,36 @@ bool XEmbedTrayPresent() {
 }
 
 // The toolkit decides between the D-Bus tray and the XEmbed tray once, at its first look at the
-// tray; so it is asked only after one of them has appeared, or after the wait has run out.
-bool WaitForNotificationArea() {
-    QElapsedTimer waited;
-    waited.start();
-    while (!StatusNotifierHostPresent() && !XEmbedTrayPresent() &&
-           waited.elapsed() < NotificationAreaWaitMs) {
-        QApplication::processEvents();
-        QThread::msleep(NotificationAreaPollMs);
-    }
-    while (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (waited.elapsed() >= NotificationAreaWaitMs)
-            return false;
-        QApplication::processEvents();
-        QThread::msleep(NotificationAreaPollMs);
-    }
-    return true;
+// tray; so it is asked only after one of them has appeared.
+bool TrayHostPresent() {
+    return (StatusNotifierHostPresent() || XEmbedTrayPresent()) && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 } // namespace
 
 struct TTrayIcon::Impl {
-    std::unique_ptr<QSystemTrayIcon> icon; // none on a platform without a screen
+    std::unique_ptr<QSystemTrayIcon> icon; // none until a tray host is there, or without a screen
     // A StatusNotifierItem panel knows no double click: its one activation (a click on the icon)
     // is what stands for it there.
     bool singleActivationOpens = false;
+    // Looks for a tray host while the icon should be shown and none was there yet.
+    QTimer hostPoll;
     std::unique_ptr<DesktopNotifications> notifications; // made at the first notice
+
+    // Puts the owner's icon, image, tip and menu into the tray.
+    void ShowInTray(TTrayIcon& owner);
 };
 
 TTrayIcon::TTrayIcon() : impl_(std::make_unique<Impl>()) {
     if (Application)
         hint_ = Application->Title();
+    impl_->hostPoll.setInterval(TrayHostPollMs);
+    QObject::connect(&impl_->hostPoll, &QTimer::timeout, [this] {
+        if (TrayHostPresent()) {
+            impl_->hostPoll.stop();
+            impl_->ShowInTray(*this);
+        }
+    });
 }
 
 TTrayIcon::~TTrayIcon() {
@@ -94,35 +93,40 @@ TTrayIcon::~TTrayIcon() {
         impl_->icon->hide();
 }
 
+// Without a tray host (a panel that starts after the program, or a desktop without any) the
+// program goes on without its icon, and shows it as soon as a host appears.
 void TTrayIcon::SetVisible(bool visible) {
     if (visible == visible_)
         return;
+    visible_ = visible;
     if (!visible) {
+        impl_->hostPoll.stop();
         if (impl_->icon)
             impl_->icon->hide();
-        visible_ = false;
-        return;
+    } else if (!PlatformHasNoScreen()) {
+        if (impl_->icon || TrayHostPresent())
+            impl_->ShowInTray(*this);
+        else
+            impl_->hostPoll.start();
     }
-    if (!PlatformHasNoScreen()) {
-        if (!WaitForNotificationArea())
-            throw Exception(std::string_view("Cannot create shell notification icon"));
-        if (!impl_->icon) {
-            impl_->singleActivationOpens = StatusNotifierHostPresent();
-            impl_->icon = std::make_unique<QSystemTrayIcon>();
-            QObject::connect(impl_->icon.get(), &QSystemTrayIcon::activated,
-                             [this](QSystemTrayIcon::ActivationReason reason) {
-                                 if (reason == QSystemTrayIcon::DoubleClick ||
-                                     (reason == QSystemTrayIcon::Trigger && impl_->singleActivationOpens))
-                                     DblClick();
-                             });
-        }
-        impl_->icon->setToolTip(ToQString(hint_));
-        if (popupMenu_)
-            impl_->icon->setContextMenu(popupMenu_->Handle()->menu.get());
-        ShowImage();
-        impl_->icon->show();
+}
+
+void TTrayIcon::Impl::ShowInTray(TTrayIcon& owner) {
+    if (!icon) {
+        singleActivationOpens = StatusNotifierHostPresent();
+        icon = std::make_unique<QSystemTrayIcon>();
+        QObject::connect(icon.get(), &QSystemTrayIcon::activated,
+                         [this, &owner](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason == QSystemTrayIcon::DoubleClick ||
+                                 (reason == QSystemTrayIcon::Trigger && singleActivationOpens))
+                                 owner.DblClick();
+                         });
     }
-    visible_ = true;
+    icon->setToolTip(ToQString(owner.hint_));
+    if (owner.popupMenu_)
+        icon->setContextMenu(owner.popupMenu_->Handle()->menu.get());
+    owner.ShowImage();
+    icon->show();
 }
 
 void TTrayIcon::SetPopupMenu(TPopupMenu* menu) {

@@ -118,6 +118,52 @@ TEST_F(CheckMailboxTest, NoticeNamesTheNewestNewMessagesWhenTheCountGrows) {
     EXPECT_EQ(window->TrayIconMain.NoticeBody(), u"x@example.test: (inget ämne)");
 }
 
+// Each row a run of the program (a new window) with one check: what earlier notices named is
+// remembered, so old mail gives no notice after a restart, while the sound still plays as the
+// count grows from 0.
+TEST_F(CheckMailboxTest, NoticeNamesOnlyMailNoEarlierRunAnnounced) {
+    const std::string a = "From: a@x\r\nSubject: A\r\n", b = "From: b@x\r\nSubject: B\r\n",
+                      c = "From: c@x\r\nSubject: C\r\n";
+    const struct {
+        const char* what;
+        std::u16string user;
+        std::vector<std::string> headers, ids; // newest first
+        std::u16string summary, body;          // empty summary: no notice
+    } runs[] = {
+        {"two arrive", u"anna", {b, a}, {"id-b", "id-a"}, u"2 new e-mail messages", u"b@x: B\na@x: A"},
+        {"restart, nothing new", u"anna", {b, a}, {"id-b", "id-a"}, u"", u""},
+        {"restart, one new",
+         u"anna",
+         {c, b, a},
+         {"id-c", "id-b", "id-a"},
+         u"1 new e-mail message",
+         u"c@x: C"},
+        {"the same ids in another mailbox",
+         u"bertil",
+         {b, a},
+         {"id-b", "id-a"},
+         u"2 new e-mail messages",
+         u"b@x: B\na@x: A"},
+        {"no ids: named every time", u"anna", {a}, {}, u"1 new e-mail message", u"a@x: A"},
+    };
+    size_t soundsSoFar = 0;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.what);
+        window.reset();
+        std::filesystem::remove(std::filesystem::u8path(TextToUtf8(SettingsFilePath())));
+        LastMessageCount = 0;
+        CreateResidentWindow();
+        window->txtUserName.SetText(run.user);
+        pop3->newHeaders = run.headers;
+        pop3->newIds = run.ids;
+        CheckFinding(static_cast<int32_t>(run.headers.size()));
+        EXPECT_EQ(sounds.size(), ++soundsSoFar);
+        EXPECT_EQ(window->TrayIconMain.NoticeCount(), run.summary.empty() ? 0 : 1);
+        EXPECT_EQ(window->TrayIconMain.NoticeSummary(), run.summary);
+        EXPECT_EQ(window->TrayIconMain.NoticeBody(), run.body);
+    }
+}
+
 TEST_F(CheckMailboxTest, FailedHeaderFetchKeepsTheCountAndLeavesTheSummaryAlone) {
     CreateResidentWindow();
     pop3->headerFetchFails = true;

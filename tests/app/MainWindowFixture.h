@@ -32,6 +32,7 @@ public:
     int connects = 0;
     int closes = 0;
     std::vector<std::string> newHeaders; // what the header fetch of a growing check gives
+    std::vector<std::string> newIds;     // their ids, where given
     bool headerFetchFails = false;
     int headerFetches = 0;
 
@@ -46,11 +47,14 @@ public:
         open_ = true;
     }
     int32_t QueryMessageCount() override { return *count; }
-    std::vector<std::string> RetrieveNewHeaders(int32_t, int32_t, int32_t) override {
+    std::vector<NewMessageHeader> RetrieveNewHeaders(int32_t, int32_t, int32_t) override {
         ++headerFetches;
         if (headerFetchFails)
             throw EIdReadTimeout(std::string_view("Read timed out."));
-        return newHeaders;
+        std::vector<NewMessageHeader> messages;
+        for (size_t i = 0; i < newHeaders.size(); ++i)
+            messages.push_back({i < newIds.size() ? newIds[i] : "", newHeaders[i]});
+        return messages;
     }
     void CloseSession(bool) override {
         ++closes;
@@ -102,10 +106,11 @@ protected:
         RemoveSettingsFile();
     }
 
+    // The settings file, and the messages earlier notices named.
     static void RemoveSettingsFile() {
-        const std::u16string path = SettingsFilePath();
-        if (!path.empty())
-            std::filesystem::remove(std::filesystem::u8path(TextToUtf8(path)));
+        for (const std::u16string& path : {SettingsFilePath(), AnnouncedMessages::DefaultFile()})
+            if (!path.empty())
+                std::filesystem::remove(std::filesystem::u8path(TextToUtf8(path)));
     }
 
     // True once the settings file keeps what is written to it.

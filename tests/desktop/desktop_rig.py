@@ -162,6 +162,7 @@ class DesktopSession:
             "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
             "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
             "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            "XDG_STATE_HOME": os.path.join(self.home, ".local", "state"),
             "QT_QPA_PLATFORM": "xcb",
             "NO_AT_BRIDGE": "1",
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "0",

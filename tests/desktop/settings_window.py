@@ -148,6 +148,19 @@ class ClientPixels:
         outside = [(x, y) for x, y in ring if not self.is_background(x, y)]
         return [f"{name}: drawn outside its rectangle at {outside[:4]}"] if outside else []
 
+    def glyph_gaps(self):
+        """For each button, the empty columns between its glyph (the first drawing from the left
+        inside its border) and its caption; 0 when they touch."""
+        gaps = {}
+        for name, (left, top, width, height) in BUTTONS.items():
+            inside = [(x, y) for x in range(left + 3, left + width - 3) for y in range(top + 5, top + height - 5)]
+            face = Counter(self.pixel(x, y) for x, y in inside).most_common(1)[0][0]
+            drawn = [any(self.pixel(x, y) != face for y in range(top + 5, top + height - 5))
+                     for x in range(left + 3, left + width - 3)]
+            glyph_end = drawn.index(True) + drawn[drawn.index(True):].index(False)
+            gaps[name] = drawn[glyph_end:].index(True) if True in drawn[glyph_end:] else 0
+        return gaps
+
     def region(self, rect):
         left, top, width, height = rect
         return tuple(self.pixel(x, y) for y in range(top, top + height) for x in range(left, left + width))

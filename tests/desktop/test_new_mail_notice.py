@@ -2,7 +2,8 @@
 """Whole-program tests of the new-mail notice against a private Dovecot and the session's notification
 service (dunst): the notice names how many messages arrived and, decoded, who wrote about what; a newer
 notice replaces the one on screen; a check without growth shows nothing and fetches no header; with
-Notify 0 no notice is shown; the notice's default action starts the mail program. Over IMAP the push of
+Notify 0 no notice is shown; the notice's default action starts the mail program; after a restart only
+mail that no earlier notice named is announced. Over IMAP the push of
 the watch brings the notice, and naming the messages leaves them unseen."""
 
 import os
@@ -21,10 +22,11 @@ MOTE = "=?ISO-8859-1?Q?M=F6te_i_morgon?="
 
 
 class NewMailNoticeTest(DesktopTestCase):
-    def start(self, server, **settings):
-        """The session with its notice server, and the program checking the server's mailbox."""
-        desktop = self.desktop(tray="sni")
-        notices = NoticeServer(desktop)
+    def start(self, server, desktop=None, notices=None, **settings):
+        """The session with its notice server (new ones unless given), and the program checking the
+        server's mailbox (self.run)."""
+        desktop = desktop or self.desktop(tray="sni")
+        notices = notices or NoticeServer(desktop)
         marker = os.path.join(desktop.folder, "mail-program-started")
         mail_program = os.path.join(desktop.folder, "mail-program")
         with open(mail_program, "w") as script:
@@ -32,7 +34,8 @@ class NewMailNoticeTest(DesktopTestCase):
         os.chmod(mail_program, stat.S_IRWXU)
         settings = dict(complete_settings(server.port), UserName=server.user, Password=server.password,
                         PathToClient=mail_program, **settings)
-        icon = wait_started(desktop.start_program(program_path(), ["/ENGLISH"], settings=settings))
+        self.run = desktop.start_program(program_path(), ["/ENGLISH"], settings=settings)
+        icon = wait_started(self.run)
         return desktop, notices, icon, marker
 
     def test_notice_names_the_decoded_senders_and_subjects_and_a_click_starts_the_mail_program(self):
@@ -63,6 +66,28 @@ class NewMailNoticeTest(DesktopTestCase):
 
             notices.invoke_default()
             wait_for(lambda: os.path.exists(marker), 10, "the mail program started by the notice")
+
+    def test_after_a_restart_old_mail_gives_no_notice_and_a_new_message_one(self):
+        for protocol in (0, 1):
+            with self.subTest(protocol=protocol), \
+                    DovecotServer(message_count=2, protocol=("pop3", "imap")[protocol]) as server:
+                desktop, notices, icon, _ = self.start(server, Protocol=protocol)
+                self.assertEqual(wait_first_check(icon), "You have 2 new e-mail messages.")
+                self.assertEqual(notices.wait_count(1)[0]["summary"], "2 new e-mail messages")
+
+                self.run.stop()
+                _, _, icon, _ = self.start(server, desktop, notices, Protocol=protocol)
+                self.assertEqual(wait_first_check(icon), "You have 2 new e-mail messages.")
+                time.sleep(1)
+                self.assertEqual(len(notices.shown()), 1, "the old mail was announced again")
+
+                self.run.stop()
+                server.add_message(subject="After the restart")
+                _, _, icon, _ = self.start(server, desktop, notices, Protocol=protocol)
+                self.assertEqual(wait_first_check(icon), "You have 3 new e-mail messages.")
+                latest = notices.wait_count(2)[-1]
+                self.assertEqual((latest["summary"], latest["body"]),
+                                 ("1 new e-mail message", "sender@bg.test: After the restart"))
 
     def test_notify_0_shows_no_notice(self):
         with DovecotServer(message_count=2) as server:

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Whole-program tests of the resident program on a private desktop: start-up into the tray (also
-with a late, a restarted or a missing tray host), the settings window when the settings are
-incomplete, the check's tray state and sound, the hot key, the ways to quit, and a second copy."""
+with a late, a restarted or a missing tray host, which the program waits for), the settings window
+when the settings are incomplete, the check's tray state and sound, the hot key, the ways to quit,
+and a second copy."""
 
 import os
 import signal
@@ -9,6 +10,7 @@ import time
 
 from desktop_rig import CAPTIONS, wait_for
 from desktop_test import DesktopTestCase, main, program_path
+from notice_server import NoticeServer
 from pop3_stub import Pop3Stub, closed_loopback_port
 from program_steps import (CHECK_FAILED, NOT_CHECKED, TITLE, SoundAssertions, complete_settings,
                            wait_first_check, wait_started)
@@ -75,14 +77,23 @@ class StartUpTest(DesktopTestCase):
         wait_first_check(icon)
         self.assertEqual(icon.image(), TROUBLE_SLOT)
 
-    def test_without_any_tray_the_program_reports_it_and_ends(self):
-        desktop = self.desktop(tray=None)
-        run = desktop.start_program(program_path())
-        box = run.wait_window((TITLE,), timeout=30)  # the error box, captioned with the title
-        desktop.screenshot("error-box", box)
-        self.assertIsNone(desktop.tray_icon_of(run.pid))
-        desktop.press_keys("Return", window=box)
-        self.assertEqual(run.wait_exit(), 1)
+    def test_a_tray_host_that_appears_20_s_after_the_program_gets_the_icon_and_the_checks_go_on(self):
+        for kind in ("sni", "xembed"):
+            with self.subTest(kind), Pop3Stub(message_count=3) as server:
+                desktop = self.desktop(tray=kind)
+                desktop.stop_tray()
+                notices = NoticeServer(desktop)
+                run = desktop.start_program(program_path(), ["/ENGLISH"], settings=complete_settings(server.port))
+                wait_for(lambda: server.sessions == 1, 15, "the start-up check without a tray")
+                self.assertEqual(notices.wait_count(1)[0]["summary"], "3 new e-mail messages")
+                time.sleep(20)
+                self.assertTrue(run.alive(), "the program ended without a tray")
+                self.assertEqual(run.windows(), [], "the program showed a box or its window")
+                desktop.start_tray()
+                icon = run.wait_tray_icon()
+                self.assertEqual(icon.image(), LETTER_SLOT)
+                if kind == "sni":
+                    self.assertEqual(icon.tip(), "You have 3 new e-mail messages.")
 
     def test_without_settings_the_window_shows_and_the_hot_key_does_nothing(self):
         desktop = self.desktop(tray="sni")

@@ -31,6 +31,7 @@ TEST(ImapNewHeaders, SuccessiveCallsFetchOnlyNewUnseenMessagesNewestFirst) {
         ClientSends("A1 LOGIN \"u\" \"p\""),
         ServerTagged("OK [CAPABILITY IMAP4rev1] in"),
         ClientSends("A2 EXAMINE INBOX"),
+        ServerSays("* OK [UIDVALIDITY 1700] ids"),
         ServerTagged("OK [READ-ONLY] done"),
         // first call: three unseen, two wanted, the newest first; items in either order
         ClientSends("A3 UID SEARCH UNSEEN"),
@@ -77,11 +78,12 @@ TEST(ImapNewHeaders, SuccessiveCallsFetchOnlyNewUnseenMessagesNewestFirst) {
     AimClient(client, server.Port());
     client.ConnectAndLogIn();
     client.ExamineInbox();
-    EXPECT_EQ(client.RetrieveNewHeaders(3, 3, 2), (std::vector<std::string>{h12, h9}));
-    EXPECT_EQ(client.RetrieveNewHeaders(4, 1, 3), (std::vector<std::string>{h15}));
-    EXPECT_EQ(client.RetrieveNewHeaders(2, 1, 3), std::vector<std::string>{});
-    EXPECT_EQ(client.RetrieveNewHeaders(4, 2, 3), (std::vector<std::string>{h20}));
-    EXPECT_EQ(client.RetrieveNewHeaders(6, 2, 3), std::vector<std::string>{});
+    using Headers = std::vector<NewMessageHeader>;
+    EXPECT_EQ(client.RetrieveNewHeaders(3, 3, 2), (Headers{{"1700/12", h12}, {"1700/9", h9}}));
+    EXPECT_EQ(client.RetrieveNewHeaders(4, 1, 3), (Headers{{"1700/15", h15}}));
+    EXPECT_EQ(client.RetrieveNewHeaders(2, 1, 3), Headers{});
+    EXPECT_EQ(client.RetrieveNewHeaders(4, 2, 3), (Headers{{"1700/20", h20}}));
+    EXPECT_EQ(client.RetrieveNewHeaders(6, 2, 3), Headers{});
     client.CloseSession();
     EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script));
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <regex>
 
 #include "imap/ImapClient.h"
 #include "imap/ImapErrors.h"
@@ -120,11 +121,14 @@ TEST_P(ImapRealServer, FetchesTheHeadersOfTheNewestUnseen) {
     Aim(client, server_->UserName(), server_->Password());
     client.ConnectAndLogIn();
     client.ExamineInbox();
-    const std::vector<std::string> headers = client.RetrieveNewHeaders(3, 2, 3);
+    const std::vector<NewMessageHeader> headers = client.RetrieveNewHeaders(3, 2, 3);
     ASSERT_EQ(headers.size(), 2u);
-    for (const std::string& header : headers)
-        EXPECT_EQ(header.substr(0, 39), "From: sender@bg.test\r\nSubject: Message ")
-            << testing::PrintToString(header);
+    for (const NewMessageHeader& message : headers) {
+        EXPECT_EQ(message.header.substr(0, 39), "From: sender@bg.test\r\nSubject: Message ")
+            << testing::PrintToString(message.header);
+        EXPECT_TRUE(std::regex_match(message.id, std::regex("[0-9]+/[0-9]+")))
+            << message.id; // UIDVALIDITY/UID
+    }
     client.CloseSession();
 }
 

@@ -33,6 +33,7 @@ struct NewMailCheck {
     int count, arrived, most;
     Script exchange; // after "STAT", before "QUIT"
     std::vector<std::string> headers;
+    std::vector<std::string> ids = {}; // of the messages, where the row names them
 };
 
 } // namespace
@@ -51,7 +52,8 @@ TEST(Pop3NewMessages, SuccessiveChecksFetchOnlyTheHeadersOfNewMessages) {
                  s.insert(s.end(), top.begin(), top.end());
              return s;
          }(),
-         {"Subject: c\r\n.dotted\r\n", "Subject: b\r\n", "Subject: a\xF6\r\n"}},
+         {"Subject: c\r\n.dotted\r\n", "Subject: b\r\n", "Subject: a\xF6\r\n"},
+         {"c", "b", "a"}},
         {"one more: only its id is unknown",
          4,
          1,
@@ -151,8 +153,15 @@ TEST(Pop3NewMessages, SuccessiveChecksFetchOnlyTheHeadersOfNewMessages) {
         AimClient(client, server.Port());
         client.ConnectAndLogIn();
         ASSERT_EQ(client.QueryMessageCount(), check.count) << check.what;
-        EXPECT_EQ(client.RetrieveNewHeaders(check.count, check.arrived, check.most), check.headers)
-            << check.what;
+        std::vector<std::string> headers, ids;
+        for (NewMessageHeader& message : client.RetrieveNewHeaders(check.count, check.arrived, check.most)) {
+            headers.push_back(std::move(message.header));
+            ids.push_back(std::move(message.id));
+        }
+        EXPECT_EQ(headers, check.headers) << check.what;
+        if (!check.ids.empty()) {
+            EXPECT_EQ(ids, check.ids) << check.what;
+        }
         client.CloseSession(true);
         EXPECT_EQ(server.ReceivedBytes(), ClientBytes(script)) << check.what;
     }

@@ -159,6 +159,8 @@ class SettingsWindowTest(WineTestCase):
         wait_for(lambda: not ClientPixels(ClientPicture()).separator_mismatches(), 10, "the window's painting")
         self.assertEqual(ClientPixels(ClientPicture()).layout_mismatches(), [])
         self.assertEqual(ClientPixels(ClientPicture()).column_mismatches(PASSWORD_COLUMN), [])
+        gaps = ClientPixels(ClientPicture()).glyph_gaps()
+        self.assertTrue(all(gap >= 3 for gap in gaps.values()), f"glyphs touching their captions: {gaps}")
 
 
 class SettingsFileTest(WineTestCase):

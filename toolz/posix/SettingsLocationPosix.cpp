@@ -1,5 +1,5 @@
 // The settings file's place on POSIX systems: /proc/self/exe, and $XDG_CONFIG_HOME (else
-// ~/.config) for the user's own folder.
+// ~/.config) for the user's own folder; $XDG_STATE_HOME (else ~/.local/state) for the state.
 #include "toolz/SettingsLocation.h"
 
 #include <cstdlib>
@@ -56,6 +56,14 @@ std::u16string UserSettingsFolder() {
         return Utf8ToText(std::string(config) + "/" + std::string(ConfigSubfolder));
     const std::string home = HomeFolder();
     return home.empty() ? std::u16string() : Utf8ToText(home + "/.config/" + std::string(ConfigSubfolder));
+}
+
+std::u16string UserStateFolder() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/')
+        return Utf8ToText(std::string(state) + "/" + std::string(ConfigSubfolder));
+    const std::string home = HomeFolder();
+    return home.empty() ? std::u16string()
+                        : Utf8ToText(home + "/.local/state/" + std::string(ConfigSubfolder));
 }
 
 std::u16string_view PathSeparators() {

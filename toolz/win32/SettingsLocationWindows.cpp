@@ -1,5 +1,5 @@
 // The settings file's place on Windows: the module file name of the process, and
-// %APPDATA%\brevgluggen for the user's own folder.
+// %APPDATA%\brevgluggen for the user's own folder, %LOCALAPPDATA%\brevgluggen for the state.
 #include "toolz/SettingsLocation.h"
 
 #include <windows.h>
@@ -41,14 +41,27 @@ bool FolderWritable(std::u16string_view folder) {
     return true;
 }
 
-std::u16string UserSettingsFolder() {
+namespace {
+
+// The folder "brevgluggen" in the folder the environment variable names.
+std::u16string ProgramFolderIn(const wchar_t* variable) {
     std::u16string folder(MAX_PATH, u'\0');
-    const DWORD length = GetEnvironmentVariableW(L"APPDATA", reinterpret_cast<wchar_t*>(folder.data()),
+    const DWORD length = GetEnvironmentVariableW(variable, reinterpret_cast<wchar_t*>(folder.data()),
                                                  static_cast<DWORD>(folder.size()));
     if (length == 0 || length >= folder.size())
         return {};
     folder.resize(length);
     return folder + u"\\brevgluggen";
+}
+
+} // namespace
+
+std::u16string UserSettingsFolder() {
+    return ProgramFolderIn(L"APPDATA");
+}
+
+std::u16string UserStateFolder() {
+    return ProgramFolderIn(L"LOCALAPPDATA");
 }
 
 std::u16string_view PathSeparators() {

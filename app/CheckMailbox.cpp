@@ -82,13 +82,6 @@ bool RefusedAsTooSoon(TIdPOP3& client) {
 
 } // namespace
 
-struct TfrmMain::CheckOutcome {
-    std::optional<int32_t> count;             // none when the check failed before the count arrived
-    std::u16string failure;                   // the error that ended it then, on one line
-    std::vector<NewMessageHeader> newHeaders; // of the newest new messages, for the notice
-    bool tooSoon = false;                     // refused as too soon after the last sign-in
-};
-
 void TfrmMain::CheckMailbox() {
     if (Visible() || !SixFieldsFilled())
         return;
@@ -98,6 +91,8 @@ void TfrmMain::CheckMailbox() {
     }
     if (Protocol() == mpPOP3 && PutOffForLoginDelay())
         return;
+    if (SignInKind() == siOAuth)
+        return CheckWithAccessToken(false);
     const CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
     if (outcome.tooSoon && PutOffForLoginDelay())
         return;

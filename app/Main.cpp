@@ -112,11 +112,10 @@ void TfrmMain::btnSaveClick(TObject*) {
     // The settings may name another mailbox: the next count comes from a fresh connection.
     WatchMain->Stop();
     // OAuth without a stored token: the check follows the sign-in in the browser.
-    if (SignInKind() == siOAuth && !SignInWaiting() && !TokenStored()) {
-        StartSignIn();
-        return;
-    }
-    CheckMailbox();
+    if (SignInWaiting())
+        CheckMailbox();
+    else
+        SignInOrCheck();
 }
 
 void TfrmMain::cbWWWClick(TObject*) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/AnnouncedMessages.h"
+#include "app/BackgroundTokens.h"
 #include "app/MailboxWatch.h"
 #include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
@@ -151,12 +152,18 @@ public:
     OAuthClient CurrentOAuthClient() const;
     // The shown provider's preset for the shown protocol; nothing for a custom provider.
     std::optional<OAuthProviderConfig> ShownPreset() const;
-    // The token store of the current settings, made anew when they changed (which gives up a
-    // sign-in still waiting).
-    TokenStore& Tokens();
+    // The tokens of the current settings, made anew when they changed (which gives up a sign-in
+    // still waiting, and drops the reports of the old tokens' work).
+    BackgroundTokens& Tokens();
     // The sign-in in the browser, while one runs or has ended.
     OAuthSignIn* SignInInProgress() const { return signIn_.get(); }
-    bool SignInWaiting() const { return signIn_ && signIn_->Current() == OAuthSignIn::State::Waiting; }
+    // Waiting for the browser, or for the exchange of its code.
+    bool SignInWaiting() const {
+        return signIn_ && (signIn_->Current() == OAuthSignIn::State::Waiting ||
+                           signIn_->Current() == OAuthSignIn::State::Exchanging);
+    }
+    // Work on the tokens (keyring, token endpoint) has not reported yet.
+    bool TokenWorkRunning() const { return tokens_ && tokens_->Busy(); }
 
     int32_t HotKeyId() const { return hotKeyId_; }
     // Puts another POP3 client in place of POP3Main, for tests that script the server's side.
@@ -198,21 +205,31 @@ private:
     void ShowSignInState();
     // Starts a sign-in in the browser; a failure to start is shown as the sign-in's failure.
     void StartSignIn();
-    // Forgets the tokens and erases the stored one from every store.
+    // The sign-in in the browser has signed in or failed: the window and the tray say so, and a
+    // check follows a sign-in.
+    void SignInEnded();
+    // Forgets the tokens and erases the stored one from every store (in the background).
     void EraseStoredTokens();
-    // A refresh token is stored for the current settings (false when the store cannot tell).
-    bool TokenStored();
-    // The check's sign-in step with OAuth: TLS required, then the access token, refreshed when
-    // due. Raises ESignInNeedsTls, ESignInNeeded and the token endpoint's failures.
-    std::string BearerTokenForCheck();
+    // With OAuth, reads (in the background) whether a token is stored, then signs in in the
+    // browser when none is, or checks; with a password, checks.
+    void SignInOrCheck();
+    // The check with OAuth: TLS required, then the access token, refreshed when due in the
+    // background, then the check with it on this thread. A token the server rejects is refreshed
+    // and tried once more; a second rejection asks for a new sign-in, and no token is asked for
+    // until the user signs in.
+    void CheckWithAccessToken(bool afterRejection);
     // Runs connect, which connects and signs in with the token it is given (empty: with the
-    // password). With OAuth a token the server rejects is refreshed and tried once more; a
-    // second rejection raises ESignInNeeded, and no token is asked for until the user signs in.
+    // password; with OAuth, the token the check was given). Notes a rejected token.
     void ConnectAndSignIn(const std::function<void(const std::string& token)>& connect);
     // One check of the mailbox, by the protocol chosen; while the watch idles, a count on its
     // connection instead.
     void CheckMailbox();
-    struct CheckOutcome;
+    struct CheckOutcome {
+        std::optional<int32_t> count;             // none when the check failed before the count arrived
+        std::u16string failure;                   // the error that ended it then, on one line
+        std::vector<NewMessageHeader> newHeaders; // of the newest new messages, for the notice
+        bool tooSoon = false;                     // refused as too soon after the last sign-in
+    };
     CheckOutcome CheckWithPop3();
     // The server, port and user of the POP3 sign-ins, as the boxes hold them.
     std::u16string Pop3SignInKey() const;
@@ -259,8 +276,13 @@ private:
     // The message of the error that ended the last check before the count arrived, if it did.
     bool lastCheckFailed_ = false;
     std::u16string lastCheckError_;
-    std::unique_ptr<TokenStore> tokens_;
+    std::unique_ptr<BackgroundTokens> tokens_;
     std::u16string tokensKey_;
+    // A check with OAuth waits for its access token; the token it signs in with, and whether the
+    // server rejected it.
+    bool checkAwaitsToken_ = false;
+    std::string checkToken_;
+    bool tokenRejected_ = false;
     std::unique_ptr<OAuthSignIn> signIn_;
     // Why the last sign-in in the browser failed, shown in the tip until the next one.
     std::u16string signInError_;

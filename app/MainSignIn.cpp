@@ -34,10 +34,20 @@ std::u16string SettingsFolder() {
     return separator == std::u16string::npos ? u"." : path.substr(0, separator);
 }
 
-std::unique_ptr<SecretStore> OpenTokenStore() {
-    if (auto store = OpenSystemSecretStore())
-        return store;
-    return OpenSecretFile(SettingsFolder());
+// The failure of a piece of token work, in the words the tip shows.
+std::u16string TokenFailureText(std::exception_ptr failure, const BackgroundTokens::Report& report,
+                                TUiLanguage language) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const ESecretStoreNoAnswer&) {
+        return KeyringNoAnswerText(language);
+    } catch (const Exception& error) {
+        // No refresh token, or the provider refused it: only the user can mend that.
+        return report.signInNeeded ? SignInAgainText(language, report.cause, report.refusal)
+                                   : error.Message();
+    } catch (...) {
+        return u"unexpected error";
+    }
 }
 
 } // namespace
@@ -85,7 +95,7 @@ OAuthClient TfrmMain::CurrentOAuthClient() const {
     return client;
 }
 
-TokenStore& TfrmMain::Tokens() {
+BackgroundTokens& TfrmMain::Tokens() {
     const OAuthClient client = CurrentOAuthClient();
     const std::u16string entry = TokenEntryName(txtPOP3Server.Text(), txtUserName.Text());
     // A store belongs to one mailbox and one client at one provider.
@@ -94,10 +104,12 @@ TokenStore& TfrmMain::Tokens() {
         Utf8ToText(client.ClientId + "\n" + client.ClientSecret + "\n" + client.Provider.AuthorizeUrl + "\n" +
                    client.Provider.TokenUrl + "\n" + client.Provider.Scope);
     if (!tokens_ || key != tokensKey_) {
-        // A sign-in still waiting was for the settings as they were: it ends with their store.
+        // A sign-in still waiting was for the settings as they were: it ends with their store, and
+        // what the old store still does reports nowhere.
         signIn_.reset();
         TimerSignIn.SetEnabled(false);
-        tokens_ = std::make_unique<TokenStore>(client, OpenTokenStore(), entry);
+        checkAwaitsToken_ = false;
+        tokens_ = std::make_unique<BackgroundTokens>(client, entry, SettingsFolder());
         tokensKey_ = key;
     }
     return *tokens_;
@@ -124,7 +136,8 @@ void TfrmMain::btnSignOutClick(TObject*) {
 }
 
 void TfrmMain::TimerSignInTimer(TObject*) {
-    if (!signIn_) {
+    // The code's exchange reports by itself.
+    if (!signIn_ || signIn_->Current() == OAuthSignIn::State::Exchanging) {
         TimerSignIn.SetEnabled(false);
         return;
     }
@@ -132,6 +145,20 @@ void TfrmMain::TimerSignInTimer(TObject*) {
     if (state == OAuthSignIn::State::Waiting)
         return;
     TimerSignIn.SetEnabled(false);
+    if (state != OAuthSignIn::State::Exchanging)
+        return SignInEnded();
+    const OAuthSignIn::CodeGrant grant = signIn_->Grant();
+    Tokens().ExchangeCode(grant.Code, grant.RedirectUri, grant.Verifier, [this](std::exception_ptr failure) {
+        if (!signIn_)
+            return;
+        signIn_->Exchanged(failure ? std::optional(TokenFailureText(failure, {}, CurrentUiLanguage()))
+                                   : std::nullopt);
+        SignInEnded();
+    });
+}
+
+void TfrmMain::SignInEnded() {
+    const OAuthSignIn::State state = signIn_->Current();
     signInError_ = state == OAuthSignIn::State::Failed ? signIn_->Reason() : std::u16string();
     ShowSignInState();
     if (state == OAuthSignIn::State::SignedIn && !Visible())
@@ -143,7 +170,7 @@ void TfrmMain::TimerSignInTimer(TObject*) {
 void TfrmMain::StartSignIn() {
     const TUiLanguage language = CurrentUiLanguage();
     signIn_ = std::make_unique<OAuthSignIn>(
-        Tokens(), [](const std::string& url) { return ShellOpenDocument(Utf8ToText(url)); });
+        Tokens().Client(), [](const std::string& url) { return ShellOpenDocument(Utf8ToText(url)); });
     signInError_.clear();
     try {
         signIn_->Start(TextToUtf8(txtUserName.Text()), SignInPages(language));
@@ -162,25 +189,26 @@ void TfrmMain::StartSignIn() {
 void TfrmMain::EraseStoredTokens() {
     signIn_.reset();
     TimerSignIn.SetEnabled(false);
-    const std::u16string entry = TokenEntryName(txtPOP3Server.Text(), txtUserName.Text());
-    tokens_.reset();
-    // Everywhere: the token may have been kept in the file while no secret store answered.
-    std::unique_ptr<SecretStore> stores[] = {OpenSystemSecretStore(), OpenSecretFile(SettingsFolder())};
-    for (const auto& store : stores) {
-        try {
-            if (store)
-                store->Erase(entry);
-        } catch (const Exception&) {
-        }
-    }
+    // The keyring and the file: the token may have been kept in the file while no keyring answered.
+    Tokens().SignOut([this](std::exception_ptr) { ShowSignInState(); });
 }
 
-bool TfrmMain::TokenStored() {
-    try {
-        return Tokens().HasRefreshToken();
-    } catch (const Exception&) {
-        return false;
-    }
+void TfrmMain::SignInOrCheck() {
+    if (SignInKind() != siOAuth)
+        return CheckMailbox();
+    Tokens().ReadStored([this](std::exception_ptr failure) {
+        if (Visible() || SignInWaiting())
+            return;
+        if (failure) {
+            // The keyring did not answer: a new sign-in would keep a second token elsewhere.
+            ShowCheckOutcome({std::nullopt, TokenFailureText(failure, {}, CurrentUiLanguage()), {}});
+            ShowSignInState();
+        } else if (tokens_->Last().stored == false) {
+            StartSignIn();
+        } else {
+            CheckMailbox();
+        }
+    });
 }
 
 void TfrmMain::ApplySignInMode() {
@@ -204,26 +232,34 @@ void TfrmMain::ShowSignInState() {
         lblTokenPlace.SetCaption(u"");
         return;
     }
-    // The read may find the token stored for another client or scope: sign in again then.
-    bool stored = false;
-    try {
-        stored = tokens_ && !tokens_->SignInNeeded() && tokens_->HasRefreshToken();
-    } catch (const Exception&) {
-    }
-    TSignInState state = stored ? ssSignedIn : ssSignedOut;
-    if (signIn_ && signIn_->Current() == OAuthSignIn::State::Waiting)
+    BackgroundTokens& tokens = Tokens();
+    const BackgroundTokens::Report& last = tokens.Last();
+    // Not read yet: it is read off this thread, and shown when it has come.
+    if (!last.stored && !tokens.Busy())
+        tokens.ReadStored([this](std::exception_ptr) { ShowSignInState(); });
+    TSignInState state = ssSignedOut;
+    if (SignInWaiting())
         state = ssWaiting;
     else if (!signInError_.empty())
         state = ssFailed;
-    std::u16string detail = signInError_;
-    if (state == ssSignedOut && tokens_ && tokens_->SignInNeeded()) {
+    else if (last.signInNeeded)
         state = ssSignInAgain;
-        detail = SignInAgainReason(language, tokens_->Cause(), tokens_->Refusal());
-    }
+    else if (last.stored)
+        state = *last.stored ? ssSignedIn : ssSignedOut;
+    const bool known = last.stored || state != ssSignedOut;
+    const std::u16string detail =
+        state == ssSignInAgain ? SignInAgainReason(language, last.cause, last.refusal) : signInError_;
     // Sign out erases the stored token: with none there is nothing to sign out of.
-    btnSignOut.SetEnabled(stored);
-    lblSignInState.SetCaption(SignInStateText(language, state, detail));
-    lblTokenPlace.SetCaption(tokens_ ? TokenPlaceText(language, tokens_->Where()) : u"");
+    btnSignOut.SetEnabled(last.stored.value_or(false) && !last.signInNeeded);
+    lblSignInState.SetCaption(known ? SignInStateText(language, state, detail) : u"");
+    using Keyring = KeyringOrFile::Keyring;
+    std::u16string place;
+    if (last.keyring == Keyring::NoAnswer)
+        place = KeyringNoAnswerText(language);
+    else if (last.keyring != Keyring::Untried)
+        place = (last.keyring == Keyring::StayedLocked ? KeyringLockedText(language) + u" " : u"") +
+                TokenPlaceText(language, last.where);
+    lblTokenPlace.SetCaption(place);
 }
 
 void TfrmMain::LoadSignInSettings() {
@@ -246,9 +282,6 @@ void TfrmMain::LoadSignInSettings() {
                        siOAuth);
     loadingSettings_ = false;
     ApplySignInMode();
-    if (cbOAuth.Checked())
-        Tokens();
-    ShowSignInState();
 }
 
 void TfrmMain::StoreSignInSettings() {
@@ -262,31 +295,46 @@ void TfrmMain::StoreSignInSettings() {
     WriteIniOptional(SettingsSection, u"OAuthScope", txtOAuthScope.Text(), u"");
 }
 
-std::string TfrmMain::BearerTokenForCheck() {
+void TfrmMain::CheckWithAccessToken(bool afterRejection) {
     const TUiLanguage language = CurrentUiLanguage();
     const TIdUseTLS useTLS = UseTLSSetting();
     if (useTLS != utUseImplicitTLS && useTLS != utUseRequireTLS)
-        throw ESignInNeedsTls(SignInNeedsTlsText(language));
-    try {
-        return Tokens().AccessToken();
-    } catch (const EIdException&) {
-        // No refresh token, or the provider refused it: only the user can mend that.
-        if (Tokens().SignInNeeded())
-            throw ESignInNeeded(SignInAgainText(language, Tokens().Cause(), Tokens().Refusal()));
-        throw;
-    }
+        return ShowCheckOutcome({std::nullopt, SignInNeedsTlsText(language), {}});
+    if (checkAwaitsToken_)
+        return; // the check that waits for its token counts for this one too
+    checkAwaitsToken_ = true;
+    Tokens().AccessToken(
+        afterRejection, [this, afterRejection](std::string token, std::exception_ptr failure) {
+            checkAwaitsToken_ = false;
+            // The window was opened meanwhile: the check waits until it is hidden again.
+            if (Visible() || !SixFieldsFilled())
+                return;
+            if (failure)
+                return ShowCheckOutcome(
+                    {std::nullopt, TokenFailureText(failure, tokens_->Last(), CurrentUiLanguage()), {}});
+            checkToken_ = std::move(token);
+            tokenRejected_ = false;
+            const CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
+            checkToken_.clear();
+            if (outcome.tooSoon && PutOffForLoginDelay())
+                return;
+            if (!tokenRejected_)
+                return ShowCheckOutcome(outcome);
+            if (!afterRejection)
+                return CheckWithAccessToken(true); // a fresh token, tried once
+            // A fresh token refused as well: nothing is asked of the provider until the user signs in.
+            tokens_->RejectedAgain([this](std::exception_ptr) { ShowSignInState(); });
+            ShowCheckOutcome({std::nullopt, SignInAgainText(CurrentUiLanguage(), SignInCause::Rejected), {}});
+        });
 }
 
 void TfrmMain::ConnectAndSignIn(const std::function<void(const std::string& token)>& connect) {
     if (SignInKind() == siPassword)
         return connect({});
-    for (bool retried = false;; retried = true) {
-        try {
-            return connect(BearerTokenForCheck());
-        } catch (const EBearerTokenRejected&) {
-            Tokens().Rejected(!retried);
-            if (retried)
-                throw ESignInNeeded(SignInAgainText(CurrentUiLanguage(), SignInCause::Rejected));
-        }
+    try {
+        connect(checkToken_);
+    } catch (const EBearerTokenRejected&) {
+        tokenRejected_ = true;
+        throw;
     }
 }

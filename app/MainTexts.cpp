@@ -84,6 +84,14 @@ std::u16string SignInStateText(TUiLanguage language, TSignInState state, const s
     }
 }
 
+std::u16string KeyringNoAnswerText(TUiLanguage language) {
+    return PickLanguageText(language, u"Nyckelringen svarade inte.", u"The keyring did not answer.");
+}
+
+std::u16string KeyringLockedText(TUiLanguage language) {
+    return PickLanguageText(language, u"Nyckelringen f\u00f6rblev l\u00e5st.", u"The keyring stayed locked.");
+}
+
 std::u16string TokenPlaceText(TUiLanguage language, const std::u16string& where) {
     return PickLanguageText(language, u"Token sparas i: ", u"Token kept in: ") + where;
 }

@@ -22,6 +22,10 @@ enum TSignInState : uint8_t { ssSignedOut, ssWaiting, ssSignedIn, ssSignInAgain,
 // failure: the failed sign-in's reason (ssFailed), or the sentence of SignInAgainReason
 // (ssSignInAgain).
 std::u16string SignInStateText(TUiLanguage language, TSignInState state, const std::u16string& failure);
+// The keyring did not answer in time (the window and the tip).
+std::u16string KeyringNoAnswerText(TUiLanguage language);
+// Before the token's place, when the keyring stayed locked and the file serves.
+std::u16string KeyringLockedText(TUiLanguage language);
 // "Token kept in: <where>".
 std::u16string TokenPlaceText(TUiLanguage language, const std::u16string& where);
 // The pages the browser shows after the redirect.

@@ -3,13 +3,14 @@
 #include "base/Text.h"
 #include "signin/Pkce.h"
 
-OAuthSignIn::OAuthSignIn(TokenStore& tokens, Opener opener) : tokens_(tokens), opener_(std::move(opener)) {}
+OAuthSignIn::OAuthSignIn(OAuthClient client, Opener opener)
+    : client_(std::move(client)), opener_(std::move(opener)) {}
 
 OAuthSignIn::~OAuthSignIn() = default;
 
 void OAuthSignIn::Start(const std::string& loginHint, RedirectPages pages) {
     Cancel();
-    RequireHttpsAddress(tokens_.Client().Provider.AuthorizeUrl);
+    RequireHttpsAddress(client_.Provider.AuthorizeUrl);
     const PkcePair pair = NewPkcePair();
     listener_ = std::make_unique<RedirectListener>(pair.State, std::move(pages));
     verifier_ = pair.Verifier;
@@ -17,8 +18,7 @@ void OAuthSignIn::Start(const std::string& loginHint, RedirectPages pages) {
     state_ = State::Waiting;
     errorCode_.clear();
     reason_.clear();
-    if (!opener_(
-            AuthorizeUrl(tokens_.Client(), listener_->RedirectUri(), pair.State, pair.Challenge, loginHint)))
+    if (!opener_(AuthorizeUrl(client_, listener_->RedirectUri(), pair.State, pair.Challenge, loginHint)))
         Fail("no-browser", u"no browser could be started");
 }
 
@@ -38,8 +38,8 @@ OAuthSignIn::State OAuthSignIn::Poll() {
                                                 : outcome->Error + ": " + outcome->ErrorDescription));
             return state_;
         }
-        tokens_.ExchangeCode(outcome->Code, listener_->RedirectUri(), verifier_);
-        state_ = State::SignedIn;
+        grant_ = {outcome->Code, listener_->RedirectUri(), verifier_};
+        state_ = State::Exchanging;
     } catch (const Exception& failure) {
         Fail("exchange", failure.Message());
     }
@@ -48,10 +48,21 @@ OAuthSignIn::State OAuthSignIn::Poll() {
     return state_;
 }
 
+void OAuthSignIn::Exchanged(std::optional<std::u16string> failure) {
+    if (state_ != State::Exchanging)
+        return;
+    grant_ = {};
+    if (failure)
+        Fail("exchange", std::move(*failure));
+    else
+        state_ = State::SignedIn;
+}
+
 void OAuthSignIn::Cancel() {
     listener_.reset();
     verifier_.clear();
-    if (state_ == State::Waiting)
+    grant_ = {};
+    if (state_ == State::Waiting || state_ == State::Exchanging)
         state_ = State::Idle;
 }
 

@@ -73,13 +73,29 @@ protected:
         window->txtOAuthScope.SetText(u"pop3");
     }
 
-    // Save, then the sign-in's poll until the browser has come back.
+    // Handles events until the work on the tokens (and the check that follows it) has reported.
+    void Settle() {
+        for (int i = 0; i < 2000 && window->TokenWorkRunning(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            Application->ProcessMessages();
+        }
+    }
+    // A timer check, with the token work it starts.
+    void CheckNow() {
+        window->TimerMain.Tick();
+        Settle();
+    }
+
+    // Save, then the sign-in's poll until the browser has come back and the code is exchanged.
     void SaveAndSignIn() {
         window->btnSave.Click();
+        Settle();
         for (int i = 0; i < 600 && window->SignInWaiting(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             window->TimerSignIn.Tick();
+            Application->ProcessMessages();
         }
+        Settle();
         ASSERT_EQ(window->SignInInProgress()->Current(), OAuthSignIn::State::SignedIn)
             << TextToUtf8(window->SignInInProgress()->Reason()) << " " << AwaitTestBrowser(browserResult_, 1);
     }
@@ -100,7 +116,7 @@ TEST_F(OAuthCheckTest, SaveSignsInThroughTheBrowserAndTheCheckUsesTheToken) {
     EXPECT_EQ(ReadIniString(u"Main", u"Password", u"none"), u"");
     // Access tokens that last 30 s: each check refreshes first (the one after the sign-in too).
     dovecot.AddMessage();
-    window->TimerMain.Tick();
+    CheckNow();
     EXPECT_EQ(Hint(), u"You have 4 new e-mail messages.");
     EXPECT_EQ(server_->Grants("authorization_code"), 1);
     EXPECT_EQ(server_->Grants("refresh_token"), 2);
@@ -108,6 +124,7 @@ TEST_F(OAuthCheckTest, SaveSignsInThroughTheBrowserAndTheCheckUsesTheToken) {
     window->Show();
     window->cbOAuth.SetChecked(false);
     window->btnSave.Click();
+    Settle();
     EXPECT_FALSE(std::filesystem::exists(TokenFile()));
 }
 
@@ -120,19 +137,19 @@ TEST_F(OAuthCheckTest, TlsIsRequiredAndARejectedTokenIsRetriedOnceThenSignInAgai
     window->ReplacePOP3ClientForTesting(std::move(client));
 
     window->cbTLS.SetChecked(false);
-    window->TimerMain.Tick();
+    CheckNow();
     EXPECT_EQ(rejecting->connects, 0);
     EXPECT_EQ(Hint(), u"The mailbox could not be checked.\nCheck failed: OAuth sign-in requires TLS.");
 
     window->cbTLS.SetChecked(true);
     const int refreshesBefore = server_->Grants("refresh_token");
-    window->TimerMain.Tick();
+    CheckNow();
     EXPECT_EQ(rejecting->connects, 2);
     EXPECT_EQ(server_->Grants("refresh_token"),
               refreshesBefore + 2); // before the check, and after the rejection
     EXPECT_NE(Hint().find(u"Check failed: Sign in again"), std::u16string::npos) << TextToUtf8(Hint());
-    window->TimerMain.Tick();
-    window->TimerMain.Tick();
+    CheckNow();
+    CheckNow();
     EXPECT_EQ(rejecting->connects, 2);
     EXPECT_EQ(server_->Grants("refresh_token"), refreshesBefore + 2);
 
@@ -152,6 +169,7 @@ TEST_F(OAuthCheckTest, NoBrowserFailsAtOnceAndAnotherScopeMeansSignInAgain) {
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (folder_.Path() / "empty").c_str(), 1);
     window->btnSave.Click();
+    Settle(); // the sign-in starts once the keyring has said that no token is kept
     setenv("PATH", path.c_str(), 1);
     ASSERT_TRUE(window->SignInInProgress());
     EXPECT_EQ(window->SignInInProgress()->Current(), OAuthSignIn::State::Failed);
@@ -163,7 +181,7 @@ TEST_F(OAuthCheckTest, NoBrowserFailsAtOnceAndAnotherScopeMeansSignInAgain) {
     OpenSecretFile(Utf8ToText(TokenFile().parent_path().string()))
         ->Write(TokenEntryName(u"127.0.0.1", u"u"), StoredTokenRecord(pop3, "refresh"));
     window->txtOAuthScope.SetText(u"imap");
-    window->TimerMain.Tick();
+    CheckNow();
     EXPECT_NE(Hint().find(
                   u"Check failed: Sign in again (Settings, Sign in\u2026): signed in for another permission "
                   u"(scope)."),

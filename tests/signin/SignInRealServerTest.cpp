@@ -26,13 +26,21 @@ struct Rig {
 };
 
 OAuthSignIn::State SignIn(Rig& rig, TokenStore& tokens, bool cancel = false) {
-    OAuthSignIn signIn(tokens, [&](const std::string& url) {
+    OAuthSignIn signIn(tokens.Client(), [&](const std::string& url) {
         OpenInTestBrowser(url, rig.browserResult, cancel);
         return true;
     });
     signIn.Start("u", kPages);
     for (int i = 0; i < 600 && signIn.Poll() == OAuthSignIn::State::Waiting; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (signIn.Current() == OAuthSignIn::State::Exchanging) {
+        try {
+            tokens.ExchangeCode(signIn.Grant().Code, signIn.Grant().RedirectUri, signIn.Grant().Verifier);
+            signIn.Exchanged(std::nullopt);
+        } catch (const Exception& failure) {
+            signIn.Exchanged(failure.Message());
+        }
+    }
     EXPECT_EQ(AwaitTestBrowser(rig.browserResult).rfind("done", 0), 0u)
         << AwaitTestBrowser(rig.browserResult);
     if (cancel) {

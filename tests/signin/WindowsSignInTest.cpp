@@ -112,13 +112,16 @@ TEST(SignInFromWindows, SignsInInTheBrowserChecksAndRefreshesFromTheCredentialMa
     OpenSystemSecretStore()->Erase(entry);
     {
         TokenStore tokens(servers.Client(), OpenSystemSecretStore(), entry);
-        OAuthSignIn signIn(tokens, [&](const std::string& url) {
+        OAuthSignIn signIn(tokens.Client(), [&](const std::string& url) {
             servers.Browse(url);
             return true;
         });
         signIn.Start("u", {"<p>signed in</p>", "<p>failed: "});
         for (int i = 0; i < 600 && signIn.Poll() == OAuthSignIn::State::Waiting; ++i)
             std::this_thread::sleep_for(50ms);
+        ASSERT_EQ(signIn.Current(), OAuthSignIn::State::Exchanging) << TextToUtf8(signIn.Reason());
+        tokens.ExchangeCode(signIn.Grant().Code, signIn.Grant().RedirectUri, signIn.Grant().Verifier);
+        signIn.Exchanged(std::nullopt);
         ASSERT_EQ(signIn.Current(), OAuthSignIn::State::SignedIn) << TextToUtf8(signIn.Reason());
         EXPECT_EQ(servers.Check(tokens.AccessToken()), 3);
     }

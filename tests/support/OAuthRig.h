@@ -6,7 +6,7 @@
 //
 //     AuthorizationServer server;
 //     OAuthClient client = server.Client();
-//     OAuthSignIn signIn(tokens, TestBrowser::Opener(result));
+//     OAuthSignIn signIn(tokens.Client(), TestBrowser::Opener(result));
 
 #include <sys/types.h>
 

@@ -88,8 +88,8 @@ TEST(LineIO, PeerClosingInMidLineRaisesWithoutThePartialLine) {
 TEST(LineIO, QueuedBytesKeepTheConnectionOpenAfterThePeerClosed) {
     ConnectedClient connected({ServerSendsBytes("+OK a\r\n+OK b\r\n"), CloseConnection()});
     EXPECT_EQ(connected.IO().ReadLine(), u"+OK a");
-    // Give the close time to arrive behind the queued line.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The close arrives behind the queued line.
+    ASSERT_TRUE(connected.IO().Binding()->WaitReadable(5000)) << "no close within 5 s";
     EXPECT_TRUE(connected.client.TcpConnectionIsOpen());
     EXPECT_FALSE(connected.IO().Binding()->HandleAllocated());
     EXPECT_THROW(connected.client.OpenTcpConnection(), EIdAlreadyConnected);
@@ -122,7 +122,7 @@ TEST(LineIO, WritingAfterAResetRaisesInsteadOfEndingTheProcess) {
     // The pause lets the client's connect finish first: a reset arriving before the connect has
     // checked its result fails the connect instead.
     ConnectedClient connected({ServerStaysSilent(50ms), ResetConnection()});
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(connected.IO().Binding()->WaitReadable(5000)) << "no reset within 5 s";
     // The first write meets the reset itself; later ones a connection that is gone.
     EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);
     EXPECT_THROW(connected.IO().WriteLine(u"NOOP"), EIdSocketError);

@@ -5,6 +5,7 @@
 // Every command but the last takes the name of the desktop to look at first (the one that
 // "explorer /desktop=NAME,..." made):
 //
+//     wine_probe DESKTOP hold                      stays in the desktop until it is killed
 //     wine_probe DESKTOP tips                      the tray's tool tips: left top right bottom<TAB>text
 //     wine_probe DESKTOP balloons                  the texts of the tray's balloons
 //     wine_probe DESKTOP windows                   visible top-level windows: client left top width
@@ -214,10 +215,18 @@ int RecordStart() {
 }
 
 // A process started from outside runs on the default desktop; the windows to look at are on
-// another one.
+// another one. A failure says which call failed and why, for the test that asked.
 bool JoinDesktop(const wchar_t* name) {
     HDESK desktop = OpenDesktopW(name, 0, FALSE, GENERIC_ALL);
-    return desktop && SetThreadDesktop(desktop);
+    if (!desktop) {
+        std::printf("OpenDesktopW failed: error %lu\n", GetLastError());
+        return false;
+    }
+    if (!SetThreadDesktop(desktop)) {
+        std::printf("SetThreadDesktop failed: error %lu\n", GetLastError());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -230,12 +239,22 @@ int wmain(int argc, wchar_t** argv) {
     --argc;
     ++argv;
     const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"hold") {
+        // Keeps the desktop open while nothing else runs in it: Wine closes a desktop about a
+        // second after the last program other than its task bar has left it.
+        Sleep(INFINITE);
+        return 0;
+    }
     if (command == L"tips")
         return PrintTrayToolTips(false);
     if (command == L"balloons")
         return PrintTrayToolTips(true);
-    if (command == L"windows")
-        return EnumWindows(PrintWindow, 0) ? 0 : 1;
+    if (command == L"windows") {
+        if (EnumWindows(PrintWindow, 0))
+            return 0;
+        std::printf("EnumWindows failed: error %lu\n", GetLastError());
+        return 1;
+    }
     if (command == L"write-profile" && argc >= 6)
         return WriteProfile(argc, argv);
     if (command == L"read-profile" && argc == 5)
@@ -244,9 +263,9 @@ int wmain(int argc, wchar_t** argv) {
         return PrintFileVersion(argv[2]);
     if (command == L"erase-credential" && argc == 3)
         return CredDeleteW(argv[2], CRED_TYPE_GENERIC, 0) || GetLastError() == ERROR_NOT_FOUND ? 0 : 1;
-    std::fputs(
-        "usage: wine_probe DESKTOP tips | balloons | windows | write-profile FILE SECTION KEY VALUE... | "
-        "read-profile FILE SECTION KEY | erase-credential TARGET | file-version EXE\n",
-        stderr);
+    std::fputs("usage: wine_probe DESKTOP hold | tips | balloons | windows | write-profile FILE SECTION KEY "
+               "VALUE... | "
+               "read-profile FILE SECTION KEY | erase-credential TARGET | file-version EXE\n",
+               stderr);
     return 2;
 }

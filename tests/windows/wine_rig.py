@@ -68,8 +68,12 @@ class WineDesktop(DesktopSession):
         super().start()
         self.env.update(wine_environment(self.work, self.env["DISPLAY"]))
         self._make_prefix_once()
-        # The desktop and its task bar come up before the program, as at a user's log-in.
-        self.spawn(["wine", "explorer", f"/desktop={DESKTOP_NAME},{SCREEN}"], log_name="explorer")
+        # The desktop and its task bar come up before the program, as at a user's log-in. The probe
+        # holds it for the whole session: Wine closes a desktop about a second after the last
+        # program other than its task bar has left, and a pause between a test's Wine commands
+        # (a slow start under load) would reach that.
+        self.spawn(["wine", "explorer", f"/desktop={DESKTOP_NAME},{SCREEN}", self.probe_exe, DESKTOP_NAME, "hold"],
+                   log_name="explorer")
         wait_for(lambda: self.probe("tips", check=False) is not None, 60, "the Wine desktop's task bar")
 
     def stop(self):

@@ -110,7 +110,10 @@ class OAuthSignInTest(DesktopTestCase):
                 browser = read(browser_result) if os.path.exists(browser_result) else "never ran"
                 self.fail(f"tip {icon.tip()!r}, browser: {browser}, Dovecot's log ends:\n"
                           + read(os.path.join(servers.dovecot_folder, "dovecot.log"))[-3000:])
-            self.assertTrue(read(browser_result).startswith("done 200"))
+            # The count can reach the tray a moment before the browser has written its result.
+            result = wait_for(lambda: os.path.exists(browser_result) and read(browser_result), 10,
+                              "the test browser's result")
+            self.assertTrue(result.startswith("done 200"))
             # No secret service in this session: the refresh token is in the owner-only file, never in
             # the settings file.
             token_file = os.path.join(os.path.dirname(run.settings_path), "brevgluggen.token")

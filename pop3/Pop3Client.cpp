@@ -228,13 +228,8 @@ std::vector<std::u16string> TIdPOP3::SaslMechanisms() const {
     for (const std::u16string& line : capabilities_) {
         if (line.size() < 4 || !SameTextAscii(std::u16string_view(line).substr(0, 4), u"SASL"))
             continue;
-        size_t start = 4;
-        while (start < line.size()) {
-            const size_t end = std::min(line.find(u' ', start), line.size());
-            if (end > start)
-                mechanisms.push_back(line.substr(start, end - start));
-            start = end + 1;
-        }
+        for (const std::u16string_view mechanism : Words(std::u16string_view(line).substr(4)))
+            mechanisms.emplace_back(mechanism);
     }
     return mechanisms;
 }

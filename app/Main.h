@@ -11,6 +11,7 @@
 
 #include "app/AnnouncedMessages.h"
 #include "app/BackgroundTokens.h"
+#include "app/MailboxSettings.h"
 #include "app/MailboxWatch.h"
 #include "imap/ImapClient.h"
 #include "pop3/Pop3Client.h"
@@ -24,12 +25,6 @@
 #include "shell/Window.h"
 #include "signin/OAuthSignIn.h"
 
-// The protocol the check speaks, as the settings file stores it.
-enum TMailProtocol : uint8_t { mpPOP3 = 0, mpIMAP = 1 };
-// How the check signs in, as the settings file stores it (SignIn).
-enum TSignInKind : uint8_t { siPassword = 0, siOAuth = 1 };
-// The providers of the sign-in group, in the order of its list (OAuthProvider).
-enum TOAuthProvider : uint8_t { opMicrosoft = 0, opGoogle = 1, opCustom = 2 };
 
 class TfrmMain : public TForm {
 public:
@@ -164,6 +159,9 @@ public:
     }
     // Work on the tokens (keyring, token endpoint) has not reported yet.
     bool TokenWorkRunning() const { return tokens_ && tokens_->Busy(); }
+
+    // What the settings file holds as of the last load or save: the mailboxes the checks use.
+    SettingsFile savedSettings_;
 
     int32_t HotKeyId() const { return hotKeyId_; }
     // Puts another POP3 client in place of POP3Main, for tests that script the server's side.

@@ -9,6 +9,7 @@
 #include "app/MainTexts.h"
 #include "app/NewMailNotice.h"
 #include "app/TrayImages.h"
+#include "app/TraySummary.h"
 #include "base/Exceptions.h"
 #include "pop3/Pop3Errors.h"
 #include "toolz/INIToolz.h"
@@ -23,18 +24,6 @@ constexpr int32_t CheckTimeoutMs = 5000;
 constexpr int32_t DefaultPOP3Port = 110;
 // Beyond the server's least time between sign-ins: its clock may count in whole seconds.
 constexpr std::chrono::seconds LoginDelayMargin{1};
-
-std::u16string MessageCountTip(int32_t count, TUiLanguage language) {
-    if (count == 0)
-        return PickLanguageText(language, u"Du har inga nya e-postmeddelanden.",
-                                u"You have no new e-mail messages.");
-    if (count == 1)
-        return PickLanguageText(language, u"Du har 1 nytt e-postmeddelande.",
-                                u"You have 1 new e-mail message.");
-    const std::u16string number = FormatCount(count);
-    return PickLanguageText(language, u"Du har " + number + u" nya e-postmeddelanden.",
-                            u"You have " + number + u" new e-mail messages.");
-}
 
 // The message of the exception being handled, on one line: each run of line breaks becomes a
 // blank. A failure without a message is named in a few words, so the failure line never ends
@@ -296,18 +285,10 @@ std::string TfrmMain::AnnouncedMailboxKey() const {
 // count, which would then be one it did not get; the second line gives the reason.
 void TfrmMain::ShowTrayState(int32_t count) {
     const TUiLanguage language = CurrentUiLanguage();
-    std::u16string tip;
-    if (lastCheckFailed_) {
-        TrayIconMain.SetImageIndex(tiCheckFailed);
-        tip = PickLanguageText(language, u"Brevlådan kunde inte kontrolleras.",
-                               u"The mailbox could not be checked.") +
-              u"\n" + PickLanguageText(language, u"Kontrollen misslyckades: ", u"Check failed: ") +
-              lastCheckError_;
-    } else {
-        TrayIconMain.SetImageIndex(count == 0 ? tiNoMail : tiMailWaiting);
-        tip = MessageCountTip(count, language);
-    }
-    if (!signInError_.empty())
-        tip += u"\n" + SignInFailedLine(language, signInError_);
-    TrayIconMain.SetHint(tip);
+    const MailboxTrayState state{u"", count, lastCheckFailed_, lastCheckError_};
+    const TraySummary tray =
+        SummarizeTray({state}, signInError_.empty() ? u"" : SignInFailedLine(language, signInError_),
+                      language, TTrayIcon::MaxHintLength);
+    TrayIconMain.SetImageIndex(tray.image);
+    TrayIconMain.SetHint(tray.tip);
 }

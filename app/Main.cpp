@@ -60,7 +60,8 @@ void TfrmMain::FormCreate(TObject*) {
     ShowStartWithDesktop();
     ApplyWWWMode();
     ProcessPendingMessages();
-    // The first check runs before the hot key exists and before the message loop starts.
+    BuildMailboxes();
+    // The first check starts before the hot key exists; it reports once the message loop runs.
     if (SixFieldsFilled())
         CheckMailbox();
     else
@@ -71,15 +72,14 @@ void TfrmMain::FormCreate(TObject*) {
 
 void TfrmMain::FormDestroy(TObject*) {
     StoreSettings();
-    WatchMain->Stop();
+    for (const std::unique_ptr<Mailbox>& mailbox : mailboxes_)
+        mailbox->StopWatching();
     UnregisterHotKey(this, hotKeyId_);
     GlobalDeleteAtom(static_cast<uint16_t>(hotKeyId_ & 0xFFFF));
 }
 
-// While the watch reconnects, its own pauses decide when the next connection is opened.
 void TfrmMain::TimerMainTimer(TObject*) {
-    if (WatchMain->State() != MailboxWatch::wsReconnecting)
-        CheckMailbox();
+    CheckMailboxes(true);
 }
 
 void TfrmMain::HotKeyMessage(TWMHotKey& message) {
@@ -109,8 +109,6 @@ void TfrmMain::btnSaveClick(TObject*) {
     if (!SixFieldsFilled())
         return;
     Hide();
-    // The settings may name another mailbox: the next count comes from a fresh connection.
-    WatchMain->Stop();
     // OAuth without a stored token: the check follows the sign-in in the browser.
     if (SignInWaiting())
         CheckMailbox();
@@ -254,6 +252,7 @@ void TfrmMain::LoadSettings() {
     cbNotify.SetChecked(ReadIniBool(SettingsSection, u"Notify", true));
     LoadSignInSettings();
     storedSignInKind_ = SignInKind();
+    savedSettings_ = SettingsForChecks();
 }
 
 // A file without the key, or with a value no protocol has, is POP3.
@@ -289,6 +288,7 @@ void TfrmMain::StoreSettings() {
     storedSignInKind_ = SignInKind();
     WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
     WriteIniOptional(SettingsSection, u"Notify", cbNotify.Checked() ? u"1" : u"0", u"1");
+    savedSettings_ = SettingsForChecks();
 }
 
 bool TfrmMain::SixFieldsFilled() const {

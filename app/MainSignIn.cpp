@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr std::u16string_view SettingsSection = u"Main";
-constexpr std::u16string_view ProviderNames[] = {u"microsoft", u"google", u"custom"};
-
 // A client ID a packager built in for a provider, used when the box is empty.
 std::string BuiltInClientId(TOAuthProvider provider) {
     switch (provider) {
@@ -58,7 +55,7 @@ TOAuthProvider TfrmMain::OAuthProvider() const {
 }
 
 std::optional<OAuthProviderConfig> TfrmMain::ShownPreset() const {
-    return ProviderPreset(ProviderNames[OAuthProvider()],
+    return ProviderPreset(OAuthProviderName(OAuthProvider()),
                           Protocol() == mpIMAP ? MailboxProtocol::Imap : MailboxProtocol::Pop3);
 }
 
@@ -262,37 +259,27 @@ void TfrmMain::ShowSignInState() {
     lblTokenPlace.SetCaption(place);
 }
 
-void TfrmMain::LoadSignInSettings() {
-    auto loadText = [](TEdit& edit, std::u16string_view key) {
-        edit.SetText(ReadIniString(SettingsSection, key, edit.Text()));
-    };
-    const std::u16string provider = AsciiLowerCase(ReadIniString(SettingsSection, u"OAuthProvider", u""));
-    int providerIndex = opMicrosoft;
-    for (int i = 0; i < 3; ++i)
-        if (provider == ProviderNames[i])
-            providerIndex = i;
-    cmbOAuthProvider.SetItemIndex(providerIndex);
-    loadText(txtOAuthClientId, u"OAuthClientId");
-    loadText(txtOAuthClientSecret, u"OAuthClientSecret");
-    loadText(txtOAuthAuthorizeUrl, u"OAuthAuthorizeUrl");
-    loadText(txtOAuthTokenUrl, u"OAuthTokenUrl");
-    loadText(txtOAuthScope, u"OAuthScope");
+void TfrmMain::LoadSignInSettings(const MailboxSettings& mailbox) {
+    cmbOAuthProvider.SetItemIndex(mailbox.oauthProvider);
+    txtOAuthClientId.SetText(mailbox.oauthClientId);
+    txtOAuthClientSecret.SetText(mailbox.oauthClientSecret);
+    txtOAuthAuthorizeUrl.SetText(mailbox.oauthAuthorizeUrl);
+    txtOAuthTokenUrl.SetText(mailbox.oauthTokenUrl);
+    txtOAuthScope.SetText(mailbox.oauthScope);
     loadingSettings_ = true; // the file's server and port stay as they are
-    cbOAuth.SetChecked(IntegerFromText(ReadIniString(SettingsSection, u"SignIn", u""), siPassword) ==
-                       siOAuth);
+    cbOAuth.SetChecked(mailbox.signIn == siOAuth);
     loadingSettings_ = false;
     ApplySignInMode();
 }
 
-void TfrmMain::StoreSignInSettings() {
-    WriteIniOptional(SettingsSection, u"SignIn", IntToText(SignInKind()), IntToText(siPassword));
-    WriteIniOptional(SettingsSection, u"OAuthProvider", ProviderNames[OAuthProvider()],
-                     ProviderNames[opMicrosoft]);
-    WriteIniOptional(SettingsSection, u"OAuthClientId", txtOAuthClientId.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthClientSecret", txtOAuthClientSecret.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthAuthorizeUrl", txtOAuthAuthorizeUrl.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthTokenUrl", txtOAuthTokenUrl.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthScope", txtOAuthScope.Text(), u"");
+void TfrmMain::StoreSignInSettings(MailboxSettings& mailbox) const {
+    mailbox.signIn = SignInKind();
+    mailbox.oauthProvider = OAuthProvider();
+    mailbox.oauthClientId = txtOAuthClientId.Text();
+    mailbox.oauthClientSecret = txtOAuthClientSecret.Text();
+    mailbox.oauthAuthorizeUrl = txtOAuthAuthorizeUrl.Text();
+    mailbox.oauthTokenUrl = txtOAuthTokenUrl.Text();
+    mailbox.oauthScope = txtOAuthScope.Text();
 }
 
 void TfrmMain::CheckWithAccessToken(bool afterRejection) {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pop3/ExplicitTlsClient.h"
+#include "mail/ExplicitTlsClient.h"
 #include "toolz/Toolz.h"
 
 // The protocol the check speaks, as the settings file stores it (Protocol).

@@ -325,7 +325,7 @@ TEST_F(SettingsWindowTest, ChooserEditsEachMailboxAndSaveWritesAllAndShowsTheInc
         ShownWidgetOf<QLineEdit>(edit)->setText(QString::fromStdU16String(std::u16string(text)));
     };
     using Names = std::vector<std::u16string>;
-    EXPECT_EQ(names(), Names{u"Mailbox 1"});
+    EXPECT_EQ(names(), Names{u"Mailbox 1"}) << "no name, no user name";
     type(w.txtUserName, u"asa");
     EXPECT_EQ(names(), Names{u"asa"});
     EXPECT_FALSE(w.btnRemoveMailbox.Enabled());

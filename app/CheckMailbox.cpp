@@ -57,36 +57,14 @@ Mailbox::Events TfrmMain::MailboxEvents() {
     return events;
 }
 
-Mailbox& TfrmMain::ShownMailbox() {
+Mailbox& TfrmMain::MailboxInChecks(size_t index) {
     BuildMailboxes();
-    return *mailboxes_.front();
+    return *mailboxes_[std::min(index, mailboxes_.size() - 1)];
 }
 
 bool TfrmMain::ChecksRunning() const {
     return std::any_of(mailboxes_.begin(), mailboxes_.end(),
                        [](const std::unique_ptr<Mailbox>& mailbox) { return mailbox->Busy(); });
-}
-
-// The further mailboxes as the file holds them.
-SettingsFile TfrmMain::SettingsForChecks() const {
-    SettingsFile file = ReadSettingsFile();
-    file.shared = {txtPathToClient.Text(), txtPathToSound.Text(), cbWWW.Checked()};
-    MailboxSettings& mailbox = file.mailboxes.front();
-    mailbox.server = txtPOP3Server.Text();
-    mailbox.port = txtPort.Text();
-    mailbox.userName = txtUserName.Text();
-    mailbox.password = txtPassword.Text();
-    mailbox.protocol = Protocol();
-    mailbox.useTLS = UseTLSSetting();
-    mailbox.signIn = SignInKind();
-    mailbox.oauthProvider = OAuthProvider();
-    mailbox.oauthClientId = txtOAuthClientId.Text();
-    mailbox.oauthClientSecret = txtOAuthClientSecret.Text();
-    mailbox.oauthAuthorizeUrl = txtOAuthAuthorizeUrl.Text();
-    mailbox.oauthTokenUrl = txtOAuthTokenUrl.Text();
-    mailbox.oauthScope = txtOAuthScope.Text();
-    mailbox.notify = cbNotify.Checked();
-    return file;
 }
 
 // Only the mailboxes put off are checked when the time comes; the others keep their turn.

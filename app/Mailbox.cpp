@@ -21,7 +21,6 @@ constexpr int32_t CheckTimeoutMs = 5000;
 constexpr int32_t DefaultPOP3Port = 110;
 // Beyond the server's least time between sign-ins: its clock may count in whole seconds.
 constexpr std::chrono::seconds LoginDelayMargin{1};
-constexpr std::u16string_view ProviderNames[] = {u"microsoft", u"google", u"custom"};
 
 // The message of the exception being handled, on one line: each run of line breaks becomes a
 // blank. A failure without a message is named in a few words, so the failure line never ends
@@ -231,7 +230,7 @@ std::string BuiltInClientId(TOAuthProvider provider) {
 OAuthClient MailboxOAuthClient(const MailboxSettings& mailbox) {
     OAuthClient client;
     const auto preset =
-        ProviderPreset(ProviderNames[std::min<size_t>(mailbox.oauthProvider, opCustom)],
+        ProviderPreset(OAuthProviderName(mailbox.oauthProvider),
                        mailbox.protocol == mpIMAP ? MailboxProtocol::Imap : MailboxProtocol::Pop3);
     if (preset) {
         client.Provider = *preset;

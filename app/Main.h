@@ -89,6 +89,12 @@ public:
     TTimer TimerLoginDelay;
     // Shows and sets whether the program starts with the desktop session (not kept in the file).
     TCheckBox cbStartWithDesktop{this};
+    // The mailbox chooser, top of the right-hand column: the mailbox the boxes edit, its name.
+    TComboBox cmbMailbox{this};
+    TBitBtn btnAddMailbox{this};
+    TBitBtn btnRemoveMailbox{this};
+    TLabel lblMailboxName{this};
+    TEdit txtMailboxName{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -118,16 +124,25 @@ public:
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
     void TimerLoginDelayTimer(TObject* sender);
+    // The chooser: the boxes show the mailbox picked, keeping the edits of the one shown before;
+    // Add appends an empty mailbox and shows it; Remove drops the shown one (Save writes).
+    void cmbMailboxChange(TObject* sender);
+    void btnAddMailboxClick(TObject* sender);
+    void btnRemoveMailboxClick(TObject* sender);
     // Writes or removes the entry that starts the program with the desktop session; the box then
     // shows what is in place, and a failure is shown in a box.
     void cbStartWithDesktopClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
-    // The settings between the settings file and the controls: the seven, then UseTLS and the
-    // keys after it.
+    // The settings between the settings file and the controls: every mailbox, the shown one in
+    // the boxes, and the settings they share.
     void LoadSettings();
     void StoreSettings();
+    // Every mailbox as the window holds them, the shown one as its boxes stand.
+    SettingsFile EditedSettings() const;
+    // The index of the mailbox the boxes show.
+    size_t ShownMailbox() const { return shownMailbox_; }
     // What the TLS box and the port stand for: none when the box is clear; when ticked,
     // implicit TLS on the protocol's TLS port (995, 993) and its TLS command required on any
     // other, unless the file holds a UseTLS of its own and neither the box nor the port has been
@@ -171,13 +186,23 @@ private:
     // Replaces the Swedish captions of the layout with the English ones, title first.
     void ApplyEnglishTexts();
 
-    // True when the six edit boxes are all non-empty; with OAuth sign-in the password box is
-    // not needed.
+    // True when every mailbox has its six fields filled (the shown one as its boxes stand); with
+    // OAuth sign-in the password is not needed.
     bool SixFieldsFilled() const;
+    // Shows the first mailbox whose six fields are not all filled; false when there is none.
+    bool ShowIncompleteMailbox();
+    // The shown mailbox as the boxes hold it.
+    MailboxSettings MailboxInBoxes() const;
+    // Puts the boxes' values into the edited mailbox and the shared settings.
+    void TakeShownMailbox();
+    // Puts a mailbox of the edited settings into the boxes, as loaded from the file.
+    void ShowMailbox(size_t index);
+    // The chooser's names, its choice, and Remove only while there is more than one mailbox.
+    void ShowMailboxChoices();
     void ApplyWWWMode();
-    void LoadUseTLS();
+    void ShowUseTLS(TIdUseTLS useTLS);
     TIdUseTLS UseTLSDefault() const;
-    void LoadProtocol();
+    void ShowProtocol(TMailProtocol protocol);
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     // The column right of the controls above: captions, lists and tab order once, then the rows
@@ -190,8 +215,9 @@ private:
     void ShowStartWithDesktop();
     // "Sign in…" acts only with OAuth chosen and a client to sign in with.
     void EnableSignIn();
-    void LoadSignInSettings();
-    void StoreSignInSettings();
+    // The sign-in group from and to a mailbox's settings.
+    void LoadSignInSettings(const MailboxSettings& mailbox);
+    void StoreSignInSettings(MailboxSettings& mailbox) const;
     // Enables the group's fields that the way of signing in and the provider use.
     void ApplySignInMode();
     void FillInPreset();
@@ -217,11 +243,8 @@ private:
     void BuildMailboxes();
     Mailbox::Events MailboxEvents();
     bool MayCheck(const Mailbox& mailbox) const;
-    // The mailbox the window's boxes show.
-    Mailbox& ShownMailbox();
-    // The settings as the boxes hold them (the first mailbox and the shared ones) and the file
-    // holds them (the further mailboxes), for the checks.
-    SettingsFile SettingsForChecks() const;
+    // The mailbox of the checks at this place in the list (the last one beyond it).
+    Mailbox& MailboxInChecks(size_t index);
     // A mailbox's check ended: the tray's image and tip, and when its count grew the sound and
     // its notice.
     void MailboxChecked(Mailbox& mailbox, int32_t previous, const std::vector<NewMessageHeader>& newHeaders);
@@ -249,8 +272,12 @@ private:
     std::unique_ptr<OAuthSignIn> signIn_;
     // Why the last sign-in in the browser failed, shown in the tip until the next one.
     std::u16string signInError_;
-    // The way of signing in the settings file holds.
+    // The way of signing in the settings file holds for the shown mailbox.
     TSignInKind storedSignInKind_ = siPassword;
+    // Every mailbox as edited in the window; the shown one's entry is brought up to date from the
+    // boxes when another is chosen and when the settings are stored.
+    SettingsFile editedSettings_;
+    size_t shownMailbox_ = 0;
     AnnouncedMessages announced_{AnnouncedMessages::DefaultFile()};
     std::vector<std::unique_ptr<Mailbox>> mailboxes_;
 };

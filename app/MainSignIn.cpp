@@ -8,20 +8,13 @@
 #include "toolz/INIToolz.h"
 #include "toolz/Toolz.h"
 
-namespace {
-
-constexpr std::u16string_view SettingsSection = u"Main";
-constexpr std::u16string_view ProviderNames[] = {u"microsoft", u"google", u"custom"};
-
-} // namespace
-
 TOAuthProvider TfrmMain::OAuthProvider() const {
     const int index = cmbOAuthProvider.ItemIndex();
     return index == opGoogle ? opGoogle : index == opCustom ? opCustom : opMicrosoft;
 }
 
 std::optional<OAuthProviderConfig> TfrmMain::ShownPreset() const {
-    return ProviderPreset(ProviderNames[OAuthProvider()],
+    return ProviderPreset(OAuthProviderName(OAuthProvider()),
                           Protocol() == mpIMAP ? MailboxProtocol::Imap : MailboxProtocol::Pop3);
 }
 
@@ -124,7 +117,7 @@ void TfrmMain::SignInEnded() {
     signInError_ = state == OAuthSignIn::State::Failed ? signIn_->Reason() : std::u16string();
     ShowSignInState();
     if (state == OAuthSignIn::State::SignedIn)
-        ShownMailbox().ForgetTokens(); // it reads the new token when it checks
+        MailboxInChecks(ShownMailbox()).ForgetTokens(); // it reads the new token when it checks
     if (state == OAuthSignIn::State::SignedIn && !Visible())
         CheckMailbox();
     else
@@ -155,7 +148,7 @@ void TfrmMain::EraseStoredTokens() {
     TimerSignIn.SetEnabled(false);
     // The keyring and the file: the token may have been kept in the file while no keyring answered.
     Tokens().SignOut([this](std::exception_ptr) { ShowSignInState(); });
-    ShownMailbox().ForgetTokens();
+    MailboxInChecks(ShownMailbox()).ForgetTokens();
 }
 
 void TfrmMain::SignInOrCheck() {
@@ -166,7 +159,7 @@ void TfrmMain::SignInOrCheck() {
             return;
         if (failure) {
             // The keyring did not answer: a new sign-in would keep a second token elsewhere.
-            ShownMailbox().ShowFailure(TokenFailureText(failure, {}, CurrentUiLanguage()));
+            MailboxInChecks(ShownMailbox()).ShowFailure(TokenFailureText(failure, {}, CurrentUiLanguage()));
             ShowSignInState();
         } else if (tokens_->Last().stored == false) {
             StartSignIn();
@@ -227,35 +220,25 @@ void TfrmMain::ShowSignInState() {
     lblTokenPlace.SetCaption(place);
 }
 
-void TfrmMain::LoadSignInSettings() {
-    auto loadText = [](TEdit& edit, std::u16string_view key) {
-        edit.SetText(ReadIniString(SettingsSection, key, edit.Text()));
-    };
-    const std::u16string provider = AsciiLowerCase(ReadIniString(SettingsSection, u"OAuthProvider", u""));
-    int providerIndex = opMicrosoft;
-    for (int i = 0; i < 3; ++i)
-        if (provider == ProviderNames[i])
-            providerIndex = i;
-    cmbOAuthProvider.SetItemIndex(providerIndex);
-    loadText(txtOAuthClientId, u"OAuthClientId");
-    loadText(txtOAuthClientSecret, u"OAuthClientSecret");
-    loadText(txtOAuthAuthorizeUrl, u"OAuthAuthorizeUrl");
-    loadText(txtOAuthTokenUrl, u"OAuthTokenUrl");
-    loadText(txtOAuthScope, u"OAuthScope");
+void TfrmMain::LoadSignInSettings(const MailboxSettings& mailbox) {
+    cmbOAuthProvider.SetItemIndex(mailbox.oauthProvider);
+    txtOAuthClientId.SetText(mailbox.oauthClientId);
+    txtOAuthClientSecret.SetText(mailbox.oauthClientSecret);
+    txtOAuthAuthorizeUrl.SetText(mailbox.oauthAuthorizeUrl);
+    txtOAuthTokenUrl.SetText(mailbox.oauthTokenUrl);
+    txtOAuthScope.SetText(mailbox.oauthScope);
     loadingSettings_ = true; // the file's server and port stay as they are
-    cbOAuth.SetChecked(IntegerFromText(ReadIniString(SettingsSection, u"SignIn", u""), siPassword) ==
-                       siOAuth);
+    cbOAuth.SetChecked(mailbox.signIn == siOAuth);
     loadingSettings_ = false;
     ApplySignInMode();
 }
 
-void TfrmMain::StoreSignInSettings() {
-    WriteIniOptional(SettingsSection, u"SignIn", IntToText(SignInKind()), IntToText(siPassword));
-    WriteIniOptional(SettingsSection, u"OAuthProvider", ProviderNames[OAuthProvider()],
-                     ProviderNames[opMicrosoft]);
-    WriteIniOptional(SettingsSection, u"OAuthClientId", txtOAuthClientId.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthClientSecret", txtOAuthClientSecret.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthAuthorizeUrl", txtOAuthAuthorizeUrl.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthTokenUrl", txtOAuthTokenUrl.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthScope", txtOAuthScope.Text(), u"");
+void TfrmMain::StoreSignInSettings(MailboxSettings& mailbox) const {
+    mailbox.signIn = SignInKind();
+    mailbox.oauthProvider = OAuthProvider();
+    mailbox.oauthClientId = txtOAuthClientId.Text();
+    mailbox.oauthClientSecret = txtOAuthClientSecret.Text();
+    mailbox.oauthAuthorizeUrl = txtOAuthAuthorizeUrl.Text();
+    mailbox.oauthTokenUrl = txtOAuthTokenUrl.Text();
+    mailbox.oauthScope = txtOAuthScope.Text();
 }

@@ -59,7 +59,8 @@ void TfrmMain::FormCreate(TObject*) {
     ShowStartWithDesktop();
     ApplyWWWMode();
     ProcessPendingMessages();
-    // The first check runs before the hot key exists and before the message loop starts.
+    BuildMailboxes();
+    // The first check starts before the hot key exists; it reports once the message loop runs.
     if (!ShowIncompleteMailbox())
         CheckMailbox();
     else
@@ -70,15 +71,14 @@ void TfrmMain::FormCreate(TObject*) {
 
 void TfrmMain::FormDestroy(TObject*) {
     StoreSettings();
-    WatchMain->Stop();
+    for (const std::unique_ptr<Mailbox>& mailbox : mailboxes_)
+        mailbox->StopWatching();
     UnregisterHotKey(this, hotKeyId_);
     GlobalDeleteAtom(static_cast<uint16_t>(hotKeyId_ & 0xFFFF));
 }
 
-// While the watch reconnects, its own pauses decide when the next connection is opened.
 void TfrmMain::TimerMainTimer(TObject*) {
-    if (WatchMain->State() != MailboxWatch::wsReconnecting)
-        CheckMailbox();
+    CheckMailboxes(true);
 }
 
 void TfrmMain::HotKeyMessage(TWMHotKey& message) {
@@ -109,8 +109,6 @@ void TfrmMain::btnSaveClick(TObject*) {
     if (ShowIncompleteMailbox())
         return;
     Hide();
-    // The settings may name another mailbox: the next count comes from a fresh connection.
-    WatchMain->Stop();
     // OAuth without a stored token: the check follows the sign-in in the browser.
     if (SignInWaiting())
         CheckMailbox();

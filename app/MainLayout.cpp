@@ -22,13 +22,6 @@ void TfrmMain::CreateComponents() {
     TrayIconMain.SetPopupMenu(&PopupMenuMain);
     TrayIconMain.SetVisible(true);
 
-    POP3Main = std::make_unique<TIdPOP3>();
-    POP3Main->SetAutoLogin(true);
-    IMAPMain = std::make_unique<ImapClient>();
-    WatchMain = std::make_unique<MailboxWatch>(
-        *IMAPMain,
-        [this](int32_t count, const std::vector<NewMessageHeader>& headers) { WatchCounted(count, headers); },
-        [this](int32_t count) { return NoticeHeadersWanted(count); }, [this] { CheckMailbox(); });
     TimerMain.SetInterval(60000);
     TimerMain.SetEnabled(true);
     BindEvents();

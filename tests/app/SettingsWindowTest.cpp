@@ -277,6 +277,7 @@ TEST_F(SettingsWindowTest, EnterPressesSaveFromEveryControlButAFocusedBrowseButt
         ASSERT_NE(widget, nullptr);
         PressEnterIn(widget);
         EXPECT_FALSE(window->Visible()) << control->Left() << "," << control->Top();
+        WaitForChecks();
     }
     EXPECT_EQ(pop3->connects, 7);
     EXPECT_FALSE(window->cbWWW.Checked()) << "Enter does not tick the box";

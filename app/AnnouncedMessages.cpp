@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/Md5.h"
 #include "base/Text.h"
-#include "pop3/Md5.h"
 #include "toolz/SettingsFileStore.h"
 #include "toolz/SettingsLocation.h"
 

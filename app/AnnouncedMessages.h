@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pop3/NewMessageHeader.h"
+#include "mail/NewMessageHeader.h"
 
 class AnnouncedMessages {
 public:

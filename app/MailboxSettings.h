@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pop3/ExplicitTlsClient.h"
+#include "mail/ExplicitTlsClient.h"
 #include "toolz/Toolz.h"
 
 // The protocol the check speaks, as the settings file stores it (Protocol).
@@ -29,7 +29,7 @@ enum TOAuthProvider : uint8_t { opMicrosoft = 0, opGoogle = 1, opCustom = 2 };
 struct MailboxSettings {
     std::u16string name;   // Name: what the chooser and the tray tip call it; may be empty
     std::u16string server; // POP3Server, also for IMAP
-    std::u16string port;
+    std::u16string port = u"110";
     std::u16string userName;
     std::u16string password;
     TMailProtocol protocol = mpPOP3;
@@ -63,6 +63,9 @@ struct SettingsFile {
 
     bool operator==(const SettingsFile&) const = default;
 };
+
+// The provider as OAuthProvider stores it: "microsoft", "google" or "custom".
+std::u16string_view OAuthProviderName(TOAuthProvider provider);
 
 // "Main" for the first mailbox (index 0), then "Mailbox2", "Mailbox3" ...
 std::u16string MailboxSection(size_t index);

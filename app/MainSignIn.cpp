@@ -4,11 +4,11 @@
 #include "app/Main.h"
 #include "app/MainTexts.h"
 #include "base/Integers.h"
+#include "mail/BearerSasl.h"
 #include "shell/Launch.h"
 #include "toolz/INIToolz.h"
 #include "toolz/SettingsLocation.h"
 #include "toolz/Toolz.h"
-#include "transport/BearerSasl.h"
 
 namespace {
 

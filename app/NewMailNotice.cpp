@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "toolz/HeaderText.h"
+#include "mail/HeaderText.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // text with the blanks made one.
 
 #include "fuzz/FuzzChecks.h"
-#include "toolz/HeaderText.h"
+#include "mail/HeaderText.h"
 
 namespace {
 

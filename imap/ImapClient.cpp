@@ -7,8 +7,8 @@
 #include "base/Integers.h"
 #include "base/Text.h"
 #include "imap/ImapErrors.h"
-#include "pop3/Pop3Errors.h"
-#include "transport/BearerSasl.h"
+#include "mail/BearerSasl.h"
+#include "mail/MailErrors.h"
 #include "transport/Messages.h"
 
 namespace {

@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "imap/ImapReply.h"
-#include "pop3/ExplicitTlsClient.h"
-#include "pop3/NewMessageHeader.h"
+#include "mail/ExplicitTlsClient.h"
+#include "mail/NewMessageHeader.h"
 
 class ImapClient : public TIdExplicitTLSClient {
 public:

@@ -4,10 +4,11 @@
 #include <optional>
 
 #include "base/Integers.h"
+#include "base/Md5.h"
 #include "base/Text.h"
-#include "pop3/Md5.h"
+#include "mail/BearerSasl.h"
+#include "mail/MailErrors.h"
 #include "pop3/Pop3Errors.h"
-#include "transport/BearerSasl.h"
 #include "transport/Messages.h"
 
 namespace {

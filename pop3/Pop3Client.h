@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "pop3/ExplicitTlsClient.h"
-#include "pop3/NewMessageHeader.h"
+#include "mail/ExplicitTlsClient.h"
+#include "mail/NewMessageHeader.h"
 #include "pop3/Pop3Reply.h"
 
 enum TIdPOP3AuthenticationType : uint8_t { patUserPass = 0, patAPOP = 1, patSASL = 2 };

@@ -20,5 +20,3 @@ BG_DECLARE_EXCEPTION(EIdPOP3ReplyInvalidEnhancedCode, EIdPOP3ReplyException);
 // POP3 session.
 BG_DECLARE_EXCEPTION(EIdDoesNotSupportAPOP, EIdException);
 BG_DECLARE_EXCEPTION(EIdSASLMechNeeded, EIdException);
-// TLS was required (or the server offered it) but the server does not offer or refuses "STLS".
-BG_DECLARE_EXCEPTION(EIdTLSUnavailable, EIdException);

@@ -4,40 +4,19 @@
 
 #include "base/Integers.h"
 #include "base/Text.h"
+#include "toolz/IniFileContent.h"
 #include "toolz/IniText.h"
 #include "toolz/SettingsFileStore.h"
 #include "toolz/SettingsLocation.h"
 
 namespace {
 
-// The longest value a lookup returns: a 2048-character buffer less its terminating zero.
-constexpr size_t LongestValue = 2047;
 constexpr std::u16string_view IniExtension = u".INI";
 #ifdef BREVGLUGGEN_INSTALLED_LAYOUT
 constexpr TSettingsLayout ProgramLayout = slInstalled;
 #else
 constexpr TSettingsLayout ProgramLayout = slBuildFolder;
 #endif
-
-// ---- Names and values -----------------------------------------------------------------------
-
-// A value lives on one line: line breaks in it become blanks.
-std::string OneLine(std::u16string_view value) {
-    std::string utf8 = TextToUtf8(value);
-    for (auto& c : utf8)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    return utf8;
-}
-
-std::u16string CutToLongestValue(std::u16string text) {
-    if (text.size() > LongestValue) {
-        text.resize(LongestValue);
-        if (text.back() >= 0xD800 && text.back() <= 0xDBFF) // half of a character: drop it
-            text.pop_back();
-    }
-    return text;
-}
 
 std::string FilePathOf(std::u16string_view fileName) {
     return TextToUtf8(fileName.empty() ? SettingsFilePath() : std::u16string(fileName));
@@ -80,22 +59,16 @@ std::u16string SettingsFilePath() {
 std::u16string GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
                                        std::u16string_view defaultValue, std::u16string_view fileName) {
     const std::optional<std::string> bytes = ReadFileIfPresent(FilePathOf(fileName));
-    if (!bytes)
-        return CutToLongestValue(std::u16string(defaultValue));
-    const TIniText ini(*bytes);
-    const std::optional<std::string_view> value =
-        ini.Value(TrimBlanks(TextToUtf8(section)), TrimBlanks(TextToUtf8(key)));
-    return CutToLongestValue(value ? Utf8ToText(*value) : std::u16string(defaultValue));
+    return IniFileContent(bytes.value_or("")).ReadString(section, key, defaultValue);
 }
 
 void WritePrivateProfileString(std::u16string_view section, std::u16string_view key,
                                std::u16string_view value, std::u16string_view fileName) {
-    const std::string sectionUtf8 = TextToUtf8(section), keyUtf8 = TextToUtf8(key);
-    RaiseIfNotStorable(sectionUtf8, keyUtf8);
+    RaiseIfNotStorable(TextToUtf8(section), TextToUtf8(key));
     UpdateFileUnderLock(FilePathOf(fileName), [&](const std::string& before) {
-        TIniText ini(before);
-        ini.SetValue(TrimBlanks(sectionUtf8), TrimBlanks(keyUtf8), OneLine(value));
-        return ini.Bytes();
+        IniFileContent content(before);
+        content.WriteString(section, key, value);
+        return content.Bytes();
     });
 }
 
@@ -112,7 +85,10 @@ std::u16string ReadIniString(std::u16string_view section, std::u16string_view ke
 
 bool ReadIniBool(std::u16string_view section, std::u16string_view key, bool fallback,
                  std::u16string_view fileName) {
-    std::u16string text = ReadIniString(section, key, u"", fileName);
+    return IniTextToBool(ReadIniString(section, key, u"", fileName), fallback);
+}
+
+bool IniTextToBool(std::u16string text, bool fallback) {
     if (text.size() >= 3 && (text.starts_with(u"0x") || text.starts_with(u"0X")))
         text.replace(0, 2, u"$");
     return IntegerFromText(text, fallback ? 1 : 0) != 0;

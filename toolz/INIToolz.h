@@ -38,6 +38,10 @@ std::u16string ReadIniString(std::u16string_view section, std::u16string_view ke
 bool ReadIniBool(std::u16string_view section, std::u16string_view key, bool fallback,
                  std::u16string_view fileName = {});
 
+// A stored flag's text read by IntegerFromText ("0x" allowed): true when not 0; the fallback
+// when the text is no number.
+bool IniTextToBool(std::u16string text, bool fallback);
+
 // Each stores the value, creating file and section when missing; failures are swallowed.
 void WriteIniString(std::u16string_view section, std::u16string_view key, std::u16string_view value,
                     std::u16string_view fileName = {});

@@ -151,6 +151,26 @@ void TIniText::SetValue(std::string_view section, std::string_view key, std::str
     }
 }
 
+std::vector<std::string> TIniText::SectionNames() const {
+    std::vector<std::string> names;
+    for (const auto& line : lines_)
+        if (const auto name = SectionNameOf(line.text))
+            names.emplace_back(*name);
+    return names;
+}
+
+void TIniText::RemoveSection(std::string_view section) {
+    while (const auto header = FindSection(section)) {
+        size_t first = *header;
+        const size_t end = SectionEnd(first);
+        if (end == lines_.size())
+            while (first > 0 && TrimBlanks(lines_[first - 1].text).empty())
+                --first;
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first),
+                     lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+}
+
 std::string TIniText::Bytes() const {
     std::string text;
     for (const auto& line : lines_)

@@ -31,6 +31,14 @@ public:
     // one line.
     void SetValue(std::string_view section, std::string_view key, std::string_view value);
 
+    // The names of the sections, in file order (a name given twice is listed twice).
+    std::vector<std::string> SectionNames() const;
+
+    // Removes every section of that name with all its lines up to the next section. The blank
+    // lines that set off a removed last section go with it, so removing a section just added
+    // gives back the bytes from before.
+    void RemoveSection(std::string_view section);
+
     // The file's bytes in its own encoding and byte order mark, every line with its own ending.
     std::string Bytes() const;
 

@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "base/Integers.h"
+#include "mail/BearerSasl.h"
 #include "tests/app/MainWindowFixture.h"
 #include "tests/support/OAuthRig.h"
 #include "tests/support/Pop3RealServers.h"
-#include "transport/BearerSasl.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 
 #include "imap/ImapClient.h"
 #include "imap/ImapErrors.h"
-#include "pop3/Pop3Errors.h"
+#include "mail/BearerSasl.h"
+#include "mail/MailErrors.h"
 #include "tests/support/ImapCheckRun.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
-#include "transport/BearerSasl.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "base/Base64.h"
+#include "mail/BearerSasl.h"
 #include "pop3/Pop3Client.h"
 #include "pop3/Pop3Errors.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/Pop3CheckRun.h"
 #include "tests/support/ScriptedServer.h"
-#include "transport/BearerSasl.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/MailErrors.h"
 #include "pop3/Pop3Client.h"
 #include "pop3/Pop3Errors.h"
 #include "tests/support/Pop3CheckRun.h"

@@ -1,11 +1,11 @@
-#include "toolz/HeaderText.h"
+#include "mail/HeaderText.h"
 
 #include <optional>
 
 #include "base/Base64.h"
 #include "base/Integers.h"
 #include "base/Text.h"
-#include "toolz/CharsetConversion.h"
+#include "mail/CharsetConversion.h"
 
 namespace {
 

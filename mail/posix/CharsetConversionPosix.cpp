@@ -1,7 +1,7 @@
 // Charsets through iconv: the bytes are converted to UTF-16 in one pass; any byte sequence the
 // charset does not allow makes the whole conversion fail.
 
-#include "toolz/CharsetConversion.h"
+#include "mail/CharsetConversion.h"
 
 #include <iconv.h>
 

@@ -1,4 +1,4 @@
-#include "pop3/Md5.h"
+#include "base/Md5.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "pop3/ExplicitTlsClient.h"
+#include "mail/ExplicitTlsClient.h"
 
 #include <algorithm>
 

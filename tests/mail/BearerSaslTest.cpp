@@ -1,4 +1,4 @@
-#include "transport/BearerSasl.h"
+#include "mail/BearerSasl.h"
 
 #include <gtest/gtest.h>
 

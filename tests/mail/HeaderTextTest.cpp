@@ -1,4 +1,4 @@
-#include "toolz/HeaderText.h"
+#include "mail/HeaderText.h"
 
 #include <gtest/gtest.h>
 

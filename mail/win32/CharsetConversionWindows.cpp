@@ -1,7 +1,7 @@
 // Charsets through the system's code pages: the charset's name picks the code page, and
 // MultiByteToWideChar converts, refusing bytes the code page does not allow.
 
-#include "toolz/CharsetConversion.h"
+#include "mail/CharsetConversion.h"
 
 #include <windows.h>
 

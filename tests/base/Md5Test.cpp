@@ -1,4 +1,4 @@
-#include "pop3/Md5.h"
+#include "base/Md5.h"
 
 #include <gtest/gtest.h>
 
@@ -37,8 +37,7 @@ TEST(IdHashMD5, PaddingBoundariesAgreeBetweenOneCallAndByteWiseFeeding) {
             hash.Update(std::string_view(&c, 1));
         EXPECT_EQ(hash.Final(), Md5Digest::HashBytes(input)) << length;
     }
-    EXPECT_EQ(Md5Digest::HashBytesAsHex(std::string(64, 'a')),
-              u"014842d480b571495a4a0363793f7367");
+    EXPECT_EQ(Md5Digest::HashBytesAsHex(std::string(64, 'a')), u"014842d480b571495a4a0363793f7367");
 }
 
 TEST(IdHashMD5, FinalStartsAFreshDigest) {
@@ -55,8 +54,7 @@ TEST(IdHashMD5, ApopDigestOfTheRfc1939Example) {
 }
 
 TEST(IdHashMD5, ApopDigestTakesNonAsciiPasswordsAsUtf8) {
-    EXPECT_EQ(ApopDigest(u"<a>", u"l\u00f6senord"),
-              Md5Digest::HashBytesAsHex("<a>l\xc3\xb6senord"));
+    EXPECT_EQ(ApopDigest(u"<a>", u"l\u00f6senord"), Md5Digest::HashBytesAsHex("<a>l\xc3\xb6senord"));
 }
 
 } // namespace

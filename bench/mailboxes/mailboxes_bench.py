@@ -132,7 +132,7 @@ def side_by_side(desktop, options):
 
 
 def watching_memory(desktop, program):
-    """(RSS KiB, PSS KiB, threads) of the program watching one mailbox, and five."""
+    """(RSS KiB, PSS KiB, threads, connections) of the program watching one mailbox, and five."""
     figures = []
     with DovecotServer(message_count=2, protocol="imap", tls=True) as server:
         no_more_authorities = os.path.join(desktop.folder, "no-more-authorities")
@@ -143,9 +143,24 @@ def watching_memory(desktop, program):
             mailboxes = [mailbox_keys(server.port, server, name, Protocol=1, UseTLS=2) for name in names]
             run, _, _ = start_watching(desktop, program, mailboxes, names, 2, env)
             time.sleep(SETTLE_SECONDS)
-            figures.append((*memory_kib(run.pid), thread_count(run.pid)))
+            figures.append((*memory_kib(run.pid), thread_count(run.pid), connections_to(run.pid, server.port)))
             run.stop()
     return figures
+
+
+def connections_to(pid, port):
+    """The process's established TCP connections to a loopback port (IPv4), from /proc."""
+    inodes = set()
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+        except OSError:
+            continue
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    with open(f"/proc/{pid}/net/tcp") as table:
+        rows = [line.split() for line in table.readlines()[1:]]
+    return sum(1 for row in rows if int(row[2].split(":")[1], 16) == port and row[3] == "01" and row[9] in inodes)
 
 
 def report(options, alone, together, memory):
@@ -162,12 +177,13 @@ def report(options, alone, together, memory):
     five = statistics.median(together[1])
     print(f"five at once / slowest alone: {five / slowest_check:.2f}x (side by side: about 1; aim at most 1.2)")
     print(f"five at once / sum of the five alone: {five / sum_of_checks:.2f}x (one after the other: 1)")
-    (one_rss, one_pss, one_threads), (five_rss, five_pss, five_threads) = memory
+    (one_rss, one_pss, one_threads, one_open), (five_rss, five_pss, five_threads, five_open) = memory
     print(f"memory watching IMAP mailboxes in IDLE over STARTTLS, {SETTLE_SECONDS} s after every count showed:")
     print(f"{'':<34}{'one':>10}{'five':>10}{'ratio':>8}")
     for label, first, fifth in (("resident memory (KiB)", one_rss, five_rss),
                                 ("proportional memory (PSS, KiB)", one_pss, five_pss),
-                                ("threads", one_threads, five_threads)):
+                                ("threads", one_threads, five_threads),
+                                ("connections open to the server", one_open, five_open)):
         print(f"{label:<34}{first:>10}{fifth:>10}{fifth / first:>8.2f}")
     print(f"resident memory per further mailbox: {(five_rss - one_rss) / (MAILBOXES - 1):.0f} KiB")
 

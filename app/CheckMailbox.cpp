@@ -1,6 +1,4 @@
-// The mail check: count the messages in the mailbox and show the outcome in the tray.
-
-#include <optional>
+// The checks of the mailboxes, as the window asks for them, and what they show in the tray.
 
 #include <algorithm>
 #include <cstdint>
@@ -8,261 +6,109 @@
 #include "app/Main.h"
 #include "app/MainTexts.h"
 #include "app/NewMailNotice.h"
-#include "app/TrayImages.h"
 #include "app/TraySummary.h"
-#include "base/Exceptions.h"
-#include "pop3/Pop3Errors.h"
-#include "toolz/INIToolz.h"
 #include "toolz/MMToolz.h"
 #include "toolz/Toolz.h"
 
-int32_t LastMessageCount = 0;
-
-namespace {
-
-constexpr int32_t CheckTimeoutMs = 5000;
-constexpr int32_t DefaultPOP3Port = 110;
-// Beyond the server's least time between sign-ins: its clock may count in whole seconds.
-constexpr std::chrono::seconds LoginDelayMargin{1};
-
-// The message of the exception being handled, on one line: each run of line breaks becomes a
-// blank. A failure without a message is named in a few words, so the failure line never ends
-// empty (a reply without a known code, for one, is refused with no text at all).
-std::u16string CurrentErrorMessageOnOneLine() {
-    std::u16string message;
-    std::u16string whenEmpty = u"unexpected error";
-    try {
-        throw;
-    } catch (const EIdReplyPOP3Error& error) {
-        message = error.Message();
-        whenEmpty = error.FailedReplyCode().empty() ? u"unexpected reply"
-                                                    : u"unexpected reply (" + error.FailedReplyCode() + u")";
-    } catch (const Exception& error) {
-        message = error.Message();
-    } catch (const std::exception& error) {
-        message = Utf8ToText(error.what());
-    } catch (...) {
-    }
-    std::u16string folded;
-    for (char16_t c : message) {
-        const bool lineBreak = c == u'\r' || c == u'\n';
-        if (!lineBreak)
-            folded += c;
-        else if (!folded.empty() && folded.back() != u' ')
-            folded += u' ';
-    }
-    while (!folded.empty() && folded.back() == u' ')
-        folded.pop_back();
-    return folded.empty() ? whenEmpty : folded;
-}
-
-// The exception being handled is the server's refusal of a sign-in too soon after the last one
-// (which this program may not have seen: it started since), from a server that said how long
-// it wants between them.
-bool RefusedAsTooSoon(TIdPOP3& client) {
-    try {
-        throw;
-    } catch (const EIdReplyPOP3Error&) {
-        return client.LoginDelay() && SameTextAscii(client.LastReply().EnhancedCode(), u"[LOGIN-DELAY]");
-    } catch (...) {
-        return false;
-    }
-}
-
-} // namespace
-
 void TfrmMain::CheckMailbox() {
-    if (Visible() || !SixFieldsFilled())
+    CheckMailboxes(false);
+}
+
+void TfrmMain::CheckMailboxes(bool byTimer) {
+    if (Visible())
         return;
-    if (WatchMain->State() == MailboxWatch::wsIdling) {
-        WatchMain->CountNow();
-        return;
+    BuildMailboxes();
+    for (const std::unique_ptr<Mailbox>& mailbox : mailboxes_)
+        if (MayCheck(*mailbox))
+            mailbox->Check(byTimer);
+}
+
+bool TfrmMain::MayCheck(const Mailbox& mailbox) const {
+    return !Visible() && ReadyToCheck(mailbox.Settings(), savedSettings_.shared);
+}
+
+void TfrmMain::BuildMailboxes() {
+    const std::vector<MailboxSettings>& wanted = savedSettings_.mailboxes;
+    if (mailboxes_.size() > wanted.size())
+        mailboxes_.resize(wanted.size());
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if (i == mailboxes_.size())
+            mailboxes_.push_back(std::make_unique<Mailbox>(wanted[i], TokenFolder(), MailboxEvents()));
+        else if (mailboxes_[i]->Settings() != wanted[i])
+            mailboxes_[i]->Reconfigure(wanted[i]);
     }
-    if (Protocol() == mpPOP3 && PutOffForLoginDelay())
-        return;
-    if (SignInKind() == siOAuth)
-        return CheckWithAccessToken(false);
-    const CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
-    if (outcome.tooSoon && PutOffForLoginDelay())
-        return;
-    ShowCheckOutcome(outcome);
+    if (mailboxes_.empty())
+        mailboxes_.push_back(std::make_unique<Mailbox>(MailboxSettings{}, TokenFolder(), MailboxEvents()));
 }
 
-std::u16string TfrmMain::Pop3SignInKey() const {
-    return txtPOP3Server.Text() + u"\n" + txtPort.Text() + u"\n" + txtUserName.Text();
+Mailbox::Events TfrmMain::MailboxEvents() {
+    Mailbox::Events events;
+    events.checked = [this](Mailbox& mailbox, int32_t previous,
+                            const std::vector<NewMessageHeader>& headers) {
+        MailboxChecked(mailbox, previous, headers);
+    };
+    events.checkAgain = [this](Mailbox& mailbox) {
+        if (MayCheck(mailbox))
+            mailbox.Check();
+    };
+    events.mayCheck = [this](Mailbox& mailbox) { return MayCheck(mailbox); };
+    events.putOff = [this](Mailbox&) { ArmLoginDelay(); };
+    events.tokensChanged = [this] { ShowSignInState(); };
+    return events;
 }
 
-void TfrmMain::NotePop3SignIn() {
-    const std::optional<std::chrono::seconds> delay = POP3Main->LoginDelay();
-    if (delay && delay->count() > 0)
-        lastPop3SignIn_ = Pop3SignIn{std::chrono::steady_clock::now(), *delay, Pop3SignInKey()};
-    else
-        lastPop3SignIn_.reset();
+Mailbox& TfrmMain::MailboxInChecks(size_t index) {
+    BuildMailboxes();
+    return *mailboxes_[std::min(index, mailboxes_.size() - 1)];
 }
 
-// The tray keeps the last count meanwhile: the check has not failed, it waits its turn.
-bool TfrmMain::PutOffForLoginDelay() {
-    if (!lastPop3SignIn_ || lastPop3SignIn_->key != Pop3SignInKey())
-        return false;
-    const auto due = lastPop3SignIn_->at + lastPop3SignIn_->delay + LoginDelayMargin;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
-    if (left.count() <= 0)
-        return false;
-    TimerLoginDelay.SetEnabled(false);
-    TimerLoginDelay.SetOnTimer(MethodEvent(this, &TfrmMain::TimerLoginDelayTimer));
-    TimerLoginDelay.SetInterval(static_cast<uint32_t>(left.count()));
-    TimerLoginDelay.SetEnabled(true);
-    return true;
+bool TfrmMain::ChecksRunning() const {
+    return std::any_of(mailboxes_.begin(), mailboxes_.end(),
+                       [](const std::unique_ptr<Mailbox>& mailbox) { return mailbox->Busy(); });
 }
 
+// Only the mailboxes put off are checked when the time comes; the others keep their turn.
 void TfrmMain::TimerLoginDelayTimer(TObject*) {
     TimerLoginDelay.SetEnabled(false);
-    CheckMailbox();
+    const auto now = std::chrono::steady_clock::now();
+    for (const std::unique_ptr<Mailbox>& mailbox : mailboxes_)
+        if (mailbox->PutOffUntil() && *mailbox->PutOffUntil() <= now && MayCheck(*mailbox))
+            mailbox->Check();
+    ArmLoginDelay();
 }
 
-// "CloseSession" after the count; after a failure, only while the connection is still open. An
-// error of that query itself is not caught: it reaches the default error report.
-TfrmMain::CheckOutcome TfrmMain::CheckWithPop3() {
-    try {
-        POP3Main->SetConnectTimeout(CheckTimeoutMs);
-        POP3Main->SetReadTimeout(CheckTimeoutMs);
-    } catch (...) {
+void TfrmMain::ArmLoginDelay() {
+    std::optional<std::chrono::steady_clock::time_point> first;
+    for (const std::unique_ptr<Mailbox>& mailbox : mailboxes_)
+        if (mailbox->PutOffUntil() && (!first || *mailbox->PutOffUntil() < *first))
+            first = mailbox->PutOffUntil();
+    TimerLoginDelay.SetEnabled(false);
+    if (!first)
+        return;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*first - std::chrono::steady_clock::now());
+    TimerLoginDelay.SetOnTimer(MethodEvent(this, &TfrmMain::TimerLoginDelayTimer));
+    TimerLoginDelay.SetInterval(static_cast<uint32_t>(std::max<int64_t>(left.count(), 1)));
+    TimerLoginDelay.SetEnabled(true);
+}
+
+void TfrmMain::MailboxChecked(Mailbox& mailbox, int32_t previous,
+                              const std::vector<NewMessageHeader>& newHeaders) {
+    ShowTrayState();
+    const int32_t count = mailbox.LastCount();
+    if (count > previous) {
+        PlayWaveFile(savedSettings_.shared.pathToSound, true);
+        ShowNewMailNotice(mailbox, int64_t{count} - previous, newHeaders);
     }
-    CheckOutcome outcome;
-    try {
-        POP3Main->SetHost(txtPOP3Server.Text());
-        // Before the port: the client's own move of a default port must not override the box.
-        POP3Main->SetUseTLS(UseTLSSetting());
-        POP3Main->SetPort(IntegerFromText(txtPort.Text(), DefaultPOP3Port));
-        POP3Main->SetUsername(txtUserName.Text());
-        POP3Main->SetPassword(txtPassword.Text());
-        ConnectAndSignIn([this](const std::string& token) {
-            POP3Main->SetAuthType(token.empty() ? patUserPass : patSASL);
-            POP3Main->SetBearerToken(token);
-            POP3Main->ConnectAndLogIn();
-            NotePop3SignIn();
-        });
-        outcome.count = POP3Main->QueryMessageCount();
-        outcome.newHeaders = NewPop3Headers(*outcome.count);
-        POP3Main->CloseSession(true);
-    } catch (...) {
-        if (!outcome.count && RefusedAsTooSoon(*POP3Main)) {
-            NotePop3SignIn();
-            outcome.tooSoon = true;
-        }
-        if (!outcome.count)
-            outcome.failure = CurrentErrorMessageOnOneLine();
-        if (POP3Main->TcpConnectionIsOpen()) {
-            try {
-                POP3Main->CloseSession(true);
-            } catch (...) {
-            }
-        }
-    }
-    return outcome;
-}
-
-std::vector<NewMessageHeader> TfrmMain::NewPop3Headers(int32_t count) {
-    if (count <= LastMessageCount || !cbNotify.Checked())
-        return {};
-    const int64_t arrived = int64_t{count} - LastMessageCount;
-    try {
-        return POP3Main->RetrieveNewHeaders(
-            count, static_cast<int32_t>(std::min<int64_t>(arrived, INT32_MAX)), NoticeNamesMost);
-    } catch (...) {
-        // The exchange may be out of step: no "QUIT" after it.
-        try {
-            POP3Main->CloseSession(false);
-        } catch (...) {
-        }
-        return {};
-    }
-}
-
-int32_t TfrmMain::NoticeHeadersWanted(int32_t count) const {
-    if (count <= LastMessageCount || !cbNotify.Checked())
-        return 0;
-    return static_cast<int32_t>(std::min<int64_t>(int64_t{count} - LastMessageCount, NoticeNamesMost));
-}
-
-std::vector<NewMessageHeader> TfrmMain::NewImapHeaders(int32_t count, bool examineFirst) {
-    if (NoticeHeadersWanted(count) == 0)
-        return {};
-    try {
-        if (examineFirst)
-            IMAPMain->ExamineInbox();
-        const int64_t arrived = int64_t{count} - LastMessageCount;
-        return IMAPMain->RetrieveNewHeaders(
-            count, static_cast<int32_t>(std::min<int64_t>(arrived, INT32_MAX)), NoticeNamesMost);
-    } catch (...) {
-        return {}; // a connection the failure left out of step is closed already
-    }
-}
-
-// The unseen messages of INBOX. On a server that offers IDLE the connection stays open for the
-// watch; elsewhere, and when the watch cannot start, the session ends here.
-TfrmMain::CheckOutcome TfrmMain::CheckWithImap() {
-    CheckOutcome outcome;
-    try {
-        ConfigureImapClient();
-        ConnectAndSignIn([this](const std::string& token) {
-            IMAPMain->SetAccessToken(Utf8ToText(token));
-            IMAPMain->ConnectAndLogIn();
-        });
-        outcome.count = IMAPMain->QueryUnseenCount();
-        outcome.newHeaders = NewImapHeaders(*outcome.count, true);
-        if (IMAPMain->HasCapability(u"IDLE") && WatchMain->Start())
-            return outcome;
-        WatchMain->Stop();
-        IMAPMain->CloseSession();
-    } catch (...) {
-        if (!outcome.count)
-            outcome.failure = CurrentErrorMessageOnOneLine();
-        try {
-            IMAPMain->CloseTcpConnection(false);
-        } catch (...) {
-        }
-    }
-    return outcome;
-}
-
-void TfrmMain::ConfigureImapClient() {
-    IMAPMain->SetConnectTimeout(CheckTimeoutMs);
-    IMAPMain->SetReadTimeout(CheckTimeoutMs);
-    IMAPMain->SetHost(txtPOP3Server.Text());
-    IMAPMain->SetUseTLS(UseTLSSetting());
-    IMAPMain->SetPort(IntegerFromText(txtPort.Text(), ImapClient::DefaultPort));
-    IMAPMain->SetUsername(txtUserName.Text());
-    IMAPMain->SetPassword(txtPassword.Text());
-}
-
-void TfrmMain::ShowCheckOutcome(const CheckOutcome& outcome) {
-    // A failure after the count arrived (while closing) does not make the count stale.
-    lastCheckFailed_ = !outcome.count;
-    lastCheckError_ = outcome.failure;
-    ShowCount(outcome.count.value_or(LastMessageCount), outcome.newHeaders);
-}
-
-void TfrmMain::WatchCounted(int32_t count, const std::vector<NewMessageHeader>& newHeaders) {
-    ShowCheckOutcome({count, {}, newHeaders});
-}
-
-void TfrmMain::ShowCount(int32_t count, const std::vector<NewMessageHeader>& newHeaders) {
-    ShowTrayState(count);
-    if (count > LastMessageCount) {
-        PlayWaveFile(txtPathToSound.Text(), true);
-        ShowNewMailNotice(int64_t{count} - LastMessageCount, newHeaders);
-    }
-    LastMessageCount = count;
 }
 
 // After a restart the count grows from 0 and the newest messages may all have been named by a
 // notice of an earlier run: the notice then names only those ahead of them, or is not shown.
-void TfrmMain::ShowNewMailNotice(int64_t arrived, const std::vector<NewMessageHeader>& newest) {
-    if (!cbNotify.Checked())
+void TfrmMain::ShowNewMailNotice(const Mailbox& mailbox, int64_t arrived,
+                                 const std::vector<NewMessageHeader>& newest) {
+    if (!mailbox.Settings().notify)
         return;
-    const std::string mailbox = AnnouncedMailboxKey();
-    const AnnouncedMessages::Unannounced fresh = announced_.Filter(mailbox, newest);
+    const std::string key = mailbox.AnnouncedKey();
+    const AnnouncedMessages::Unannounced fresh = announced_.Filter(key, newest);
     if (fresh.upToAnnounced) {
         if (fresh.messages.empty())
             return;
@@ -271,24 +117,33 @@ void TfrmMain::ShowNewMailNotice(int64_t arrived, const std::vector<NewMessageHe
     std::vector<std::string> headers;
     for (const NewMessageHeader& message : fresh.messages)
         headers.push_back(message.header);
-    const NewMailNoticeText notice = ComposeNewMailNotice(arrived, headers, CurrentUiLanguage());
-    TrayIconMain.ShowNotice(notice.summary, notice.body);
-    announced_.Remember(mailbox, fresh.messages);
-}
-
-std::string TfrmMain::AnnouncedMailboxKey() const {
-    return AnnouncedMessages::MailboxKey(Protocol() == mpIMAP ? u"IMAP" : u"POP3", txtUserName.Text(),
-                                         txtPOP3Server.Text(), txtPort.Text());
-}
-
-// Image and tip from the count. A failed check shows the trouble image and says so instead of a
-// count, which would then be one it did not get; the second line gives the reason.
-void TfrmMain::ShowTrayState(int32_t count) {
     const TUiLanguage language = CurrentUiLanguage();
-    const MailboxTrayState state{u"", count, lastCheckFailed_, lastCheckError_};
+    NewMailNoticeText notice = ComposeNewMailNotice(arrived, headers, language);
+    if (mailboxes_.size() > 1) {
+        const size_t index = static_cast<size_t>(
+            std::find_if(mailboxes_.begin(), mailboxes_.end(),
+                         [&](const std::unique_ptr<Mailbox>& each) { return each.get() == &mailbox; }) -
+            mailboxes_.begin());
+        notice.summary = MailboxDisplayName(mailbox.Settings(), index, language) + u": " + notice.summary;
+    }
+    TrayIconMain.ShowNotice(notice.summary, notice.body);
+    announced_.Remember(key, fresh.messages);
+}
+
+// A failed check shows the trouble image and says so instead of a count, which would then be one
+// it did not get; with one mailbox the second line gives the reason.
+void TfrmMain::ShowTrayState() {
+    const TUiLanguage language = CurrentUiLanguage();
+    std::vector<MailboxTrayState> states;
+    for (size_t i = 0; i < mailboxes_.size(); ++i) {
+        const Mailbox& mailbox = *mailboxes_[i];
+        states.push_back({mailboxes_.size() > 1 ? MailboxDisplayName(mailbox.Settings(), i, language) : u"",
+                          mailbox.LastCount(), mailbox.LastCheckFailed(), mailbox.LastCheckError(),
+                          !mailbox.CheckEnded()});
+    }
     const TraySummary tray =
-        SummarizeTray({state}, signInError_.empty() ? u"" : SignInFailedLine(language, signInError_),
-                      language, TTrayIcon::MaxHintLength);
+        SummarizeTray(states, signInError_.empty() ? u"" : SignInFailedLine(language, signInError_), language,
+                      TTrayIcon::MaxHintLength);
     TrayIconMain.SetImageIndex(tray.image);
     TrayIconMain.SetHint(tray.tip);
 }

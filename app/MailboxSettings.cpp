@@ -157,6 +157,12 @@ void WriteSettingsFile(const SettingsFile& settings, std::u16string_view fileNam
         fileName);
 }
 
+bool MailboxComplete(const MailboxSettings& mailbox, const SharedSettings& shared) {
+    return !mailbox.server.empty() && !mailbox.port.empty() && !mailbox.userName.empty() &&
+           (!mailbox.password.empty() || mailbox.signIn == siOAuth) && !shared.pathToClient.empty() &&
+           !shared.pathToSound.empty();
+}
+
 std::u16string MailboxDisplayName(const MailboxSettings& mailbox, size_t index, TUiLanguage language) {
     if (!mailbox.name.empty())
         return mailbox.name;

@@ -84,6 +84,10 @@ SettingsFile ReadSettingsFile(std::u16string_view fileName = {});
 // as for every settings write.
 void WriteSettingsFile(const SettingsFile& file, std::u16string_view fileName = {});
 
+// The six-field test of one mailbox: server, port, user name, password (not needed with OAuth
+// sign-in), and the shared mail program and sound all non-empty.
+bool MailboxComplete(const MailboxSettings& mailbox, const SharedSettings& shared);
+
 // What the chooser and the tray call a mailbox: its Name, else its user name, else "Brevlåda N"
 // / "Mailbox N" (N counted from 1).
 std::u16string MailboxDisplayName(const MailboxSettings& mailbox, size_t index, TUiLanguage language);

@@ -38,19 +38,26 @@ MailboxWatch::MailboxWatch(ImapClient& client,
 
 MailboxWatch::~MailboxWatch() = default;
 
-bool MailboxWatch::Start() {
-    StopTimers();
+bool MailboxWatch::EnterIdle(ImapClient& client) {
     try {
-        client_.ExamineInbox();
-        client_.StartIdle();
+        client.ExamineInbox();
+        client.StartIdle();
+        return true;
     } catch (...) {
         try {
-            client_.CloseTcpConnection(false);
+            client.CloseTcpConnection(false);
         } catch (...) {
         }
-        state_ = wsOff;
         return false;
     }
+}
+
+// A reconnecting check that brings the watch back leaves the pause it waited the last.
+void MailboxWatch::Start() {
+    StopTimers();
+    if (state_ == wsReconnecting && waitedMs_ != 0)
+        lastPauseMs_ = waitedMs_;
+    waitedMs_ = 0;
     state_ = wsIdling;
     countAgain_ = false;
     heldSince_ = Clock::now();
@@ -58,7 +65,6 @@ bool MailboxWatch::Start() {
     Idling();
     // Bytes that came with the continuation will not wake the socket.
     MoreTimer.SetEnabled(true);
-    return true;
 }
 
 void MailboxWatch::CountNow() {
@@ -96,6 +102,19 @@ void MailboxWatch::Stop() {
     step_ = kIdle;
     countAgain_ = false;
     lastPauseMs_ = 0;
+    waitedMs_ = 0;
+}
+
+bool MailboxWatch::Release() {
+    const bool inStep = step_ == kIdle;
+    StopTimers();
+    Readable.Stop();
+    state_ = wsOff;
+    step_ = kIdle;
+    countAgain_ = false;
+    lastPauseMs_ = 0;
+    waitedMs_ = 0;
+    return inStep;
 }
 
 void MailboxWatch::Advance() {
@@ -239,11 +258,9 @@ void MailboxWatch::ReconnectDue() {
         ReconnectTimer.SetEnabled(false);
         return;
     }
-    const uint32_t waited = lastPauseMs_;
+    waitedMs_ = lastPauseMs_;
     WaitBeforeReconnect();
     checkAgain_();
-    if (state_ == wsIdling)
-        lastPauseMs_ = waited;
 }
 
 void MailboxWatch::WaitBeforeReconnect() {

@@ -3,7 +3,8 @@
 // connection stays open, INBOX opened read-only and the session waiting in IDLE, so that a
 // change reaches the tray at once instead of at the next timer tick.
 //
-// Everything runs on the user-interface thread and nothing waits for the server: the event loop
+// The check opens the watched session on its own thread (EnterIdle); from Start on, everything
+// runs on the user-interface thread and nothing waits for the server: the event loop
 // sleeps until the socket has bytes, and each exchange (leave IDLE, count, fetch the notice's
 // headers, IDLE again) sends one command and goes on when its reply has arrived whole. However
 // the server drips its bytes, an exchange, or a response begun during IDLE, ends within the
@@ -52,16 +53,21 @@ public:
     // Whether an exchange is under way (the connection is not in IDLE).
     bool Busy() const { return step_ != kIdle; }
 
-    // Takes over the client's signed-in connection: "EXAMINE INBOX", then "IDLE", as part of
-    // the check that calls it. When the server refuses, the connection is closed, the watch
-    // is off and false is returned.
-    bool Start();
+    // Opens a signed-in session for the watch, as part of the check that signed in (on its
+    // thread): "EXAMINE INBOX", then "IDLE". When the server refuses, the connection is closed
+    // and false is returned.
+    static bool EnterIdle(ImapClient& client);
+    // Takes over the client's connection that EnterIdle left in IDLE.
+    void Start();
     // Counts on the watched connection: "DONE", the count, "IDLE" again; during an exchange,
     // once it has ended. A failure drops the connection and starts the reconnecting.
     void CountNow();
     // Leaves IDLE and logs out ("DONE", "LOGOUT"), waiting at most GoodbyeTimeoutMs for each
     // answer; the watch is off until the next Start. Nothing is sent when no connection is open.
     void Stop();
+    // Gives the connection up without a word and without closing it (whoever holds the client
+    // says goodbye); the watch is off. Whether a goodbye would be in step (no exchange under way).
+    bool Release();
 
     // Wakes the watch when the connection has bytes.
     SocketNotifier Readable;
@@ -114,6 +120,7 @@ private:
     int32_t count_ = 0;
     int32_t headersMost_ = 0;  // of the count under way
     uint32_t lastPauseMs_ = 0; // the pause armed last since the watch held long enough; 0: none
+    uint32_t waitedMs_ = 0;    // the pause waited before the reconnecting check under way; 0: none
     std::chrono::steady_clock::time_point heldSince_;
     std::chrono::milliseconds renewAfter_ = RenewIdleAfter;
     uint32_t timeDivisor_ = 1;

@@ -14,7 +14,6 @@ TfrmMain* frmMain = nullptr;
 
 namespace {
 
-constexpr std::u16string_view SettingsSection = u"Main";
 constexpr std::u16string_view HotKeyAtomName = u"[CTRL+ALT+F5]";
 constexpr std::u16string_view WebPrefill = u"http://";
 
@@ -60,8 +59,9 @@ void TfrmMain::FormCreate(TObject*) {
     ShowStartWithDesktop();
     ApplyWWWMode();
     ProcessPendingMessages();
-    // The first check runs before the hot key exists and before the message loop starts.
-    if (SixFieldsFilled())
+    BuildMailboxes();
+    // The first check starts before the hot key exists; it reports once the message loop runs.
+    if (!ShowIncompleteMailbox())
         CheckMailbox();
     else
         Show();
@@ -71,15 +71,14 @@ void TfrmMain::FormCreate(TObject*) {
 
 void TfrmMain::FormDestroy(TObject*) {
     StoreSettings();
-    WatchMain->Stop();
+    for (const std::unique_ptr<Mailbox>& mailbox : mailboxes_)
+        mailbox->StopWatching();
     UnregisterHotKey(this, hotKeyId_);
     GlobalDeleteAtom(static_cast<uint16_t>(hotKeyId_ & 0xFFFF));
 }
 
-// While the watch reconnects, its own pauses decide when the next connection is opened.
 void TfrmMain::TimerMainTimer(TObject*) {
-    if (WatchMain->State() != MailboxWatch::wsReconnecting)
-        CheckMailbox();
+    CheckMailboxes(true);
 }
 
 void TfrmMain::HotKeyMessage(TWMHotKey& message) {
@@ -106,11 +105,10 @@ void TfrmMain::btnSaveClick(TObject*) {
     StoreSettings();
     if (before == siOAuth && SignInKind() == siPassword)
         EraseStoredTokens();
-    if (!SixFieldsFilled())
+    // A mailbox without its six fields keeps the window open, showing that mailbox.
+    if (ShowIncompleteMailbox())
         return;
     Hide();
-    // The settings may name another mailbox: the next count comes from a fresh connection.
-    WatchMain->Stop();
     // OAuth without a stored token: the check follows the sign-in in the browser.
     if (SignInWaiting())
         CheckMailbox();
@@ -193,7 +191,7 @@ TIdUseTLS TfrmMain::UseTLSSetting() const {
 // What a file without UseTLS means: plain, except on the protocol's TLS port (995, 993), where
 // only TLS can work.
 TIdUseTLS TfrmMain::UseTLSDefault() const {
-    return IsTLSPort(txtPort.Text(), Protocol()) ? utUseImplicitTLS : utNoTLSSupport;
+    return DefaultUseTLS(Protocol(), txtPort.Text());
 }
 
 void TfrmMain::FormPaint(TObject*) {
@@ -234,69 +232,135 @@ void TfrmMain::TrayIconMainDblClick(TObject*) {
 }
 
 void TfrmMain::LoadSettings() {
-    auto loadText = [](TEdit& edit, std::u16string_view key) {
-        edit.SetText(ReadIniString(SettingsSection, key, edit.Text()));
-    };
-    auto loadCredential = [](TEdit& edit, std::u16string_view key) {
-        edit.SetText(UnscrambleCredential(ReadIniString(SettingsSection, key, edit.Text())));
-    };
-    loadText(txtPOP3Server, u"POP3Server");
-    loadText(txtPort, u"Port");
-    loadCredential(txtUserName, u"UserName");
-    loadCredential(txtPassword, u"Password");
-    loadText(txtPathToClient, u"PathToClient");
-    loadText(txtPathToSound, u"PathToSound");
+    savedSettings_ = ReadSettingsFile();
+    editedSettings_ = savedSettings_;
+    const SharedSettings& shared = savedSettings_.shared;
+    txtPathToClient.SetText(shared.pathToClient);
+    txtPathToSound.SetText(shared.pathToSound);
     // Ticking the box runs cbWWWClick, as a click by the user would.
-    cbWWW.SetChecked(ReadIniBool(SettingsSection, u"WWW", false));
-    // Before UseTLS, whose absence means TLS on the protocol's own TLS port.
-    LoadProtocol();
-    LoadUseTLS();
-    cbNotify.SetChecked(ReadIniBool(SettingsSection, u"Notify", true));
-    LoadSignInSettings();
-    storedSignInKind_ = SignInKind();
+    cbWWW.SetChecked(shared.www);
+    ShowMailbox(0);
 }
 
-// A file without the key, or with a value no protocol has, is POP3.
-void TfrmMain::LoadProtocol() {
-    const int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"Protocol", u""), mpPOP3);
-    shownProtocol_ = stored == mpIMAP ? mpIMAP : mpPOP3;
+void TfrmMain::ShowMailbox(size_t index) {
+    shownMailbox_ = index;
+    const MailboxSettings& mailbox = editedSettings_.mailboxes[index];
+    txtMailboxName.SetText(mailbox.name);
+    txtPOP3Server.SetText(mailbox.server);
+    txtPort.SetText(mailbox.port);
+    txtUserName.SetText(mailbox.userName);
+    txtPassword.SetText(mailbox.password);
+    // Before UseTLS, whose default depends on the protocol's TLS port.
+    ShowProtocol(mailbox.protocol);
+    ShowUseTLS(mailbox.useTLS);
+    cbNotify.SetChecked(mailbox.notify);
+    LoadSignInSettings(mailbox);
+    storedSignInKind_ =
+        index < savedSettings_.mailboxes.size() ? savedSettings_.mailboxes[index].signIn : siPassword;
+    ShowMailboxChoices();
+}
+
+void TfrmMain::ShowProtocol(TMailProtocol protocol) {
+    shownProtocol_ = protocol;
     cmbProtocol.SetItemIndex(shownProtocol_);
     ShowServerCaption();
 }
 
-void TfrmMain::LoadUseTLS() {
-    const int32_t fallback = UseTLSDefault();
-    int32_t stored = IntegerFromText(ReadIniString(SettingsSection, u"UseTLS", u""), fallback);
-    if (stored < utNoTLSSupport || stored > utUseExplicitTLS)
-        stored = fallback;
+// The box shows whether TLS is used at all; the mode itself is kept as the file has it while the
+// box and the port stay as they are.
+void TfrmMain::ShowUseTLS(TIdUseTLS useTLS) {
     loadingSettings_ = true;
-    cbTLS.SetChecked(stored != utNoTLSSupport);
+    cbTLS.SetChecked(useTLS != utNoTLSSupport);
     loadingSettings_ = false;
-    keptUseTLS_ = static_cast<TIdUseTLS>(stored);
+    keptUseTLS_ = useTLS;
     keptUseTLSPort_ = txtPort.Text();
 }
 
+MailboxSettings TfrmMain::MailboxInBoxes() const {
+    MailboxSettings mailbox;
+    mailbox.name = txtMailboxName.Text();
+    mailbox.server = txtPOP3Server.Text();
+    mailbox.port = txtPort.Text();
+    mailbox.userName = txtUserName.Text();
+    mailbox.password = txtPassword.Text();
+    mailbox.protocol = Protocol();
+    mailbox.useTLS = UseTLSSetting();
+    mailbox.notify = cbNotify.Checked();
+    StoreSignInSettings(mailbox);
+    return mailbox;
+}
+
+SettingsFile TfrmMain::EditedSettings() const {
+    SettingsFile settings = editedSettings_;
+    settings.shared = {txtPathToClient.Text(), txtPathToSound.Text(), cbWWW.Checked()};
+    settings.mailboxes[shownMailbox_] = MailboxInBoxes();
+    return settings;
+}
+
+void TfrmMain::TakeShownMailbox() {
+    editedSettings_ = EditedSettings();
+}
+
 void TfrmMain::StoreSettings() {
-    WriteIniString(SettingsSection, u"POP3Server", txtPOP3Server.Text());
-    WriteIniString(SettingsSection, u"Port", txtPort.Text());
-    WriteIniString(SettingsSection, u"UserName", ScrambleCredential(txtUserName.Text()));
-    WriteIniString(SettingsSection, u"Password", ScrambleCredential(txtPassword.Text()));
-    WriteIniString(SettingsSection, u"PathToClient", txtPathToClient.Text());
-    WriteIniString(SettingsSection, u"PathToSound", txtPathToSound.Text());
-    WriteIniBool(SettingsSection, u"WWW", cbWWW.Checked());
-    WriteIniOptional(SettingsSection, u"UseTLS", IntToText(UseTLSSetting()), IntToText(UseTLSDefault()));
-    StoreSignInSettings();
+    TakeShownMailbox();
+    WriteSettingsFile(editedSettings_);
+    savedSettings_ = editedSettings_;
     storedSignInKind_ = SignInKind();
-    WriteIniOptional(SettingsSection, u"Protocol", IntToText(Protocol()), IntToText(mpPOP3));
-    WriteIniOptional(SettingsSection, u"Notify", cbNotify.Checked() ? u"1" : u"0", u"1");
+}
+
+void TfrmMain::ShowMailboxChoices() {
+    std::vector<std::u16string> names;
+    for (size_t index = 0; index < editedSettings_.mailboxes.size(); ++index) {
+        const MailboxSettings& mailbox =
+            index == shownMailbox_ ? MailboxInBoxes() : editedSettings_.mailboxes[index];
+        names.push_back(MailboxDisplayName(mailbox, index, CurrentUiLanguage()));
+    }
+    cmbMailbox.SetItems(std::move(names));
+    cmbMailbox.SetItemIndex(static_cast<int>(shownMailbox_));
+    btnRemoveMailbox.SetEnabled(editedSettings_.mailboxes.size() > 1);
+}
+
+void TfrmMain::cmbMailboxChange(TObject*) {
+    const int picked = cmbMailbox.ItemIndex();
+    if (picked < 0 || static_cast<size_t>(picked) == shownMailbox_)
+        return;
+    TakeShownMailbox();
+    ShowMailbox(static_cast<size_t>(picked));
+}
+
+void TfrmMain::btnAddMailboxClick(TObject*) {
+    TakeShownMailbox();
+    editedSettings_.mailboxes.emplace_back();
+    ShowMailbox(editedSettings_.mailboxes.size() - 1);
+}
+
+void TfrmMain::btnRemoveMailboxClick(TObject*) {
+    if (editedSettings_.mailboxes.size() < 2)
+        return;
+    TakeShownMailbox(); // the shared boxes
+    editedSettings_.mailboxes.erase(editedSettings_.mailboxes.begin() +
+                                    static_cast<std::ptrdiff_t>(shownMailbox_));
+    ShowMailbox(std::min(shownMailbox_, editedSettings_.mailboxes.size() - 1));
 }
 
 bool TfrmMain::SixFieldsFilled() const {
-    for (const TEdit* edit :
-         {&txtPOP3Server, &txtPort, &txtUserName, &txtPassword, &txtPathToClient, &txtPathToSound})
-        if (edit->Text().empty() && !(edit == &txtPassword && SignInKind() == siOAuth))
+    const SettingsFile settings = EditedSettings();
+    for (const MailboxSettings& mailbox : settings.mailboxes)
+        if (!MailboxComplete(mailbox, settings.shared))
             return false;
     return true;
+}
+
+bool TfrmMain::ShowIncompleteMailbox() {
+    TakeShownMailbox();
+    const SettingsFile& settings = editedSettings_;
+    for (size_t index = 0; index < settings.mailboxes.size(); ++index)
+        if (!MailboxComplete(settings.mailboxes[index], settings.shared)) {
+            if (index != shownMailbox_)
+                ShowMailbox(index);
+            return true;
+        }
+    return false;
 }
 
 void TfrmMain::ApplyWWWMode() {

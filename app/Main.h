@@ -1,5 +1,5 @@
 #pragma once
-// The main window: settings window, owner of the tray icon, the timer and the POP3 client.
+// The main window: settings window, owner of the tray icon, the timer and the mailboxes.
 
 #include <chrono>
 #include <cstdint>
@@ -11,10 +11,8 @@
 
 #include "app/AnnouncedMessages.h"
 #include "app/BackgroundTokens.h"
+#include "app/Mailbox.h"
 #include "app/MailboxSettings.h"
-#include "app/MailboxWatch.h"
-#include "imap/ImapClient.h"
-#include "pop3/Pop3Client.h"
 #include "shell/Application.h"
 #include "shell/Controls.h"
 #include "shell/Dialogs.h"
@@ -24,7 +22,6 @@
 #include "shell/TrayIcon.h"
 #include "shell/Window.h"
 #include "signin/OAuthSignIn.h"
-
 
 class TfrmMain : public TForm {
 public:
@@ -60,15 +57,11 @@ public:
     TBitBtn btnSave{this};
     TTrayIcon TrayIconMain;
     TImageList ilTrayIcons{16, 16};
-    std::unique_ptr<TIdPOP3> POP3Main;
     TTimer TimerMain;
     TPopupMenu PopupMenuMain;
     TMenuItem mnuSettings;
     TCheckBox cbWWW{this};
     TCheckBox cbTLS{this};
-    std::unique_ptr<ImapClient> IMAPMain;
-    // Keeps IMAPMain's connection in IDLE after a check on a server that offers it.
-    std::unique_ptr<MailboxWatch> WatchMain;
     TLabel lblProtocol{this};
     TComboBox cmbProtocol{this};
     TCheckBox cbNotify{this};
@@ -96,6 +89,12 @@ public:
     TTimer TimerLoginDelay;
     // Shows and sets whether the program starts with the desktop session (not kept in the file).
     TCheckBox cbStartWithDesktop{this};
+    // The mailbox chooser, top of the right-hand column: the mailbox the boxes edit, its name.
+    TComboBox cmbMailbox{this};
+    TBitBtn btnAddMailbox{this};
+    TBitBtn btnRemoveMailbox{this};
+    TLabel lblMailboxName{this};
+    TEdit txtMailboxName{this};
 
     // Event handlers, bound by the form definition.
     void FormCreate(TObject* sender);
@@ -125,16 +124,25 @@ public:
     void btnSignOutClick(TObject* sender);
     void TimerSignInTimer(TObject* sender);
     void TimerLoginDelayTimer(TObject* sender);
+    // The chooser: the boxes show the mailbox picked, keeping the edits of the one shown before;
+    // Add appends an empty mailbox and shows it; Remove drops the shown one (Save writes).
+    void cmbMailboxChange(TObject* sender);
+    void btnAddMailboxClick(TObject* sender);
+    void btnRemoveMailboxClick(TObject* sender);
     // Writes or removes the entry that starts the program with the desktop session; the box then
     // shows what is in place, and a failure is shown in a box.
     void cbStartWithDesktopClick(TObject* sender);
     // The global hot key Ctrl+Alt+F5: checks when the message carries HotKeyId.
     void HotKeyMessage(TWMHotKey& message);
 
-    // The settings between the settings file and the controls: the seven, then UseTLS and the
-    // keys after it.
+    // The settings between the settings file and the controls: every mailbox, the shown one in
+    // the boxes, and the settings they share.
     void LoadSettings();
     void StoreSettings();
+    // Every mailbox as the window holds them, the shown one as its boxes stand.
+    SettingsFile EditedSettings() const;
+    // The index of the mailbox the boxes show.
+    size_t ShownMailbox() const { return shownMailbox_; }
     // What the TLS box and the port stand for: none when the box is clear; when ticked,
     // implicit TLS on the protocol's TLS port (995, 993) and its TLS command required on any
     // other, unless the file holds a UseTLS of its own and neither the box nor the port has been
@@ -157,15 +165,17 @@ public:
         return signIn_ && (signIn_->Current() == OAuthSignIn::State::Waiting ||
                            signIn_->Current() == OAuthSignIn::State::Exchanging);
     }
-    // Work on the tokens (keyring, token endpoint) has not reported yet.
-    bool TokenWorkRunning() const { return tokens_ && tokens_->Busy(); }
+    // Work on the tokens (keyring, token endpoint), or a check, has not reported yet.
+    bool TokenWorkRunning() const { return (tokens_ && tokens_->Busy()) || ChecksRunning(); }
+    // A mailbox's check, or the work on its token, has not reported yet.
+    bool ChecksRunning() const;
+    // The mailboxes the checks use, as built from savedSettings_ at the last check.
+    const std::vector<std::unique_ptr<Mailbox>>& Mailboxes() const { return mailboxes_; }
 
     // What the settings file holds as of the last load or save: the mailboxes the checks use.
     SettingsFile savedSettings_;
 
     int32_t HotKeyId() const { return hotKeyId_; }
-    // Puts another POP3 client in place of POP3Main, for tests that script the server's side.
-    void ReplacePOP3ClientForTesting(std::unique_ptr<TIdPOP3> client) { POP3Main = std::move(client); }
 
 private:
     void CreateComponents();
@@ -176,13 +186,23 @@ private:
     // Replaces the Swedish captions of the layout with the English ones, title first.
     void ApplyEnglishTexts();
 
-    // True when the six edit boxes are all non-empty; with OAuth sign-in the password box is
-    // not needed.
+    // True when every mailbox has its six fields filled (the shown one as its boxes stand); with
+    // OAuth sign-in the password is not needed.
     bool SixFieldsFilled() const;
+    // Shows the first mailbox whose six fields are not all filled; false when there is none.
+    bool ShowIncompleteMailbox();
+    // The shown mailbox as the boxes hold it.
+    MailboxSettings MailboxInBoxes() const;
+    // Puts the boxes' values into the edited mailbox and the shared settings.
+    void TakeShownMailbox();
+    // Puts a mailbox of the edited settings into the boxes, as loaded from the file.
+    void ShowMailbox(size_t index);
+    // The chooser's names, its choice, and Remove only while there is more than one mailbox.
+    void ShowMailboxChoices();
     void ApplyWWWMode();
-    void LoadUseTLS();
+    void ShowUseTLS(TIdUseTLS useTLS);
     TIdUseTLS UseTLSDefault() const;
-    void LoadProtocol();
+    void ShowProtocol(TMailProtocol protocol);
     // Runs the chooser and puts the confirmed file's path into the edit box.
     void BrowseInto(TOpenDialog& chooser, TEdit& edit);
     // The column right of the controls above: captions, lists and tab order once, then the rows
@@ -195,8 +215,9 @@ private:
     void ShowStartWithDesktop();
     // "Sign in…" acts only with OAuth chosen and a client to sign in with.
     void EnableSignIn();
-    void LoadSignInSettings();
-    void StoreSignInSettings();
+    // The sign-in group from and to a mailbox's settings.
+    void LoadSignInSettings(const MailboxSettings& mailbox);
+    void StoreSignInSettings(MailboxSettings& mailbox) const;
     // Enables the group's fields that the way of signing in and the provider use.
     void ApplySignInMode();
     void FillInPreset();
@@ -211,55 +232,30 @@ private:
     // With OAuth, reads (in the background) whether a token is stored, then signs in in the
     // browser when none is, or checks; with a password, checks.
     void SignInOrCheck();
-    // The check with OAuth: TLS required, then the access token, refreshed when due in the
-    // background, then the check with it on this thread. A token the server rejects is refreshed
-    // and tried once more; a second rejection asks for a new sign-in, and no token is asked for
-    // until the user signs in.
-    void CheckWithAccessToken(bool afterRejection);
-    // Runs connect, which connects and signs in with the token it is given (empty: with the
-    // password; with OAuth, the token the check was given). Notes a rejected token.
-    void ConnectAndSignIn(const std::function<void(const std::string& token)>& connect);
-    // One check of the mailbox, by the protocol chosen; while the watch idles, a count on its
-    // connection instead.
+    // Checks every mailbox whose settings are complete (rebuilding the mailboxes first when
+    // savedSettings_ changed), unless the window shows; while a mailbox's watch idles, a count on
+    // its connection instead.
     void CheckMailbox();
-    struct CheckOutcome {
-        std::optional<int32_t> count;             // none when the check failed before the count arrived
-        std::u16string failure;                   // the error that ended it then, on one line
-        std::vector<NewMessageHeader> newHeaders; // of the newest new messages, for the notice
-        bool tooSoon = false;                     // refused as too soon after the last sign-in
-    };
-    CheckOutcome CheckWithPop3();
-    // The server, port and user of the POP3 sign-ins, as the boxes hold them.
-    std::u16string Pop3SignInKey() const;
-    // Notes a POP3 sign-in now, with the least time its server wants before the next one.
-    void NotePop3SignIn();
-    // While that time has not passed since the last sign-in to the same server and user, puts
-    // the check off on TimerLoginDelay until it has, and says so.
-    bool PutOffForLoginDelay();
-    // The headers of the newest new messages, fetched in the check's session when the count
-    // grew and notices are on; none otherwise, or when fetching fails (the session is then
-    // closed without "QUIT").
-    std::vector<NewMessageHeader> NewPop3Headers(int32_t count);
-    // The same from INBOX (opened read-only first when the session has not selected it).
-    std::vector<NewMessageHeader> NewImapHeaders(int32_t count, bool examineFirst);
-    CheckOutcome CheckWithImap();
-    void ConfigureImapClient();
-    // The end of every check: the count, or the previous one with the failure line.
-    void ShowCheckOutcome(const CheckOutcome& outcome);
-    // The watch counted on its connection, and fetched the headers it was asked for.
-    void WatchCounted(int32_t count, const std::vector<NewMessageHeader>& newHeaders);
-    // For how many of the newest messages the notice wants headers after this count: those that
-    // arrived since the last count, at most NoticeNamesMost (0: none).
-    int32_t NoticeHeadersWanted(int32_t count) const;
-    // The one way a count reaches the tray: image, tip, the sound and the notice (naming the
-    // messages whose headers are given) when it grew, LastMessageCount.
-    void ShowCount(int32_t count, const std::vector<NewMessageHeader>& newHeaders = {});
-    // The notice of `arrived` new messages, naming those of `newest` that no notice named before;
-    // none when all of them were named before.
-    void ShowNewMailNotice(int64_t arrived, const std::vector<NewMessageHeader>& newest);
-    // The mailbox the boxes name, as the announced messages are kept by.
-    std::string AnnouncedMailboxKey() const;
-    void ShowTrayState(int32_t count);
+    // byTimer: the periodic check, which leaves a reconnecting watch to its own pauses.
+    void CheckMailboxes(bool byTimer);
+    // The mailboxes as savedSettings_ describe them; one whose settings did not change is kept
+    // as it is (its count, its watch, its tokens).
+    void BuildMailboxes();
+    Mailbox::Events MailboxEvents();
+    bool MayCheck(const Mailbox& mailbox) const;
+    // The mailbox of the checks at this place in the list (the last one beyond it).
+    Mailbox& MailboxInChecks(size_t index);
+    // A mailbox's check ended: the tray's image and tip, and when its count grew the sound and
+    // its notice.
+    void MailboxChecked(Mailbox& mailbox, int32_t previous, const std::vector<NewMessageHeader>& newHeaders);
+    // Arms TimerLoginDelay for the first mailbox whose check is put off.
+    void ArmLoginDelay();
+    // The notice of `arrived` new messages in the mailbox, naming those of `newest` that no
+    // notice named before; none when all of them were named before.
+    void ShowNewMailNotice(const Mailbox& mailbox, int64_t arrived,
+                           const std::vector<NewMessageHeader>& newest);
+    // The tray's image and tip from every mailbox's last check.
+    void ShowTrayState();
 
     int32_t hotKeyId_ = 0;
     // Set while the settings are loaded: the TLS box is then set, not clicked.
@@ -271,32 +267,19 @@ private:
     std::u16string keptUseTLSPort_;
     // The protocol before the user's latest pick, whose default ports the port may hold.
     TMailProtocol shownProtocol_ = mpPOP3;
-    // The message of the error that ended the last check before the count arrived, if it did.
-    bool lastCheckFailed_ = false;
-    std::u16string lastCheckError_;
     std::unique_ptr<BackgroundTokens> tokens_;
     std::u16string tokensKey_;
-    // A check with OAuth waits for its access token; the token it signs in with, and whether the
-    // server rejected it.
-    bool checkAwaitsToken_ = false;
-    std::string checkToken_;
-    bool tokenRejected_ = false;
     std::unique_ptr<OAuthSignIn> signIn_;
     // Why the last sign-in in the browser failed, shown in the tip until the next one.
     std::u16string signInError_;
-    // The way of signing in the settings file holds.
+    // The way of signing in the settings file holds for the shown mailbox.
     TSignInKind storedSignInKind_ = siPassword;
+    // Every mailbox as edited in the window; the shown one's entry is brought up to date from the
+    // boxes when another is chosen and when the settings are stored.
+    SettingsFile editedSettings_;
+    size_t shownMailbox_ = 0;
     AnnouncedMessages announced_{AnnouncedMessages::DefaultFile()};
-    // The last POP3 sign-in to a server that announced a least time between sign-ins.
-    struct Pop3SignIn {
-        std::chrono::steady_clock::time_point at;
-        std::chrono::seconds delay;
-        std::u16string key;
-    };
-    std::optional<Pop3SignIn> lastPop3SignIn_;
+    std::vector<std::unique_ptr<Mailbox>> mailboxes_;
 };
 
 extern TfrmMain* frmMain;
-
-// The count that the previous check ended with; written only by the check.
-extern int32_t LastMessageCount;

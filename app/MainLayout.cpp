@@ -22,13 +22,6 @@ void TfrmMain::CreateComponents() {
     TrayIconMain.SetPopupMenu(&PopupMenuMain);
     TrayIconMain.SetVisible(true);
 
-    POP3Main = std::make_unique<TIdPOP3>();
-    POP3Main->SetAutoLogin(true);
-    IMAPMain = std::make_unique<ImapClient>();
-    WatchMain = std::make_unique<MailboxWatch>(
-        *IMAPMain,
-        [this](int32_t count, const std::vector<NewMessageHeader>& headers) { WatchCounted(count, headers); },
-        [this](int32_t count) { return NoticeHeadersWanted(count); }, [this] { CheckMailbox(); });
     TimerMain.SetInterval(60000);
     TimerMain.SetEnabled(true);
     BindEvents();
@@ -83,15 +76,30 @@ constexpr int ColumnLeft = 264;
 constexpr int ColumnWidth = 269;
 constexpr int FieldLeft = 380;
 constexpr int FieldWidth = 153;
-constexpr int RowPitch = 28;      // a box or list of 23 pixels and the room below it
-constexpr int CheckBoxPitch = 24; // a check box of 17 pixels and the room below it
-constexpr int GroupGap = 12;      // between the groups: connect, sign in, show
+constexpr int RowPitch = 26;      // a box or list of 23 pixels and the room below it
+constexpr int CheckBoxPitch = 22; // a check box of 17 pixels and the room below it
+constexpr int GroupGap = 8;       // between the groups: mailbox, connect, sign in, show
+// The chooser's row: the list, then Add and Remove.
+constexpr int ChooserButtonWidth = 64;
+constexpr int ChooserGap = 5;
+// The protocol's row: its label, a list just wide enough for the names, the TLS box.
+constexpr int ProtocolListWidth = 58;
 
 } // namespace
 
 void TfrmMain::PlaceSettingsColumn() {
     int tabOrder = 10; // after Save
     auto take = [&tabOrder](TControl& control) { control.SetTabOrder(tabOrder++); };
+    take(cmbMailbox);
+    take(btnAddMailbox);
+    btnAddMailbox.SetCaption(u"L\u00e4gg till");
+    take(btnRemoveMailbox);
+    btnRemoveMailbox.SetCaption(u"Ta bort");
+    lblMailboxName.SetCaption(u"Namn:");
+    take(txtMailboxName);
+    // The chooser names the mailbox as typed (without a name, by its user name).
+    txtMailboxName.SetOnChange([this](TObject*) { ShowMailboxChoices(); });
+    txtUserName.SetOnChange([this](TObject*) { ShowMailboxChoices(); });
     lblProtocol.SetCaption(u"Protokoll:");
     take(cmbProtocol);
     cmbProtocol.SetItems({u"POP3", u"IMAP"});
@@ -158,9 +166,19 @@ void TfrmMain::ArrangeSettingsColumn() {
         top += CheckBoxPitch;
     };
 
-    field(lblProtocol, cmbProtocol, true);
-    checkBox(cbTLS);
+    const int listWidth = ColumnWidth - 2 * (ChooserButtonWidth + ChooserGap);
+    cmbMailbox.SetBounds(ColumnLeft, top, listWidth, 23);
+    btnAddMailbox.SetBounds(ColumnLeft + listWidth + ChooserGap, top, ChooserButtonWidth, 23);
+    btnRemoveMailbox.SetBounds(ColumnLeft + ColumnWidth - ChooserButtonWidth, top, ChooserButtonWidth, 23);
+    top += RowPitch;
+    field(lblMailboxName, txtMailboxName, true);
     top += GroupGap;
+
+    lblProtocol.SetBounds(ColumnLeft, top + 5, FieldLeft - ColumnLeft - 1, 13);
+    cmbProtocol.SetBounds(FieldLeft, top, ProtocolListWidth, 23);
+    const int tlsLeft = FieldLeft + ProtocolListWidth + 4;
+    cbTLS.SetBounds(tlsLeft, top + 3, ColumnLeft + ColumnWidth - tlsLeft, 17);
+    top += RowPitch + GroupGap;
 
     checkBox(cbOAuth);
     field(lblOAuthProvider, cmbOAuthProvider, oauth);
@@ -242,6 +260,9 @@ void TfrmMain::BindEvents() {
     btnSignOut.SetOnClick(MethodEvent(this, &TfrmMain::btnSignOutClick));
     TimerSignIn.SetOnTimer(MethodEvent(this, &TfrmMain::TimerSignInTimer));
     cbStartWithDesktop.SetOnClick(MethodEvent(this, &TfrmMain::cbStartWithDesktopClick));
+    cmbMailbox.SetOnChange(MethodEvent(this, &TfrmMain::cmbMailboxChange));
+    btnAddMailbox.SetOnClick(MethodEvent(this, &TfrmMain::btnAddMailboxClick));
+    btnRemoveMailbox.SetOnClick(MethodEvent(this, &TfrmMain::btnRemoveMailboxClick));
     // A click on the notice takes the user to the mail as a double click on the icon does.
     TrayIconMain.SetOnNoticeClick(MethodEvent(this, &TfrmMain::TrayIconMainDblClick));
 }

@@ -4,53 +4,9 @@
 #include "app/Main.h"
 #include "app/MainTexts.h"
 #include "base/Integers.h"
-#include "mail/BearerSasl.h"
 #include "shell/Launch.h"
 #include "toolz/INIToolz.h"
-#include "toolz/SettingsLocation.h"
 #include "toolz/Toolz.h"
-
-namespace {
-
-constexpr std::u16string_view SettingsSection = u"Main";
-constexpr std::u16string_view ProviderNames[] = {u"microsoft", u"google", u"custom"};
-
-// A client ID a packager built in for a provider, used when the box is empty.
-std::string BuiltInClientId(TOAuthProvider provider) {
-    switch (provider) {
-    case opMicrosoft:
-        return BG_MICROSOFT_CLIENT_ID;
-    case opGoogle:
-        return BG_GOOGLE_CLIENT_ID;
-    default:
-        return "";
-    }
-}
-
-// The folder of the settings file, where the token file goes when no secret store answers.
-std::u16string SettingsFolder() {
-    const std::u16string path = SettingsFilePath();
-    const size_t separator = path.find_last_of(PathSeparators());
-    return separator == std::u16string::npos ? u"." : path.substr(0, separator);
-}
-
-// The failure of a piece of token work, in the words the tip shows.
-std::u16string TokenFailureText(std::exception_ptr failure, const BackgroundTokens::Report& report,
-                                TUiLanguage language) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const ESecretStoreNoAnswer&) {
-        return KeyringNoAnswerText(language);
-    } catch (const Exception& error) {
-        // No refresh token, or the provider refused it: only the user can mend that.
-        return report.signInNeeded ? SignInAgainText(language, report.cause, report.refusal)
-                                   : error.Message();
-    } catch (...) {
-        return u"unexpected error";
-    }
-}
-
-} // namespace
 
 TOAuthProvider TfrmMain::OAuthProvider() const {
     const int index = cmbOAuthProvider.ItemIndex();
@@ -58,7 +14,7 @@ TOAuthProvider TfrmMain::OAuthProvider() const {
 }
 
 std::optional<OAuthProviderConfig> TfrmMain::ShownPreset() const {
-    return ProviderPreset(ProviderNames[OAuthProvider()],
+    return ProviderPreset(OAuthProviderName(OAuthProvider()),
                           Protocol() == mpIMAP ? MailboxProtocol::Imap : MailboxProtocol::Pop3);
 }
 
@@ -108,8 +64,7 @@ BackgroundTokens& TfrmMain::Tokens() {
         // what the old store still does reports nowhere.
         signIn_.reset();
         TimerSignIn.SetEnabled(false);
-        checkAwaitsToken_ = false;
-        tokens_ = std::make_unique<BackgroundTokens>(client, entry, SettingsFolder());
+        tokens_ = std::make_unique<BackgroundTokens>(client, entry, TokenFolder());
         tokensKey_ = key;
     }
     return *tokens_;
@@ -161,10 +116,12 @@ void TfrmMain::SignInEnded() {
     const OAuthSignIn::State state = signIn_->Current();
     signInError_ = state == OAuthSignIn::State::Failed ? signIn_->Reason() : std::u16string();
     ShowSignInState();
+    if (state == OAuthSignIn::State::SignedIn)
+        MailboxInChecks(ShownMailbox()).ForgetTokens(); // it reads the new token when it checks
     if (state == OAuthSignIn::State::SignedIn && !Visible())
         CheckMailbox();
     else
-        ShowTrayState(LastMessageCount);
+        ShowTrayState();
 }
 
 void TfrmMain::StartSignIn() {
@@ -183,7 +140,7 @@ void TfrmMain::StartSignIn() {
     }
     ShowSignInState();
     if (!signInError_.empty() && !Visible())
-        ShowTrayState(LastMessageCount);
+        ShowTrayState();
 }
 
 void TfrmMain::EraseStoredTokens() {
@@ -191,6 +148,7 @@ void TfrmMain::EraseStoredTokens() {
     TimerSignIn.SetEnabled(false);
     // The keyring and the file: the token may have been kept in the file while no keyring answered.
     Tokens().SignOut([this](std::exception_ptr) { ShowSignInState(); });
+    MailboxInChecks(ShownMailbox()).ForgetTokens();
 }
 
 void TfrmMain::SignInOrCheck() {
@@ -201,7 +159,7 @@ void TfrmMain::SignInOrCheck() {
             return;
         if (failure) {
             // The keyring did not answer: a new sign-in would keep a second token elsewhere.
-            ShowCheckOutcome({std::nullopt, TokenFailureText(failure, {}, CurrentUiLanguage()), {}});
+            MailboxInChecks(ShownMailbox()).ShowFailure(TokenFailureText(failure, {}, CurrentUiLanguage()));
             ShowSignInState();
         } else if (tokens_->Last().stored == false) {
             StartSignIn();
@@ -262,79 +220,25 @@ void TfrmMain::ShowSignInState() {
     lblTokenPlace.SetCaption(place);
 }
 
-void TfrmMain::LoadSignInSettings() {
-    auto loadText = [](TEdit& edit, std::u16string_view key) {
-        edit.SetText(ReadIniString(SettingsSection, key, edit.Text()));
-    };
-    const std::u16string provider = AsciiLowerCase(ReadIniString(SettingsSection, u"OAuthProvider", u""));
-    int providerIndex = opMicrosoft;
-    for (int i = 0; i < 3; ++i)
-        if (provider == ProviderNames[i])
-            providerIndex = i;
-    cmbOAuthProvider.SetItemIndex(providerIndex);
-    loadText(txtOAuthClientId, u"OAuthClientId");
-    loadText(txtOAuthClientSecret, u"OAuthClientSecret");
-    loadText(txtOAuthAuthorizeUrl, u"OAuthAuthorizeUrl");
-    loadText(txtOAuthTokenUrl, u"OAuthTokenUrl");
-    loadText(txtOAuthScope, u"OAuthScope");
+void TfrmMain::LoadSignInSettings(const MailboxSettings& mailbox) {
+    cmbOAuthProvider.SetItemIndex(mailbox.oauthProvider);
+    txtOAuthClientId.SetText(mailbox.oauthClientId);
+    txtOAuthClientSecret.SetText(mailbox.oauthClientSecret);
+    txtOAuthAuthorizeUrl.SetText(mailbox.oauthAuthorizeUrl);
+    txtOAuthTokenUrl.SetText(mailbox.oauthTokenUrl);
+    txtOAuthScope.SetText(mailbox.oauthScope);
     loadingSettings_ = true; // the file's server and port stay as they are
-    cbOAuth.SetChecked(IntegerFromText(ReadIniString(SettingsSection, u"SignIn", u""), siPassword) ==
-                       siOAuth);
+    cbOAuth.SetChecked(mailbox.signIn == siOAuth);
     loadingSettings_ = false;
     ApplySignInMode();
 }
 
-void TfrmMain::StoreSignInSettings() {
-    WriteIniOptional(SettingsSection, u"SignIn", IntToText(SignInKind()), IntToText(siPassword));
-    WriteIniOptional(SettingsSection, u"OAuthProvider", ProviderNames[OAuthProvider()],
-                     ProviderNames[opMicrosoft]);
-    WriteIniOptional(SettingsSection, u"OAuthClientId", txtOAuthClientId.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthClientSecret", txtOAuthClientSecret.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthAuthorizeUrl", txtOAuthAuthorizeUrl.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthTokenUrl", txtOAuthTokenUrl.Text(), u"");
-    WriteIniOptional(SettingsSection, u"OAuthScope", txtOAuthScope.Text(), u"");
-}
-
-void TfrmMain::CheckWithAccessToken(bool afterRejection) {
-    const TUiLanguage language = CurrentUiLanguage();
-    const TIdUseTLS useTLS = UseTLSSetting();
-    if (useTLS != utUseImplicitTLS && useTLS != utUseRequireTLS)
-        return ShowCheckOutcome({std::nullopt, SignInNeedsTlsText(language), {}});
-    if (checkAwaitsToken_)
-        return; // the check that waits for its token counts for this one too
-    checkAwaitsToken_ = true;
-    Tokens().AccessToken(
-        afterRejection, [this, afterRejection](std::string token, std::exception_ptr failure) {
-            checkAwaitsToken_ = false;
-            // The window was opened meanwhile: the check waits until it is hidden again.
-            if (Visible() || !SixFieldsFilled())
-                return;
-            if (failure)
-                return ShowCheckOutcome(
-                    {std::nullopt, TokenFailureText(failure, tokens_->Last(), CurrentUiLanguage()), {}});
-            checkToken_ = std::move(token);
-            tokenRejected_ = false;
-            const CheckOutcome outcome = Protocol() == mpIMAP ? CheckWithImap() : CheckWithPop3();
-            checkToken_.clear();
-            if (outcome.tooSoon && PutOffForLoginDelay())
-                return;
-            if (!tokenRejected_)
-                return ShowCheckOutcome(outcome);
-            if (!afterRejection)
-                return CheckWithAccessToken(true); // a fresh token, tried once
-            // A fresh token refused as well: nothing is asked of the provider until the user signs in.
-            tokens_->RejectedAgain([this](std::exception_ptr) { ShowSignInState(); });
-            ShowCheckOutcome({std::nullopt, SignInAgainText(CurrentUiLanguage(), SignInCause::Rejected), {}});
-        });
-}
-
-void TfrmMain::ConnectAndSignIn(const std::function<void(const std::string& token)>& connect) {
-    if (SignInKind() == siPassword)
-        return connect({});
-    try {
-        connect(checkToken_);
-    } catch (const EBearerTokenRejected&) {
-        tokenRejected_ = true;
-        throw;
-    }
+void TfrmMain::StoreSignInSettings(MailboxSettings& mailbox) const {
+    mailbox.signIn = SignInKind();
+    mailbox.oauthProvider = OAuthProvider();
+    mailbox.oauthClientId = txtOAuthClientId.Text();
+    mailbox.oauthClientSecret = txtOAuthClientSecret.Text();
+    mailbox.oauthAuthorizeUrl = txtOAuthAuthorizeUrl.Text();
+    mailbox.oauthTokenUrl = txtOAuthTokenUrl.Text();
+    mailbox.oauthScope = txtOAuthScope.Text();
 }

@@ -46,6 +46,9 @@ void TfrmMain::ApplyEnglishTexts() {
     cbTLS.SetCaption(u"Use TLS");
     lblProtocol.SetCaption(u"Protocol:");
     cbNotify.SetCaption(u"Show a notice of new mail");
+    btnAddMailbox.SetCaption(u"Add");
+    btnRemoveMailbox.SetCaption(u"Remove");
+    lblMailboxName.SetCaption(u"Name:");
 #ifdef _WIN32
     OpenDialogEXE.SetFilter(u"EXE Files (*.EXE)|*.EXE");
 #else

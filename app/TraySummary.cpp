@@ -44,8 +44,9 @@ std::u16string SeveralMailboxesTip(const std::vector<MailboxTrayState>& mailboxe
     std::u16string tip = totalLine;
     for (const MailboxTrayState& mailbox : mailboxes)
         tip += u"\n" + ShortName(mailbox.name, nameLength) + u": " +
-               (mailbox.failed ? PickLanguageText(language, u"kontrollen misslyckades", u"check failed")
-                               : FormatCount(mailbox.count));
+               (mailbox.failed    ? PickLanguageText(language, u"kontrollen misslyckades", u"check failed")
+                : mailbox.pending ? std::u16string(1, Ellipsis)
+                                  : FormatCount(mailbox.count));
     if (!signInLine.empty())
         tip += u"\n" + signInLine;
     return tip;
@@ -78,7 +79,7 @@ TraySummary SummarizeTray(const std::vector<MailboxTrayState>& mailboxes, const 
     bool allFailed = !mailboxes.empty();
     size_t nameLength = 0;
     for (const MailboxTrayState& mailbox : mailboxes) {
-        if (!mailbox.failed)
+        if (!mailbox.failed && !mailbox.pending)
             total += mailbox.count;
         allFailed = allFailed && mailbox.failed;
         nameLength = std::max(nameLength, mailbox.name.size());

@@ -20,6 +20,7 @@ struct MailboxTrayState {
     int32_t count = 0;      // the count its last successful check got
     bool failed = false;    // its last check failed before the count arrived
     std::u16string failure; // why, on one line (shown with one mailbox)
+    bool pending = false;   // no check has ended yet: there is no count to show
 };
 
 struct TraySummary {
@@ -32,7 +33,8 @@ std::u16string MessageCountTip(int64_t count, TUiLanguage language);
 
 // One mailbox: its count tip, or "The mailbox could not be checked." with the failure on the
 // next line and the failure image. Several: the total of those whose last check succeeded, then
-// "<name>: <count>" or "<name>: check failed" a line each; the failure image only when every
+// "<name>: <count>", "<name>: check failed" or, before its first check has ended, "<name>: …" a
+// line each; the failure image only when every
 // check failed. signInLine (when not empty) ends the tip. With several mailboxes, a tip longer
 // than tipLimit has its names shortened with "…" first (the total line stays whole), then is cut
 // at tipLimit.

@@ -23,7 +23,7 @@ protected:
             CheckFinding(count);
             EXPECT_EQ(ImageIndex(), count == 0 ? 0 : 1) << count;
             EXPECT_EQ(Hint(), tip) << count;
-            EXPECT_EQ(LastMessageCount, count);
+            EXPECT_EQ(LastCount(), count);
         }
     }
 };
@@ -151,7 +151,6 @@ TEST_F(CheckMailboxTest, NoticeNamesOnlyMailNoEarlierRunAnnounced) {
         SCOPED_TRACE(run.what);
         window.reset();
         std::filesystem::remove(std::filesystem::u8path(TextToUtf8(SettingsFilePath())));
-        LastMessageCount = 0;
         CreateResidentWindow();
         window->txtUserName.SetText(run.user);
         pop3->newHeaders = run.headers;
@@ -210,7 +209,7 @@ TEST_F(CheckMailboxTest, FailureShowsTheTroubleImageAndNoCount) {
         CheckFinding(check.count);
         EXPECT_EQ(ImageIndex(), check.image);
         EXPECT_EQ(Hint(), check.tip);
-        EXPECT_EQ(LastMessageCount, check.last);
+        EXPECT_EQ(LastCount(), check.last);
         EXPECT_EQ(sounds.size(), check.sounds);
     }
     EXPECT_TRUE(errors.empty()); // no message box
@@ -250,7 +249,7 @@ TEST_F(CheckMailboxTest, FailureWhileClosingStillShowsTheNewCount) {
     pop3->closeFails = true;
     CheckFinding(2);
     EXPECT_EQ(Hint(), u"You have 2 new e-mail messages.");
-    EXPECT_EQ(LastMessageCount, 2);
+    EXPECT_EQ(LastCount(), 2);
     EXPECT_EQ(sounds.size(), 1u);
     EXPECT_EQ(pop3->closes, 2); // the session close, then the retry on the error path
 }
@@ -273,7 +272,7 @@ TEST_F(CheckMailboxTest, ErrorOfTheOpenConnectionQueryReachesTheErrorReportAndCh
     EXPECT_EQ(errors[0], u"Socket Error # 10038\r\nSocket operation on non-socket.");
     EXPECT_EQ(window->TrayIconMain.UpdateCount(), updates);
     EXPECT_EQ(Hint(), u"You have 4 new e-mail messages.");
-    EXPECT_EQ(LastMessageCount, 4);
+    EXPECT_EQ(LastCount(), 4);
 }
 
 TEST_F(CheckMailboxTest, UnchangedStateIsNotSentToTheTrayAgain) {
@@ -341,13 +340,13 @@ TEST_F(CheckMailboxTest, ChecksSoonerThanTheServersLoginDelayWaitForIt) {
     refused.push_back(ServerSays("-ERR [LOGIN-DELAY] wait a while"));
     ScriptedServer server(std::vector<Script>{refused, counting("3"), counting("4")});
     CreateResidentWindow();
-    window->ReplacePOP3ClientForTesting(std::make_unique<TIdPOP3>());
+    ReplacePop3Client(std::make_unique<TIdPOP3>());
     window->txtPort.SetText(IntToText(server.Port()));
     window->cbNotify.SetChecked(false);
     TTimer& wait = window->TimerLoginDelay;
     const auto runTimersUntilConnections = [&](size_t connections) {
         for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-             wait.Enabled() && std::chrono::steady_clock::now() < until;) {
+             (wait.Enabled() || window->ChecksRunning()) && std::chrono::steady_clock::now() < until;) {
             Application->ProcessMessages();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -355,7 +354,7 @@ TEST_F(CheckMailboxTest, ChecksSoonerThanTheServersLoginDelayWaitForIt) {
     };
 
     const std::u16string before = Hint();
-    window->TimerMain.Tick();
+    StoreAndTick();
     EXPECT_EQ(Hint(), before);
     EXPECT_TRUE(wait.Enabled());
     EXPECT_GT(wait.Interval(), 1000u);

@@ -175,13 +175,3 @@ TEST_F(MailboxSettingsFile, OddFilesReadWhatTheyCanAndWritingKeepsWhatIsNotAMail
     Write(ThreeMailboxes());
     EXPECT_EQ(Bytes(), damaged);
 }
-
-TEST(MailboxDisplayName, NameThenUserThenNumber) {
-    MailboxSettings mailbox;
-    EXPECT_EQ(MailboxDisplayName(mailbox, 1, ulSwedish), u"Brevl\u00E5da 2");
-    EXPECT_EQ(MailboxDisplayName(mailbox, 0, ulEnglish), u"Mailbox 1");
-    mailbox.userName = u"asa";
-    EXPECT_EQ(MailboxDisplayName(mailbox, 0, ulEnglish), u"asa");
-    mailbox.name = u"Hemma";
-    EXPECT_EQ(MailboxDisplayName(mailbox, 0, ulEnglish), u"Hemma");
-}

@@ -70,8 +70,9 @@ protected:
         window->cbNotify.SetChecked(false);
         window->cmbProtocol.SetItemIndex(mpIMAP);
         window->txtPort.SetText(IntToText(port));
+        window->StoreSettings();
     }
-    MailboxWatch& Watch() { return *window->WatchMain; }
+    MailboxWatch& Watch() { return window->Mailboxes().front()->Watch(); }
     // Runs the event loop until the condition holds, for up to `limit`; the longest time one
     // turn of the loop took, which is how long the tray could not answer.
     template <class Condition> Clock::duration RunEventsUntil(Condition done, Clock::duration limit = 5s) {
@@ -109,7 +110,7 @@ TEST_F(MailboxWatchTest, PushIsCountedOnTheWatchedConnectionWhichTheTimerRenewal
               Goodbye(9)});
     ScriptedServer server(script);
     CreateImapWindow(server.Port());
-    window->TimerMain.Tick();
+    StoreAndTick();
     EXPECT_EQ(Hint(), u"You have 2 new e-mail messages.");
     EXPECT_EQ(Watch().State(), MailboxWatch::wsIdling);
     RunEventsUntilTheTipChanges();
@@ -134,7 +135,7 @@ TEST_F(MailboxWatchTest, DropReconnectsAfterDoublingPausesAndOnlyAFailedReconnec
                                          Join({CheckThenIdle(5), Goodbye(4)})};
     ScriptedServer server(scripts);
     CreateImapWindow(server.Port());
-    window->TimerMain.Tick();
+    StoreAndTick();
     RunEventsUntil([&] { return Watch().State() != MailboxWatch::wsIdling; });
     ASSERT_EQ(Watch().State(), MailboxWatch::wsReconnecting);
     EXPECT_EQ(Watch().ReconnectTimer.Interval(), 1000u);
@@ -142,16 +143,21 @@ TEST_F(MailboxWatchTest, DropReconnectsAfterDoublingPausesAndOnlyAFailedReconnec
     window->TimerMain.Tick();
     EXPECT_EQ(server.AcceptedConnections(), 1u) << "the timer leaves the reconnecting to the watch";
 
+    // Saved with a port where nothing listens: the reconnecting goes on with it.
     window->txtPort.SetText(IntToText(FreeLoopbackPort()));
+    window->btnSave.Click();
     for (uint32_t pause : {2000u, 4000u, 8000u, 16000u, 32000u, 60000u, 60000u}) {
         Watch().ReconnectTimer.Tick();
         EXPECT_EQ(Watch().ReconnectTimer.Interval(), pause);
         EXPECT_TRUE(Watch().ReconnectTimer.Enabled());
     }
+    WaitForChecks();
     EXPECT_EQ(Hint(),
               u"The mailbox could not be checked.\nCheck failed: Socket Error # 10061 Connection refused.");
 
     window->txtPort.SetText(IntToText(server.Port()));
+    window->btnSave.Click();
+    WaitForChecks();
     Watch().ReconnectTimer.Tick();
     EXPECT_EQ(Watch().State(), MailboxWatch::wsIdling);
     EXPECT_FALSE(Watch().ReconnectTimer.Enabled());
@@ -165,7 +171,7 @@ TEST_F(MailboxWatchTest, QuitDoesNotWaitLongForAServerThatNeverAnswersDone) {
     const Script script = Join({CheckThenIdle(0), {ClientSends("DONE"), ServerStaysSilent(5s)}});
     ScriptedServer server(script);
     CreateImapWindow(server.Port());
-    window->TimerMain.Tick();
+    StoreAndTick();
     ASSERT_EQ(Watch().State(), MailboxWatch::wsIdling);
     EXPECT_LT(Quit(), 2s);
 }
@@ -183,8 +189,8 @@ TEST_F(MailboxWatchTest, ServerWithoutIdleIsLoggedOutAfterEachCheck) {
                            CloseConnection()};
     ScriptedServer server(script);
     CreateImapWindow(server.Port());
-    window->TimerMain.Tick();
-    window->TimerMain.Tick();
+    StoreAndTick();
+    StoreAndTick();
     EXPECT_EQ(Watch().State(), MailboxWatch::wsOff);
     EXPECT_EQ(Hint(), u"You have 4 new e-mail messages.");
     EXPECT_TRUE(server.WaitUntilDone());
@@ -216,8 +222,8 @@ TEST_F(MailboxWatchTest, TrayAnswersWhileTheServerDripsAndTheLimitEndsTheConnect
         ScriptedServer server(std::vector<Script>{Join({CheckThenIdle(0), c.afterIdle})});
         CreateImapWindow(server.Port());
         window->cbNotify.SetChecked(true);
-        window->IMAPMain->SetSessionTimeLimit(limit);
-        window->TimerMain.Tick();
+        window->Mailboxes().front()->Imap().SetSessionTimeLimit(limit);
+        StoreAndTick();
         ASSERT_EQ(Watch().State(), MailboxWatch::wsIdling);
         const auto start = Clock::now();
         const Clock::duration longestTurn =
@@ -238,7 +244,7 @@ TEST_F(MailboxWatchTest, ReconnectPausesGrowWhenEveryWatchDropsSoonAfterTheLogin
     ScriptedServer server(Join({CheckThenIdle(1), {CloseConnection()}}));
     CreateImapWindow(server.Port());
     Watch().SetTimeDivisorForTesting(divisor);
-    window->TimerMain.Tick();
+    StoreAndTick();
     RunEventsUntil([] { return false; }, std::chrono::milliseconds(2min) / divisor);
     // Logins at 0, 1, 3, 7, 15, 31 and 63 s; resetting the pause after each login gave dozens.
     EXPECT_GE(server.AcceptedConnections(), 6u);

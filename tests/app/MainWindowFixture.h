@@ -3,6 +3,7 @@
 // and no settings file left over from another test.
 
 #include <QCoreApplication>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Main.h"
@@ -81,7 +83,6 @@ class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override {
         RemoveSettingsFile();
-        LastMessageCount = 0;
         // As the program entry sets it; an English window creation changes it.
         Application->SetTitle(u"Brevgluggen 1.10");
         SetCommandLineArguments({u"/ENGLISH"});
@@ -126,7 +127,10 @@ protected:
         window = std::make_unique<TfrmMain>();
         auto client = std::make_unique<ScriptedPOP3>();
         pop3 = client.get();
-        window->ReplacePOP3ClientForTesting(std::move(client));
+        ReplacePop3Client(std::move(client));
+    }
+    void ReplacePop3Client(std::unique_ptr<TIdPOP3> client) {
+        window->Mailboxes().front()->ReplacePop3ClientForTesting(std::move(client));
     }
 
     // Fills the six fields and hides the window, so that checks go ahead.
@@ -138,13 +142,28 @@ protected:
         window->txtPathToClient.SetText(u"/usr/bin/true");
         window->txtPathToSound.SetText(SoundPath());
         window->Hide();
+        window->StoreSettings();
     }
 
     // A check with the given outcome, started by a timer tick.
     void CheckFinding(std::optional<int32_t> count) {
         pop3->count = count;
-        window->TimerMain.Tick();
+        StoreAndTick();
     }
+    // A timer tick with the settings as the boxes hold them, once the checks it starts have ended.
+    void StoreAndTick() {
+        window->StoreSettings();
+        window->TimerMain.Tick();
+        WaitForChecks();
+    }
+    // Handles events until every check (and the work on its token) has reported.
+    void WaitForChecks() {
+        for (int i = 0; i < 2000 && window->ChecksRunning(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            Application->ProcessMessages();
+        }
+    }
+    int32_t LastCount() const { return window->Mailboxes().front()->LastCount(); }
 
     std::u16string SoundPath() const { return Utf8ToText(soundFile_.string()); }
     std::u16string Hint() const { return window->TrayIconMain.Hint(); }

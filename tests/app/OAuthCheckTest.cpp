@@ -56,7 +56,7 @@ protected:
     // A resident window that signs in with OAuth at the test server, for a mailbox on port.
     void CreateOAuthWindow(uint16_t port) {
         CreateWindow();
-        window->ReplacePOP3ClientForTesting(std::make_unique<TIdPOP3>());
+        ReplacePop3Client(std::make_unique<TIdPOP3>());
         window->txtPOP3Server.SetText(u"127.0.0.1");
         window->txtPort.SetText(IntToText(port));
         window->txtUserName.SetText(u"u");
@@ -80,8 +80,9 @@ protected:
             Application->ProcessMessages();
         }
     }
-    // A timer check, with the token work it starts.
+    // A timer check with the settings as the boxes hold them, with the token work it starts.
     void CheckNow() {
+        window->StoreSettings();
         window->TimerMain.Tick();
         Settle();
     }
@@ -134,7 +135,7 @@ TEST_F(OAuthCheckTest, TlsIsRequiredAndARejectedTokenIsRetriedOnceThenSignInAgai
     SaveAndSignIn();
     auto client = std::make_unique<RejectingPOP3>();
     RejectingPOP3* rejecting = client.get();
-    window->ReplacePOP3ClientForTesting(std::move(client));
+    ReplacePop3Client(std::move(client));
 
     window->cbTLS.SetChecked(false);
     CheckNow();

@@ -277,6 +277,7 @@ TEST_F(SettingsWindowTest, EnterPressesSaveFromEveryControlButAFocusedBrowseButt
         ASSERT_NE(widget, nullptr);
         PressEnterIn(widget);
         EXPECT_FALSE(window->Visible()) << control->Left() << "," << control->Top();
+        WaitForChecks();
     }
     EXPECT_EQ(pop3->connects, 7);
     EXPECT_FALSE(window->cbWWW.Checked()) << "Enter does not tick the box";
@@ -310,6 +311,64 @@ TEST_F(SettingsWindowTest, SaveWithAnEmptySoundPathStoresAllSevenAndStaysOpen) {
     EXPECT_EQ(ReadIniString(u"Main", u"PathToClient", u"-"), u"https://mail.example.org");
     EXPECT_EQ(ReadIniString(u"Main", u"PathToSound", u"-"), u"");
     EXPECT_TRUE(ReadIniBool(u"Main", u"WWW", false));
+}
+
+// The chooser: Add, a pick as the user makes it, Save with a mailbox or the shared boxes
+// incomplete (the window stays, showing what is missing), Remove.
+TEST_F(SettingsWindowTest, ChooserEditsEachMailboxAndSaveWritesAllAndShowsTheIncompleteOne) {
+    ASSERT_TRUE(SettingsFileWorks());
+    CreateResidentWindow();
+    TfrmMain& w = *window;
+    w.Show();
+    auto pick = [&](int index) { ShownWidgetOf<QComboBox>(w.cmbMailbox)->setCurrentIndex(index); };
+    auto names = [&] { return w.cmbMailbox.Items(); };
+    auto type = [](TEdit& edit, std::u16string_view text) {
+        ShownWidgetOf<QLineEdit>(edit)->setText(QString::fromStdU16String(std::u16string(text)));
+    };
+    using Names = std::vector<std::u16string>;
+    EXPECT_EQ(names(), Names{u"Mailbox 1"}) << "no name, no user name";
+    type(w.txtUserName, u"asa");
+    EXPECT_EQ(names(), Names{u"asa"});
+    EXPECT_FALSE(w.btnRemoveMailbox.Enabled());
+
+    w.btnAddMailbox.Click();
+    EXPECT_EQ(w.ShownMailbox(), 1u);
+    EXPECT_EQ(names(), (Names{u"asa", u"Mailbox 2"}));
+    EXPECT_TRUE(w.btnRemoveMailbox.Enabled());
+    EXPECT_EQ(w.txtPOP3Server.Text(), u"");
+    EXPECT_EQ(w.txtPort.Text(), u"110");
+    type(w.txtMailboxName, u"Arbete \u00C5");
+    w.txtPOP3Server.SetText(u"imap.example.org");
+    w.txtUserName.SetText(u"bo");
+    w.cmbProtocol.SetItemIndex(mpIMAP);
+    w.btnSave.Click(); // no password in mailbox 2
+    EXPECT_TRUE(w.Visible());
+    EXPECT_EQ(w.ShownMailbox(), 1u);
+    EXPECT_EQ(ReadSettingsFile().mailboxes.size(), 2u);
+
+    pick(0);
+    EXPECT_EQ(w.txtUserName.Text(), u"asa");
+    EXPECT_EQ(w.Protocol(), mpPOP3);
+    w.txtPathToSound.SetText(u""); // shared: missing for every mailbox
+    pick(1);
+    EXPECT_EQ(w.txtUserName.Text(), u"bo");
+    EXPECT_EQ(w.Protocol(), mpIMAP);
+    EXPECT_EQ(names(), (Names{u"asa", u"Arbete \u00C5"}));
+    w.txtPassword.SetText(u"hemligt");
+    w.btnSave.Click();
+    EXPECT_TRUE(w.Visible());
+    EXPECT_EQ(w.ShownMailbox(), 0u) << "the first mailbox the shared boxes leave incomplete";
+    EXPECT_EQ(w.savedSettings_, ReadSettingsFile());
+    EXPECT_EQ(w.savedSettings_.mailboxes[1].password, u"hemligt");
+    EXPECT_EQ(w.savedSettings_.mailboxes[1].protocol, mpIMAP);
+
+    pick(1);
+    w.btnRemoveMailbox.Click();
+    EXPECT_EQ(names(), Names{u"asa"});
+    EXPECT_FALSE(w.btnRemoveMailbox.Enabled());
+    w.btnSave.Click();
+    EXPECT_EQ(ReadSettingsFile().mailboxes.size(), 1u);
+    EXPECT_EQ(pop3->connects, 0);
 }
 
 // ---- TLS box --------------------------------------------------------------------------------
@@ -566,7 +625,9 @@ std::vector<const TControl*> ShownInReadingOrder(const std::vector<const TContro
 TEST_F(SettingsWindowTest, ColumnShowsTheRowsOfTheChoicesInReadingOrderWithinTheWindow) {
     CreateWindow();
     TfrmMain& w = *window;
-    const std::vector<const TControl*> connect = {&w.lblProtocol, &w.cmbProtocol, &w.cbTLS, &w.cbOAuth};
+    const std::vector<const TControl*> connect = {&w.cmbMailbox,     &w.btnAddMailbox,  &w.btnRemoveMailbox,
+                                                  &w.lblMailboxName, &w.txtMailboxName, &w.lblProtocol,
+                                                  &w.cmbProtocol,    &w.cbTLS,          &w.cbOAuth};
     const std::vector<const TControl*> client = {&w.lblOAuthProvider,     &w.cmbOAuthProvider,
                                                  &w.lblOAuthClientId,     &w.txtOAuthClientId,
                                                  &w.lblOAuthClientSecret, &w.txtOAuthClientSecret};

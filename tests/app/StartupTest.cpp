@@ -53,6 +53,7 @@ TEST_F(StartupTest, HotKeyChecksOnlyForItsOwnIdentifier) {
     window->DispatchHotKey(window->HotKeyId() + 1);
     EXPECT_EQ(pop3->connects, 0);
     window->DispatchHotKey(window->HotKeyId());
+    WaitForChecks();
     EXPECT_EQ(pop3->connects, 1);
     EXPECT_EQ(Hint(), u"You have 1 new e-mail message.");
 }
@@ -63,6 +64,7 @@ TEST_F(StartupTest, SaveWithAllSixFieldsHidesTheWindowAndChecksAtOnce) {
     pop3->count = 3;
     window->btnSave.Click();
     EXPECT_FALSE(window->Visible());
+    WaitForChecks();
     EXPECT_EQ(Hint(), u"You have 3 new e-mail messages.");
 }
 
@@ -82,6 +84,7 @@ TEST_F(StartupTest, EnterInAnEditBoxPressesSave) {
     pop3->count = 0;
     window->PressDefaultButton();
     EXPECT_FALSE(window->Visible());
+    WaitForChecks();
     EXPECT_EQ(pop3->connects, 1);
 }
 
@@ -140,6 +143,7 @@ TEST_F(StartupTest, CompleteSettingsStartInTheTrayWithAFirstCheck) {
     WriteIniString(u"Main", u"PathToSound", SoundPath());
     window = std::make_unique<TfrmMain>();
     EXPECT_FALSE(window->Visible());
+    WaitForChecks(); // the first check reports once events are handled
     const std::u16string checked = u"The mailbox could not be checked.\nCheck failed: ";
     EXPECT_EQ(Hint().substr(0, checked.size()), checked);
 }

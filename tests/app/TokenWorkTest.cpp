@@ -141,6 +141,7 @@ TEST_F(TokenWorkTest, AStalledTokenEndpointLeavesTheTrayAnsweringThenTheCheckSho
                 StoredTokenRecord(window->CurrentOAuthClient(), "refresh-token"));
     pop3->count = 4;
 
+    window->StoreSettings();
     ResponsivenessProbe probe;
     window->TimerMain.Tick(); // the refresh before the check
     const int answeredBefore = probe.Answered();

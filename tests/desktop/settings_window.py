@@ -26,20 +26,23 @@ BUTTONS = {
 WWW_BOX = (24, 240, 113, 17)
 SERVER_LABEL = (24, 24, 77, 13)
 
-# The column right of them holds the rows the choices use, top to bottom: with password sign-in,
-# and with OAuth 2.0 through a provider of the list (client ID and secret, no addresses).
+# The column right of them holds the rows the choices use, top to bottom: the mailbox chooser and
+# the shown mailbox's name, then with password sign-in, or with OAuth 2.0 through a provider of the
+# list (client ID and secret, no addresses).
 COLUMN_LEFT = 264
+CHOOSER = {"cmbMailbox": (264, 24, 131, 23), "btnAddMailbox": (400, 24, 64, 23),
+           "btnRemoveMailbox": (469, 24, 64, 23), "txtMailboxName": (380, 50, 153, 23)}
 PASSWORD_COLUMN = {
-    "boxes": {"cmbProtocol": (380, 24, 153, 23)},
-    "check boxes": {"cbTLS": (264, 52, 269, 17), "cbOAuth": (264, 88, 269, 17),
-                    "cbNotify": (264, 124, 269, 17), "cbStartWithDesktop": (264, 148, 269, 17)},
+    "boxes": {**CHOOSER, "cmbProtocol": (380, 84, 58, 23)},
+    "check boxes": {"cbTLS": (442, 87, 91, 17), "cbOAuth": (264, 118, 269, 17),
+                    "cbNotify": (264, 148, 269, 17), "cbStartWithDesktop": (264, 170, 269, 17)},
 }
 OAUTH_COLUMN = {
-    "boxes": {"cmbProtocol": (380, 24, 153, 23), "cmbOAuthProvider": (380, 112, 153, 23),
-              "txtOAuthClientId": (380, 140, 153, 23), "txtOAuthClientSecret": (380, 168, 153, 23),
-              "btnSignIn": (264, 198, 131, 27), "btnSignOut": (402, 198, 131, 27)},
-    "check boxes": {"cbTLS": (264, 52, 269, 17), "cbOAuth": (264, 88, 269, 17),
-                    "cbNotify": (264, 279, 269, 17), "cbStartWithDesktop": (264, 303, 269, 17)},
+    "boxes": {**CHOOSER, "cmbProtocol": (380, 84, 58, 23), "cmbOAuthProvider": (380, 140, 153, 23),
+              "txtOAuthClientId": (380, 166, 153, 23), "txtOAuthClientSecret": (380, 192, 153, 23),
+              "btnSignIn": (264, 220, 131, 27), "btnSignOut": (402, 220, 131, 27)},
+    "check boxes": {"cbTLS": (442, 87, 91, 17), "cbOAuth": (264, 118, 269, 17),
+                    "cbNotify": (264, 297, 269, 17), "cbStartWithDesktop": (264, 319, 269, 17)},
 }
 TLS_BOX = PASSWORD_COLUMN["check boxes"]["cbTLS"]
 

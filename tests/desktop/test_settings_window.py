@@ -10,8 +10,9 @@ from desktop_rig import scramble_credential, wait_for
 from desktop_test import DesktopTestCase, main, program_path
 from pop3_stub import Pop3Stub, closed_loopback_port
 from program_steps import ENGLISH_TITLE, TITLE, complete_settings, wait_started
-from settings_window import (CLIENT_HEIGHT, CLIENT_WIDTH, OAUTH_COLUMN, PASSWORD_COLUMN, SERVER_LABEL, ClientPixels,
-                             fill_in)
+from settings_window import (BUTTONS, CHOOSER, CLIENT_HEIGHT, CLIENT_WIDTH, OAUTH_COLUMN, PASSWORD_COLUMN,
+                             SERVER_LABEL, ClientPixels, click_into, fill_in)
+from several_mailboxes import mailboxes_file_text
 
 CAPTION = {"/SWEDISH": TITLE, "/ENGLISH": ENGLISH_TITLE}
 ABOUT_CAPTION = {"/SWEDISH": "Om Brevgluggen 1.10", "/ENGLISH": "About Mailhatch 1.10"}
@@ -38,6 +39,10 @@ SHOWN_SETTINGS = {
     "imap-oauth": ({"POP3Server": "outlook.office365.com", "Port": 993, "UserName": "anna@example.org",
                     "UseTLS": 1, "Protocol": 1, "SignIn": 1, "OAuthProvider": "microsoft",
                     "OAuthClientId": "0b7e2c1d-5a3f-4e8b-9c6d-2f1a0e9b8c7d"}, OAUTH_COLUMN),
+    "two-mailboxes": (mailboxes_file_text({"PathToClient": "/usr/bin/thunderbird"}, [
+        {"Name": "Arbete", "POP3Server": "mail.example.org", "Port": 995, "UserName": "anna", "Password": "hemligt"},
+        {"Name": "Hemma", "POP3Server": "imap.example.net", "Port": 993, "UserName": "anna.h", "Password": "x",
+         "Protocol": 1}]), PASSWORD_COLUMN),
 }
 
 
@@ -68,6 +73,38 @@ class LayoutTest(DesktopTestCase):
                     run.stop()
             self.assertNotEqual(server_labels["pop3-password"], server_labels["imap-oauth"],
                                 f"{language}: the server label does not name the protocol")
+
+
+class MailboxChooserTest(DesktopTestCase):
+    def test_added_mailbox_is_saved_as_its_own_section_and_removing_it_gives_back_the_one_mailbox_file(self):
+        desktop = self.desktop(tray="sni")
+        settings = complete_settings(closed_loopback_port())
+        settings["PathToSound"] = ""  # Save then stores and keeps the window open: no check runs
+        run = desktop.start_program(program_path(), ["/ENGLISH"], settings=settings)
+        window = run.wait_window()
+        one_mailbox = read_text(run.settings_path)
+
+        click_into(desktop, window, CHOOSER["btnAddMailbox"])
+        fill_in(desktop, window, "txtPOP3Server", "pop.example.net")
+        fill_in(desktop, window, "txtUserName", "bertil")
+        fill_in(desktop, window, "txtPassword", "l\u00f6sen")
+        click_into(desktop, window, CHOOSER["txtMailboxName"])
+        desktop.type_text("Hemma")
+        click_into(desktop, window, BUTTONS["btnSave"])
+        wait_for(lambda: "[Mailbox2]" in read_text(run.settings_path), 10, "Save to store the second mailbox")
+        stored = read_text(run.settings_path)
+        self.assertTrue(stored.startswith(one_mailbox), stored)
+        self.assertIn(f"[Mailbox2]\nName=Hemma\nPOP3Server=pop.example.net\nPort=110\n"
+                      f"UserName={scramble_credential('bertil')}\n", stored)
+
+        # Save showed the first mailbox (the sound is missing for all): pick the second, as the
+        # keyboard does, and remove it.
+        click_into(desktop, window, CHOOSER["txtMailboxName"])
+        desktop.press_keys("shift+Tab", "shift+Tab", "shift+Tab", "Down")
+        click_into(desktop, window, CHOOSER["btnRemoveMailbox"])
+        click_into(desktop, window, BUTTONS["btnSave"])
+        wait_for(lambda: read_text(run.settings_path) == one_mailbox, 10, "the file of one mailbox again")
+        self.assertEqual([w.id for w in run.windows()], [window.id])
 
 
 class KeysTest(DesktopTestCase):

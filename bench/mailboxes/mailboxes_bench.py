@@ -132,7 +132,7 @@ def side_by_side(desktop, options):
 
 
 def watching_memory(desktop, program):
-    """(RSS KiB, PSS KiB, threads, connections) of the program watching one mailbox, and five."""
+    """(RSS KiB, threads, connections) of the program watching one mailbox, and five."""
     figures = []
     with DovecotServer(message_count=2, protocol="imap", tls=True) as server:
         no_more_authorities = os.path.join(desktop.folder, "no-more-authorities")
@@ -143,7 +143,7 @@ def watching_memory(desktop, program):
             mailboxes = [mailbox_keys(server.port, server, name, Protocol=1, UseTLS=2) for name in names]
             run, _, _ = start_watching(desktop, program, mailboxes, names, 2, env)
             time.sleep(SETTLE_SECONDS)
-            figures.append((*memory_kib(run.pid), thread_count(run.pid), connections_to(run.pid, server.port)))
+            figures.append((memory_kib(run.pid)[0], thread_count(run.pid), connections_to(run.pid, server.port)))
             run.stop()
     return figures
 
@@ -177,11 +177,10 @@ def report(options, alone, together, memory):
     five = statistics.median(together[1])
     print(f"five at once / slowest alone: {five / slowest_check:.2f}x (side by side: about 1; aim at most 1.2)")
     print(f"five at once / sum of the five alone: {five / sum_of_checks:.2f}x (one after the other: 1)")
-    (one_rss, one_pss, one_threads, one_open), (five_rss, five_pss, five_threads, five_open) = memory
+    (one_rss, one_threads, one_open), (five_rss, five_threads, five_open) = memory
     print(f"memory watching IMAP mailboxes in IDLE over STARTTLS, {SETTLE_SECONDS} s after every count showed:")
     print(f"{'':<34}{'one':>10}{'five':>10}{'ratio':>8}")
     for label, first, fifth in (("resident memory (KiB)", one_rss, five_rss),
-                                ("proportional memory (PSS, KiB)", one_pss, five_pss),
                                 ("threads", one_threads, five_threads),
                                 ("connections open to the server", one_open, five_open)):
         print(f"{label:<34}{first:>10}{fifth:>10}{fifth / first:>8.2f}")

@@ -8,7 +8,7 @@
 
 #include <wincrypt.h>
 
-#include <chrono>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -20,9 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Certificates are made again once they are older than this (they are valid for 30 days).
-constexpr auto RenewAfter = std::chrono::hours(24 * 7);
 
 // The build folder (a Linux path) on Wine's drive for the root folder.
 fs::path SharedFolder() {
@@ -56,31 +53,33 @@ HCERTSTORE OpenRootStore() {
     return roots;
 }
 
-// Trusts the authority; `replacing` drops the test authorities of earlier runs first.
-void TrustAuthority(const fs::path& pem, bool replacing) {
+// Trusts the authority, once: the test authorities of earlier runs (the prefix outlives the
+// certificates, which scripts/test-windows makes anew for every run) are dropped, and the store
+// is written only when it lacks this one, so the processes of a run never rewrite what the
+// others read.
+void TrustAuthority(const fs::path& pem) {
     const std::vector<BYTE> der = DerOfPem(pem);
     const HCERTSTORE roots = OpenRootStore();
-    if (replacing) {
-        std::vector<PCCERT_CONTEXT> earlier;
-        for (PCCERT_CONTEXT found = nullptr;
-             (found = CertFindCertificateInStore(roots, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
-                                                 L"test CA", found));)
+    bool trusted = false;
+    std::vector<PCCERT_CONTEXT> earlier;
+    for (PCCERT_CONTEXT found = nullptr;
+         (found = CertFindCertificateInStore(roots, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W, L"test CA",
+                                             found));) {
+        const bool same =
+            found->cbCertEncoded == der.size() && std::equal(der.begin(), der.end(), found->pbCertEncoded);
+        if (same)
+            trusted = true;
+        else
             earlier.push_back(CertDuplicateCertificateContext(found));
-        for (PCCERT_CONTEXT certificate : earlier)
-            CertDeleteCertificateFromStore(certificate);
     }
-    const BOOL added =
-        CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
-                                         CERT_STORE_ADD_USE_EXISTING, nullptr);
+    for (PCCERT_CONTEXT certificate : earlier)
+        CertDeleteCertificateFromStore(certificate);
+    const BOOL added = trusted || CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(),
+                                                                   static_cast<DWORD>(der.size()),
+                                                                   CERT_STORE_ADD_USE_EXISTING, nullptr);
     CertCloseStore(roots, 0);
     if (!added)
         throw std::runtime_error("cannot trust the test authority");
-}
-
-bool Fresh(const fs::path& file) {
-    std::error_code error;
-    const auto written = fs::last_write_time(file, error);
-    return !error && fs::file_time_type::clock::now() - written < RenewAfter;
 }
 
 // Test processes run side by side: one makes the certificates, the others wait and take them.
@@ -114,13 +113,13 @@ TestCertificates::TestCertificates() {
     expired = {folder / "expired-chain.pem", folder / "expired.key"};
     unknownAuthority = {folder / "untrusted-chain.pem", folder / "untrusted.key"};
     const TCertificatesLock lock;
-    const bool making = !Fresh(good.chain);
-    if (making) {
-        fs::remove_all(folder);
+    // Made here only when a suite runs without scripts/test-windows, which makes them first; a
+    // set in place is never made again during a run.
+    if (!fs::exists(folder / "made")) {
         fs::create_directories(folder);
         if (RunRealPop3ServerHelper({"certificates", "certificates=" + LinuxPathOfWindowsPath(folder)},
                                     folder / "made") != "made")
             throw std::runtime_error("the real-server helper made no certificates");
     }
-    TrustAuthority(authority, making);
+    TrustAuthority(authority);
 }

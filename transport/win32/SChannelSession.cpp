@@ -32,6 +32,7 @@ constexpr size_t TlsRecordHeader = 5;
 constexpr ULONG RequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
 
+// The system's text for a status, else its number: a reason is never empty.
 std::u16string StatusText(SECURITY_STATUS status) {
     const std::u16string text = SystemErrorText(static_cast<uint32_t>(status));
     if (!text.empty())
@@ -151,8 +152,8 @@ public:
         // The intermediates the server sent are in the certificate's own store.
         if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &parameters, 0,
                                      nullptr, &chain_))
-            throw EIdTLSCertificateRejected(
-                CertificateFaultText(CertificateFault::Other, u"", SystemErrorText(GetLastError())));
+            throw EIdTLSCertificateRejected(CertificateFaultText(
+                CertificateFault::Other, u"", StatusText(static_cast<SECURITY_STATUS>(GetLastError()))));
     }
     ~TChain() { CertFreeCertificateChain(chain_); }
     TChain(const TChain&) = delete;
@@ -209,7 +210,7 @@ void ValidateCertificate(PCCERT_CONTEXT certificate, const std::u16string& host)
     if (policyError != 0)
         throw EIdTLSCertificateRejected(
             CertificateFaultText(FaultOfPolicyError(policyError, certificate, chain, addressLiteral), host,
-                                 SystemErrorText(policyError)));
+                                 StatusText(static_cast<SECURITY_STATUS>(policyError))));
     // A chain that does not reach a root can pass the policy on some systems: it is no trust.
     if (chain.ErrorStatus() & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT))
         throw EIdTLSCertificateRejected(CertificateFaultText(CertificateFault::UnknownAuthority, host));

@@ -53,7 +53,15 @@ Mailbox::Events TfrmMain::MailboxEvents() {
     };
     events.mayCheck = [this](Mailbox& mailbox) { return MayCheck(mailbox); };
     events.putOff = [this](Mailbox&) { ArmLoginDelay(); };
-    events.tokensChanged = [this] { ShowSignInState(); };
+    // The sign-in group keeps tokens of its own for the mailbox it shows: when they are the same
+    // client's, the group asks for a new sign-in too.
+    events.rejectedAgain = [this](Mailbox& mailbox) {
+        if (SignInKind() != siOAuth)
+            return;
+        BackgroundTokens& shown = Tokens(); // made anew when the boxes name another client
+        if (mailbox.TokensKey() == tokensKey_)
+            shown.RejectedAgain([this](std::exception_ptr) { ShowSignInState(); });
+    };
     return events;
 }
 

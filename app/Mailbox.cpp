@@ -403,7 +403,7 @@ void Mailbox::CheckEnded(const Outcome& outcome, bool afterRejection) {
         if (!afterRejection)
             return CheckWithAccessToken(true); // a fresh token, tried once
         // A fresh token refused as well: nothing is asked of the provider until the user signs in.
-        tokens_->RejectedAgain([this](std::exception_ptr) { events_.tokensChanged(); });
+        tokens_->RejectedAgain([this](std::exception_ptr) { events_.rejectedAgain(*this); });
         return Apply(std::nullopt, SignInAgainText(CurrentUiLanguage(), SignInCause::Rejected), {});
     }
     if (outcome.watching)

@@ -55,8 +55,8 @@ public:
         std::function<void(Mailbox&)> putOff;
         // Whether checks may run now (the settings window is hidden).
         std::function<bool(Mailbox&)> mayCheck;
-        // The tokens' state changed (the mail server refused a fresh token).
-        std::function<void()> tokensChanged;
+        // The mail server refused a fresh token too: the mailbox's tokens ask for a new sign-in.
+        std::function<void(Mailbox&)> rejectedAgain;
     };
 
     // folder: where the token file goes when no secret store answers.
@@ -93,6 +93,8 @@ public:
     const std::u16string& LastCheckError() const { return lastCheckError_; }
     // When the check put off for the server's least time between sign-ins is due.
     std::optional<std::chrono::steady_clock::time_point> PutOffUntil() const { return putOffUntil_; }
+    // The store its tokens belong to: the secret store's entry and the OAuth client.
+    std::u16string TokensKey() const;
     // The mailbox as the announced messages are kept by.
     std::string AnnouncedKey() const;
 
@@ -107,7 +109,6 @@ private:
     void CreateWatch();
     // Hands a watched connection to background work that says goodbye on it (the watch is off).
     void LeaveWatchedConnection();
-    std::u16string TokensKey() const;
     BackgroundTokens& Tokens();
     // The check with OAuth: TLS required, then the access token (refreshed when due, in the
     // background), then the check with it. A token the server rejects is refreshed and tried

@@ -149,6 +149,9 @@ TEST_F(OAuthCheckTest, TlsIsRequiredAndARejectedTokenIsRetriedOnceThenSignInAgai
     EXPECT_EQ(server_->Grants("refresh_token"),
               refreshesBefore + 2); // before the check, and after the rejection
     EXPECT_NE(Hint().find(u"Check failed: Sign in again"), std::u16string::npos) << TextToUtf8(Hint());
+    Settle();
+    EXPECT_NE(window->lblSignInState.Caption().find(u"Sign in again"), std::u16string::npos)
+        << "the sign-in group's own tokens say so too: " << TextToUtf8(window->lblSignInState.Caption());
     CheckNow();
     CheckNow();
     EXPECT_EQ(rejecting->connects, 2);

@@ -291,20 +291,23 @@ void Mailbox::CreateWatch() {
         [this](int32_t count) { return NoticeHeadersWanted(count); }, [this] { events_.checkAgain(*this); });
 }
 
-void Mailbox::LeaveWatchedConnection() {
+std::function<void()> Mailbox::TakeGoodbye() {
     if (watch_->State() != MailboxWatch::wsIdling)
-        return;
+        return {};
     const bool inStep = watch_->Release();
-    goodbyes_.Run(
-        [client = imap_, inStep] {
-            client->SetReadTimeout(MailboxWatch::GoodbyeTimeoutMs);
-            client->SetSessionTimeLimit(std::chrono::milliseconds(2 * MailboxWatch::GoodbyeTimeoutMs));
-            try {
-                client->CloseTcpConnection(inStep);
-            } catch (...) {
-            }
-        },
-        [](std::exception_ptr) {});
+    return [client = imap_, inStep] {
+        client->SetReadTimeout(MailboxWatch::GoodbyeTimeoutMs);
+        client->SetSessionTimeLimit(std::chrono::milliseconds(2 * MailboxWatch::GoodbyeTimeoutMs));
+        try {
+            client->CloseTcpConnection(inStep);
+        } catch (...) {
+        }
+    };
+}
+
+void Mailbox::LeaveWatchedConnection() {
+    if (std::function<void()> goodbye = TakeGoodbye())
+        goodbyes_.Run(std::move(goodbye), [](std::exception_ptr) {});
 }
 
 void Mailbox::Reconfigure(MailboxSettings settings) {
@@ -426,10 +429,6 @@ void Mailbox::Apply(std::optional<int32_t> count, std::u16string failure,
 
 void Mailbox::ShowFailure(const std::u16string& failure) {
     Apply(std::nullopt, failure, {});
-}
-
-void Mailbox::StopWatching() {
-    watch_->Stop();
 }
 
 int32_t Mailbox::NoticeHeadersWanted(int32_t count) const {

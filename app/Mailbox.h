@@ -79,8 +79,10 @@ public:
     void Check(bool byTimer = false);
     // Applies a failure found outside a check (the keyring did not answer).
     void ShowFailure(const std::u16string& failure);
-    // Leaves IDLE and logs out, waiting at most MailboxWatch::GoodbyeTimeoutMs for each answer.
-    void StopWatching();
+    // The goodbye on the watched connection ("DONE", "LOGOUT", waiting at most
+    // MailboxWatch::GoodbyeTimeoutMs for each answer), to run on any thread; the watch is off
+    // from now on. Empty when no connection is watched.
+    std::function<void()> TakeGoodbye();
     // Drops the tokens held (a sign-in or sign-out in the window changed the stored one).
     void ForgetTokens();
 

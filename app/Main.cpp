@@ -10,6 +10,9 @@
 #include "toolz/StartWithDesktop.h"
 #include "toolz/Toolz.h"
 
+#include <system_error>
+#include <thread>
+
 TfrmMain* frmMain = nullptr;
 
 namespace {
@@ -71,8 +74,19 @@ void TfrmMain::FormCreate(TObject*) {
 
 void TfrmMain::FormDestroy(TObject*) {
     StoreSettings();
+    // Each watched connection says goodbye on a thread of its own: quitting waits for the
+    // slowest server's goodbye, not for the sum of them.
+    std::vector<std::thread> goodbyes;
     for (const std::unique_ptr<Mailbox>& mailbox : mailboxes_)
-        mailbox->StopWatching();
+        if (std::function<void()> goodbye = mailbox->TakeGoodbye()) {
+            try {
+                goodbyes.emplace_back(goodbye);
+            } catch (const std::system_error&) {
+                goodbye(); // no thread to be had: said here, one after the other
+            }
+        }
+    for (std::thread& goodbye : goodbyes)
+        goodbye.join();
     UnregisterHotKey(this, hotKeyId_);
     GlobalDeleteAtom(static_cast<uint16_t>(hotKeyId_ & 0xFFFF));
 }

@@ -1,5 +1,9 @@
 #include "app/MailboxSettings.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "base/Integers.h"
 #include "base/Text.h"
 #include "toolz/INIToolz.h"
@@ -26,13 +30,6 @@ size_t SectionNumber(std::u16string_view name) {
         if (c < u'0' || c > u'9')
             return 0;
     return static_cast<size_t>(IntegerFromText(digits, 0));
-}
-
-bool HasSection(const IniFileContent& file, std::u16string_view section) {
-    for (const std::u16string& name : file.SectionNames())
-        if (AsciiLowerCase(name) == AsciiLowerCase(section))
-            return true;
-    return false;
 }
 
 // A file without UseTLS, or with a value no mode has, takes the default of protocol and port.
@@ -139,8 +136,17 @@ SettingsFile ReadSettingsFile(std::u16string_view fileName) {
     settings.shared.pathToSound = file.ReadString(MainSection, u"PathToSound", u"");
     settings.shared.www = file.ReadBool(MainSection, u"WWW", false);
     settings.mailboxes.push_back(ReadMailbox(file, MainSection));
-    for (size_t index = 1; HasSection(file, MailboxSection(index)); ++index)
-        settings.mailboxes.push_back(ReadMailbox(file, MailboxSection(index)));
+    // In the order of their numbers; a number left out (a section removed by hand) loses no
+    // mailbox: the next Save numbers them without the gap.
+    std::vector<std::pair<size_t, std::u16string>> numbered;
+    for (const std::u16string& name : file.SectionNames())
+        if (SectionNumber(name) >= 2)
+            numbered.emplace_back(SectionNumber(name), name);
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < numbered.size(); ++i)
+        if (i == 0 || numbered[i].first != numbered[i - 1].first) // a number twice: its first section
+            settings.mailboxes.push_back(ReadMailbox(file, numbered[i].second));
     return settings;
 }
 

@@ -74,8 +74,9 @@ std::u16string MailboxSection(size_t index);
 // port (995, 993), none on any other.
 TIdUseTLS DefaultUseTLS(TMailProtocol protocol, std::u16string_view port);
 
-// Reads [Main] and the numbered sections after it, up to the first number missing. Missing keys
-// take the values an empty window shows. An empty file name means SettingsFilePath().
+// Reads [Main], then the numbered sections in the order of their numbers (a number left out is
+// no end: the next write closes the gap). Missing keys take the values an empty window shows. An empty file
+// name means SettingsFilePath().
 SettingsFile ReadSettingsFile(std::u16string_view fileName = {});
 // Writes every mailbox to its section ([Main] in the key order it has always had, the shared
 // keys after the password) and removes the numbered sections beyond the last mailbox. Keys

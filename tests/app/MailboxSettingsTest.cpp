@@ -139,8 +139,8 @@ TEST_F(MailboxSettingsFile, OddFilesReadWhatTheyCanAndWritingKeepsWhatIsNotAMail
     };
     const Case cases[] = {
         {"no file", "", 1, "[Main]\nPOP3Server=\nPort=110\n"},
-        {"a gap: reading stops, writing drops what lies beyond", "[Main]\nPort=1\n[Mailbox3]\nPort=3\n", 1,
-         "[Main]\nPort=1\nPOP3Server="},
+        {"a gap: the mailbox after it is read, and written without the gap",
+         "[Main]\nPort=1\n[Mailbox3]\nPort=3\n", 2, "[Mailbox2]\nPOP3Server=\nPort=3\n"},
         {"numbers not plainly written are no mailbox",
          "[Main]\n[mailbox2]\n[Mailbox02]\n[Mailbox1]\n[Mailbox0]\n[Mailbox-3]\n[MailboxX]\n", 2,
          "[Mailbox02]\n[Mailbox1]\n[Mailbox0]\n[Mailbox-3]\n[MailboxX]\n"},

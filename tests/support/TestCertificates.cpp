@@ -1,5 +1,11 @@
 #include "tests/support/TestCertificates.h"
 
+#include <openssl/bn.h>
+#include <openssl/ecdsa.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -16,6 +22,40 @@ void Run(const std::string& command) {
         throw std::runtime_error("openssl failed: " + command);
 }
 
+// Wine's certificate check refuses an ECDSA signature whose r or s is shorter than the curve's
+// 32 bytes (about one signature in 128 has a leading zero byte), so the Windows suites would
+// refuse such a certificate now and then. A certificate whose signature is one of them is made
+// again: a new signature is drawn at random.
+bool SignatureIsFullLength(const fs::path& pem) {
+    FILE* file = std::fopen(pem.c_str(), "r");
+    if (!file)
+        throw std::runtime_error("no certificate in " + pem.string());
+    X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    if (!certificate)
+        throw std::runtime_error("no certificate in " + pem.string());
+    const ASN1_BIT_STRING* signature = nullptr;
+    X509_get0_signature(&signature, nullptr, certificate);
+    const unsigned char* bytes = signature->data;
+    ECDSA_SIG* values = d2i_ECDSA_SIG(nullptr, &bytes, signature->length);
+    bool full = false;
+    if (values) {
+        const BIGNUM* r = nullptr;
+        const BIGNUM* s = nullptr;
+        ECDSA_SIG_get0(values, &r, &s);
+        full = BN_num_bytes(r) == 32 && BN_num_bytes(s) == 32;
+        ECDSA_SIG_free(values);
+    }
+    X509_free(certificate);
+    return full;
+}
+
+template <typename Make> void MakeWithFullLengthSignature(const std::string& pem, Make make) {
+    do
+        make();
+    while (!SignatureIsFullLength(pem));
+}
+
 void Concatenate(const fs::path& target, const fs::path& first, const fs::path& second) {
     std::ofstream out(target, std::ios::binary);
     out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
@@ -24,9 +64,11 @@ void Concatenate(const fs::path& target, const fs::path& first, const fs::path& 
 // A self-signed authority `name`.pem / `name`.key in the folder.
 void MakeAuthority(const fs::path& folder, const std::string& name, const std::string& commonName) {
     const std::string base = (folder / name).string();
-    Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base +
-        ".pem -days 30 -subj '/CN=" + commonName +
-        "' -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign");
+    MakeWithFullLengthSignature(base + ".pem", [&] {
+        Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base +
+            ".pem -days 30 -subj '/CN=" + commonName +
+            "' -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign");
+    });
 }
 
 // A server certificate `name` signed by the authority, with the chain file beside it; without a
@@ -37,9 +79,12 @@ void MakeServerCertificate(const fs::path& folder, const std::string& name, cons
     const std::string ca = (folder / authority).string();
     const std::string alternativeNames =
         subjectAltName.empty() ? "" : " -addext subjectAltName=" + subjectAltName;
-    Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base + ".pem -days 30 -CA " +
-        ca + ".pem -CAkey " + ca + ".key -subj '/CN=" + (commonName.empty() ? name : commonName) +
-        "' -addext basicConstraints=CA:FALSE" + alternativeNames + " -addext extendedKeyUsage=serverAuth");
+    MakeWithFullLengthSignature(base + ".pem", [&] {
+        Run("openssl req -x509 " + kNewKey + " -keyout " + base + ".key -out " + base + ".pem -days 30 -CA " +
+            ca + ".pem -CAkey " + ca + ".key -subj '/CN=" + (commonName.empty() ? name : commonName) +
+            "' -addext basicConstraints=CA:FALSE" + alternativeNames +
+            " -addext extendedKeyUsage=serverAuth");
+    });
     Concatenate(base + "-chain.pem", base + ".pem", ca + ".pem");
 }
 
@@ -58,9 +103,11 @@ void MakeExpiredCertificate(const fs::path& folder, const std::string& authority
     Run("openssl req -new " + kNewKey + " -keyout " + base + ".key -out " + base +
         ".csr -subj /CN=expired -addext subjectAltName=" + subjectAltName +
         " -addext extendedKeyUsage=serverAuth");
-    Run("openssl ca -batch -notext -config " + (folder / "ca.cnf").string() + " -cert " + ca +
-        ".pem -keyfile " + ca + ".key -in " + base + ".csr -out " + base +
-        ".pem -startdate 20200101000000Z -enddate 20200102000000Z");
+    MakeWithFullLengthSignature(base + ".pem", [&] {
+        Run("openssl ca -batch -notext -config " + (folder / "ca.cnf").string() + " -cert " + ca +
+            ".pem -keyfile " + ca + ".key -in " + base + ".csr -out " + base +
+            ".pem -startdate 20200101000000Z -enddate 20200102000000Z");
+    });
     Concatenate(base + "-chain.pem", base + ".pem", ca + ".pem");
 }
 

@@ -124,9 +124,16 @@ std::u16string_view OAuthProviderName(TOAuthProvider provider) {
     return ProviderNames[provider];
 }
 
+bool IsDefaultPort(std::u16string_view port) {
+    for (const DefaultPorts& ports : ProtocolPorts)
+        if (port == ports.plain || port == ports.tls)
+            return true;
+    return false;
+}
+
 TIdUseTLS DefaultUseTLS(TMailProtocol protocol, std::u16string_view port) {
-    const int32_t tlsPort = protocol == mpIMAP ? 993 : 995;
-    return IntegerFromText(port, 0) == tlsPort ? utUseImplicitTLS : utNoTLSSupport;
+    return IntegerFromText(port, 0) == IntegerFromText(ProtocolPorts[protocol].tls, 0) ? utUseImplicitTLS
+                                                                                       : utNoTLSSupport;
 }
 
 SettingsFile ReadSettingsFile(std::u16string_view fileName) {

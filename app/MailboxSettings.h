@@ -67,6 +67,15 @@ struct SettingsFile {
 // The provider as OAuthProvider stores it: "microsoft", "google" or "custom".
 std::u16string_view OAuthProviderName(TOAuthProvider provider);
 
+// The default ports of each protocol, plain and with TLS from the first byte, by TMailProtocol.
+struct DefaultPorts {
+    std::u16string_view plain;
+    std::u16string_view tls;
+};
+inline constexpr DefaultPorts ProtocolPorts[] = {{u"110", u"995"}, {u"143", u"993"}};
+// Whether the port names a default port of either protocol.
+bool IsDefaultPort(std::u16string_view port);
+
 // "Main" for the first mailbox (index 0), then "Mailbox2", "Mailbox3" ...
 std::u16string MailboxSection(size_t index);
 

@@ -20,18 +20,6 @@ namespace {
 constexpr std::u16string_view HotKeyAtomName = u"[CTRL+ALT+F5]";
 constexpr std::u16string_view WebPrefill = u"http://";
 
-// The default ports of each protocol, plain and with TLS from the first byte, by TMailProtocol.
-struct DefaultPorts {
-    std::u16string_view plain;
-    std::u16string_view tls;
-};
-constexpr DefaultPorts ProtocolPorts[] = {{u"110", u"995"}, {u"143", u"993"}};
-
-// Whether the port box's text names the protocol's port for TLS from the first byte.
-bool IsTLSPort(std::u16string_view portText, TMailProtocol protocol) {
-    return IntegerFromText(portText, 0) == IntegerFromText(ProtocolPorts[protocol].tls, 0);
-}
-
 // The separators between the groups of the window, as client rows from x = 24 to 239.
 constexpr int SeparatorRows[] = {72, 128, 184, 280, 376};
 constexpr int SeparatorLeft = 24;
@@ -199,7 +187,7 @@ TIdUseTLS TfrmMain::UseTLSSetting() const {
         return utNoTLSSupport;
     if (keptUseTLS_ && txtPort.Text() == keptUseTLSPort_)
         return *keptUseTLS_;
-    return IsTLSPort(txtPort.Text(), Protocol()) ? utUseImplicitTLS : utUseRequireTLS;
+    return DefaultUseTLS(Protocol(), txtPort.Text()) == utUseImplicitTLS ? utUseImplicitTLS : utUseRequireTLS;
 }
 
 // What a file without UseTLS means: plain, except on the protocol's TLS port (995, 993), where

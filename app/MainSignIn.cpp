@@ -28,7 +28,7 @@ void TfrmMain::FillInPreset() {
         return;
     txtPOP3Server.SetText(preset->Server);
     const std::u16string port = txtPort.Text();
-    if (port.empty() || port == u"110" || port == u"143" || port == u"995" || port == u"993")
+    if (port.empty() || IsDefaultPort(port))
         txtPort.SetText(IntToText(preset->Port));
     if (!cbTLS.Checked())
         cbTLS.SetChecked(true);
